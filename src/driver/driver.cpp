@@ -1,0 +1,228 @@
+// The uninstall driver: start-up, options, the order of the phases, teardown.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <ctype.h>
+#include <ole2.h>
+
+#include "../payload/strings.h"
+#include "../ui/resource_ids.h"
+#include "phases.h"
+#include "state.h"
+
+UninstallState state = {};
+
+static const char windowClassName[] = "VarnelClass";
+
+// From the theme library, loaded at run time when present.
+#define STAP_ALLOW_NONCLIENT 1
+typedef void(WINAPI* SetThemeAppPropertiesProc)(DWORD);
+
+void detectPlatform() {
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    GetVersionExA(&version);
+    state.isNT = version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+    state.isVistaOrLater = state.isNT && version.dwMajorVersion > 5;
+}
+
+bool initState(HINSTANCE instance) {
+    state.instance = instance;
+    state.inUseAnswer = -1;
+    OleInitialize(nullptr);
+    state.themeLibrary = LoadLibraryA("uxtheme.dll");
+    if (state.themeLibrary)
+        state.setThemeProc = GetProcAddress(state.themeLibrary, "SetThemeAppProperties");
+    InitCommonControls();
+    // Without its three path buffers the program cannot do anything safely.
+    if (!allocZeroedAs(PATH_BUFFER_SIZE, &state.modulePath) ||
+        !allocZeroedAs(PATH_BUFFER_SIZE, &state.workPath) ||
+        !allocZeroedAs(PATH_BUFFER_SIZE, &state.installDir))
+        return false;
+
+    char* dir = state.installDir;
+    DWORD length = GetModuleFileNameA(instance, dir, PATH_BUFFER_SIZE);
+    if (length >= PATH_BUFFER_SIZE)
+        length = 0; // a path that does not fit is not a path
+    dir[length] = 0;
+    char* lastBackslash = nullptr;
+    for (char* p = dir; *p; ++p)
+        if (*p == '\\')
+            lastBackslash = p;
+    if (lastBackslash)
+        *lastBackslash = 0;
+    length = lstrlenA(dir);
+    if (length > 0 && dir[length - 1] != '\\' && length < PATH_BUFFER_SIZE - 1) {
+        dir[length] = '\\';
+        dir[length + 1] = 0;
+    }
+    return true;
+}
+
+void parseOptions(const char* tail) {
+    if (!tail)
+        return;
+    const char* p = tail;
+    while (*p == ' ')
+        ++p;
+    while ((*p == '-' || *p == '/') && p[1]) {
+        int letter = toupper((unsigned char)p[1]);
+        p += 2;
+        if (letter == 'Q') {
+            state.quiet = 1;
+        } else if (letter == 'S') {
+            state.quiet = 1;
+            state.optS = 1;
+        } else if (letter == 'X') {
+            state.quiet = 1;
+            state.optX = 1;
+        }
+        while (*p && *p != ' ' && *p != '-' && *p != '/')
+            ++p;
+        while (*p == ' ')
+            ++p;
+    }
+}
+
+void releaseState() {
+    OleUninitialize();
+    freeAndClearAs(&state.modulePath);
+    freeAndClearAs(&state.installDir);
+    freeAndClearAs(&state.workPath);
+    if (state.dialogFont) {
+        DeleteObject(state.dialogFont);
+        state.dialogFont = nullptr;
+    }
+    if (state.themeLibrary) {
+        FreeLibrary(state.themeLibrary);
+        state.themeLibrary = nullptr;
+    }
+}
+
+static LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_DESTROY)
+        PostQuitMessage(0);
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+static bool registerMainClass() {
+    WNDCLASSA windowClass = {};
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = mainWindowProc;
+    windowClass.hInstance = state.instance;
+    windowClass.hIcon = LoadIconA(state.instance, MAKEINTRESOURCEA(IDI_MAIN));
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = (HBRUSH)GetStockObject(HOLLOW_BRUSH);
+    windowClass.lpszClassName = windowClassName;
+    return RegisterClassA(&windowClass) != 0;
+}
+
+static HWND createMainWindow() {
+    enum { WIDTH = 320, HEIGHT = 200 };
+    int x = (GetSystemMetrics(SM_CXSCREEN) - WIDTH) / 2;
+    int y = (GetSystemMetrics(SM_CYSCREEN) - HEIGHT) / 2;
+    return CreateWindowExA(0, windowClassName, getString(0, TEXT_CAPTION),
+                           WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, x < 0 ? 0 : x, y < 0 ? 0 : y,
+                           WIDTH, HEIGHT, nullptr, nullptr, state.instance, nullptr);
+}
+
+static void destroyMainWindow() {
+    DestroyWindow(state.mainWindow);
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0)
+        DispatchMessageA(&message);
+    state.mainWindow = nullptr;
+}
+
+// The confirmation and the in-use loop; returns IDOK to go on.
+static int confirm() {
+    if (showMessage(getString(0, TEXT_CONFIRM), MB_OKCANCEL | MB_ICONINFORMATION) != IDOK)
+        return IDCANCEL;
+    while (checkFilesInUse() == 1)
+        if (showMessage(getString(0, TEXT_IN_USE), MB_RETRYCANCEL | MB_ICONINFORMATION) ==
+            IDCANCEL)
+            return IDCANCEL;
+    return IDOK;
+}
+
+static void runPreUninstallProgram() {
+    if (optionText(OPTIONS_PRE_UNINSTALL_OFFSET) == nullptr || (state.optX && !state.optS))
+        return;
+    PreUninstallCommand command = {};
+    if (buildPreUninstallCommand(&command))
+        runProgram(command.program, command.arguments, optionFlags() & OF_WAIT);
+    releasePreUninstallCommand(&command);
+}
+
+static void openProgressDialog() {
+    state.progressDialog = CreateDialogParamA(state.instance, MAKEINTRESOURCEA(IDD_PROGRESS),
+                                              state.mainWindow, progressDialogProc, 0);
+    if (!state.progressDialog)
+        return;
+    state.progressBar = GetDlgItem(state.progressDialog, IDC_PROGRESSBAR);
+    state.progressTotal = state.registryCount + 2 * state.fileCount + state.groupCount;
+    setStageText(TEXT_STAGE_FILES);
+}
+
+static void stage(int text) {
+    if (state.progressDialog)
+        setStageText(text);
+}
+
+static void runPasses() {
+    removeInstalledFiles();
+    removePatterns();
+    stage(TEXT_STAGE_GROUPS);
+    removeGroupFiles();
+    removeGroupFolders();
+    stage(TEXT_STAGE_FOLDERS);
+    pruneInstallFolders();
+    stage(TEXT_STAGE_REGISTRY);
+    runRegistryPass();
+    if (state.progressDialog) {
+        DestroyWindow(state.progressDialog);
+        state.progressDialog = nullptr;
+        state.progressBar = nullptr;
+    }
+}
+
+int runUninstall(HINSTANCE instance, const char* tail) {
+    detectPlatform();
+    if (!initState(instance))
+        return -1;
+    parseOptions(tail);
+    if (!loadPayload())
+        return -1;
+
+    if (state.setThemeProc && !(optionFlags() & OF_THEMED))
+        reinterpret_cast<SetThemeAppPropertiesProc>(reinterpret_cast<void*>(state.setThemeProc))(
+            STAP_ALLOW_NONCLIENT);
+    if (!registerMainClass())
+        return 0;
+    state.mainWindow = createMainWindow();
+    if (!state.mainWindow)
+        return -1;
+
+    int answer = IDOK;
+    if (!state.quiet)
+        answer = confirm();
+    if (answer == IDOK) {
+        runPreUninstallProgram();
+        if (!state.quiet)
+            openProgressDialog();
+        runPasses();
+        const char* done = getString(0, TEXT_DONE);
+        if (!state.quiet && *done)
+            showMessage(done, MB_OK | MB_ICONINFORMATION);
+        const char* document = optionText(OPTIONS_CLOSING_DOCUMENT_OFFSET);
+        if (!state.optS && !state.optX && document)
+            openClosingDocument(document, ".htm");
+    }
+
+    destroyMainWindow();
+    freePayload();
+    if (answer == IDOK && !state.optS && !state.optX)
+        scheduleSelfDeletion();
+    releaseState();
+    return 0;
+}

@@ -1,0 +1,25 @@
+// The program's entry point. No C runtime start-up code runs: the command
+// line is taken from the system and the exit code handed back directly.
+#include "state.h"
+
+// The command line after the program's own name, as a GUI entry point gets it.
+static const char* commandTail(const char* line) {
+    if (*line == '"') {
+        ++line;
+        while (*line && *line != '"')
+            ++line;
+        if (*line == '"')
+            ++line;
+    } else {
+        while (*line && *line != ' ' && *line != '\t')
+            ++line;
+    }
+    while (*line == ' ' || *line == '\t')
+        ++line;
+    return line;
+}
+
+extern "C" void entryPoint() {
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    ExitProcess((UINT)runUninstall(instance, commandTail(GetCommandLineA())));
+}

@@ -1,0 +1,99 @@
+// The progress dialog, the question dialog, the dialog font and the pump.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include "../driver/phases.h"
+#include "../driver/state.h"
+#include "../payload/strings.h"
+#include "resource_ids.h"
+
+void applyDialogFont(HWND dialog) {
+    if (!state.dialogFont) {
+        HFONT font = (HFONT)SendMessageA(dialog, WM_GETFONT, 0, 0);
+        LOGFONTA description;
+        if (font && GetObjectA(font, sizeof(description), &description)) {
+            description.lfWeight = FW_NORMAL;
+            state.dialogFont = CreateFontIndirectA(&description);
+        }
+    }
+    if (!state.dialogFont)
+        return;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        SendMessageA(child, WM_SETFONT, (WPARAM)state.dialogFont, 0);
+}
+
+INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM, LPARAM) {
+    if (message == WM_INITDIALOG) {
+        applyDialogFont(dialog);
+        SetWindowTextA(dialog, getString(0, TEXT_CAPTION));
+        return TRUE;
+    }
+    if (message == WM_COMMAND) {
+        // Enter, Esc and the close box: the removal cannot be interrupted.
+        SetWindowLongA(dialog, DWL_MSGRESULT, 1);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+void setStageText(int index) {
+    SetDlgItemTextA(state.progressDialog, IDC_MESSAGE, getString(0, index));
+}
+
+void pumpPendingMessages() {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE)) {
+        if (!GetMessageA(&message, nullptr, 0, 0))
+            continue; // a quit message ends only the final drain
+        if (state.progressDialog && IsDialogMessageA(state.progressDialog, &message))
+            continue;
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+void setProgress(uint32_t percentage) {
+    if (percentage > 100)
+        percentage = 100;
+    if (percentage == state.progressPosition)
+        return;
+    state.progressPosition = percentage;
+    if (state.progressBar)
+        SendMessageA(state.progressBar, PBM_SETPOS, percentage, 0);
+    pumpPendingMessages();
+}
+
+INT_PTR CALLBACK questionDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        applyDialogFont(dialog);
+        SetWindowTextA(dialog, getString(0, TEXT_CAPTION));
+        SetDlgItemTextA(dialog, IDC_MESSAGE, reinterpret_cast<const char*>(lParam));
+        SetDlgItemTextA(dialog, IDYES, getString(0, TEXT_YES));
+        SetDlgItemTextA(dialog, IDNO, getString(0, TEXT_NO));
+        SetDlgItemTextA(dialog, IDC_YESTOALL, getString(0, TEXT_YES_TO_ALL));
+        SetDlgItemTextA(dialog, IDC_NOTOALL, getString(0, TEXT_NO_TO_ALL));
+        return TRUE;
+    }
+    if (message == WM_COMMAND) {
+        EndDialog(dialog, LOWORD(wParam));
+        return TRUE;
+    }
+    return FALSE;
+}
+
+int askQuestion(const char* path) {
+    char* question;
+    if (!allocZeroedAs(FORMAT_BUFFER_SIZE, &question))
+        return IDNO;
+    formatString(question, TEXT_READ_ONLY_QUESTION, path);
+    int answer = IDC_YESTOALL;
+    if (*question) {
+        answer = (int)DialogBoxParamA(state.instance, MAKEINTRESOURCEA(IDD_QUESTION),
+                                      state.mainWindow, questionDialogProc, (LPARAM)question);
+        if (answer == -1)
+            answer = IDNO;
+    }
+    freeAndClearAs(&question);
+    return answer;
+}

@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# Makes the test bed: a throwaway Wine prefix and HOME under the build tree,
+# with no way out to the host's files, a private Xvfb display, and a
+# persistent wineserver. Writes bed/env, which every test run sources.
+#
+# Usage: setup.sh BED_DIR
+set -euo pipefail
+
+bed=$(realpath -m "${1:?usage: setup.sh BED_DIR}")
+here=$(cd "$(dirname "$0")" && pwd)
+
+# Stop whatever an earlier bed left running, then start afresh.
+"$here/teardown.sh" "$bed" >/dev/null 2>&1 || true
+rm -rf "$bed"
+mkdir -p "$bed/home" "$bed/tmp" "$bed/runtime"
+chmod 700 "$bed/runtime"
+
+# A free display number.
+display=91
+while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do
+  display=$((display + 1))
+done
+
+cat >"$bed/env" <<ENV
+export WINEPREFIX='$bed/prefix'
+export HOME='$bed/home'
+export TMPDIR='$bed/tmp'
+export XDG_RUNTIME_DIR='$bed/runtime'
+export XDG_CONFIG_HOME='$bed/home/.config'
+export XDG_DATA_HOME='$bed/home/.local/share'
+export XDG_CACHE_HOME='$bed/home/.cache'
+export WINEARCH=win32
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d'
+export DISPLAY=':$display'
+export VARNEL_BED='$bed'
+ENV
+# shellcheck disable=SC1091
+. "$bed/env"
+
+Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp -nolisten unix -ac >"$bed/xvfb.log" 2>&1 &
+echo $! >"$bed/xvfb.pid"
+for _ in $(seq 1 100); do
+  [ -e "/tmp/.X11-unix/X$display" ] && break
+  sleep 0.05
+done
+
+wine=/usr/lib/wine/wine
+[ -x "$wine" ] || wine=$(command -v wine)
+echo "wine=$wine" >"$bed/wine"
+
+wineboot -i >"$bed/wineboot.log" 2>&1
+wineserver -w
+
+# Close every way out of the prefix: drives other than C:, and the links from
+# the user folders to the host's home.
+for device in "$WINEPREFIX/dosdevices/"*; do
+  [ "$(basename "$device")" = "c:" ] || rm -f "$device"
+done
+find "$WINEPREFIX/drive_c" -type l | while read -r link; do
+  rm -f "$link"
+  mkdir -p "$link"
+done
+
+# Windows close at once without a window manager; a crash never waits for a
+# debugger dialog.
+"$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+"$wine" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+"$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /d 1 /f >/dev/null 2>&1
+"$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d 'false' /f >/dev/null 2>&1
+wineserver -w
+
+# Proof from the host side: nothing under the prefix leads outside the bed.
+# (Wine links serial and parallel ports to their /dev nodes; those are not files.)
+escapes=$(find "$WINEPREFIX" -type l ! -path "$WINEPREFIX/dosdevices/c:" \
+  ! -regex "$WINEPREFIX/dosdevices/\(com\|lpt\)[0-9]+" -print)
+if [ -n "$escapes" ]; then
+  echo "setup.sh: links out of the prefix remain:" >&2
+  echo "$escapes" >&2
+  exit 1
+fi
+
+# A wineserver that stays up between test programs keeps each start fast.
+wineserver -p
+echo "test bed ready in $bed (display :$display)"

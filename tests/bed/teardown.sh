@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Stops the test bed's wineserver and Xvfb. The prefix stays for inspection.
+bed=$(realpath -m "${1:?usage: teardown.sh BED_DIR}")
+[ -f "$bed/env" ] || exit 0
+# shellcheck disable=SC1091
+. "$bed/env"
+wineserver -k 2>/dev/null || true
+if [ -f "$bed/xvfb.pid" ]; then
+  kill "$(cat "$bed/xvfb.pid")" 2>/dev/null || true
+  rm -f "$bed/xvfb.pid"
+fi
+exit 0

@@ -1,0 +1,106 @@
+// Writes uninstall payloads and attaches them to a copy of the executable.
+//
+// Portable C++17; builds for the host and for Windows. The numbers of the
+// format come from the reader's own header, so the two cannot drift apart.
+// Besides well-formed payloads it can write every damaged form a test needs:
+// the pieces (headers, bodies, records) are public and can be combined freely.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "../../src/payload/format.h"
+
+namespace varnel {
+
+using Bytes = std::vector<uint8_t>;
+
+struct FileSpec {
+    std::string folder;
+    std::string name;
+    uint8_t flags = 0;
+};
+
+struct GroupSpec {
+    uint8_t levels = 0;
+    std::string folder;
+    std::string secondFolder;
+    std::string fileName;
+};
+
+struct RegistrySpec {
+    uint32_t root = 0;
+    std::string path;
+};
+
+// Predefined registry roots as the payload stores them.
+enum : uint32_t {
+    ROOT_HKCR = 0x80000000u,
+    ROOT_HKCU = 0x80000001u,
+    ROOT_HKLM = 0x80000002u,
+    ROOT_HKU = 0x80000003u,
+    ROOT_HKPD = 0x80000004u,
+    ROOT_HKCC = 0x80000005u,
+    ROOT_HKDD = 0x80000006u,
+};
+
+struct OptionsSpec {
+    uint32_t flags = 0;
+    std::string preUninstall;    // empty: offset 0
+    std::string closingDocument; // empty: offset 0
+};
+
+// A whole payload. Texts and paths are byte strings in the target ANSI code page.
+struct PayloadSpec {
+    std::vector<std::string> texts;
+    std::vector<FileSpec> files;
+    std::vector<GroupSpec> groups;
+    std::vector<RegistrySpec> registry;
+    std::vector<std::string> patterns;
+    std::optional<OptionsSpec> options;
+};
+
+// Little-endian pieces.
+void putU8(Bytes& out, uint8_t v);
+void putU16(Bytes& out, uint16_t v);
+void putU32(Bytes& out, uint32_t v);
+// A counted string: u16 byte count, then the bytes. Throws std::length_error
+// past 65,535 bytes.
+void putCounted(Bytes& out, const std::string& text);
+void append(Bytes& out, const Bytes& more);
+
+Bytes recordHeader(uint16_t tag, uint32_t length, uint8_t flags = 0, uint8_t reserved = 0);
+Bytes record(uint16_t tag, const Bytes& body, uint8_t flags = 0);
+Bytes endRecord();
+
+// Record bodies. `extraTables` are written after the first table (the reader
+// never reads them).
+Bytes stringsBody(const std::vector<std::string>& texts,
+                  const std::vector<std::vector<std::string>>& extraTables = {});
+Bytes filesBody(const std::vector<FileSpec>& files);
+Bytes groupsBody(const std::vector<GroupSpec>& groups);
+Bytes registryBody(const std::vector<RegistrySpec>& entries);
+Bytes patternsBody(const std::vector<std::string>& patterns);
+Bytes optionsBody(const OptionsSpec& options);
+
+// The records of a payload in a fixed order: strings, options, files, groups,
+// registry, patterns, end. Empty lists and a missing options block write no
+// record; the string table is always written when it has texts.
+Bytes encodePayload(const PayloadSpec& payload);
+
+// The position of the locator's offset field in an executable's bytes, or
+// nothing when the marker is missing or occurs more than once.
+std::optional<size_t> findLocatorField(const Bytes& executable);
+uint32_t readLocator(const Bytes& executable, size_t field);
+
+// A copy of the executable with the payload appended at its end. When the
+// locator does not already point at the end, it is patched to point there.
+// Throws std::runtime_error when the executable has no single locator.
+Bytes attachPayload(const Bytes& executable, const Bytes& payload);
+
+Bytes readFileBytes(const std::string& path);      // throws std::runtime_error
+void writeFileBytes(const std::string& path, const Bytes& data); // throws std::runtime_error
+
+} // namespace varnel
