@@ -1,0 +1,583 @@
+#include "build.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "codepage.h"
+#include "payload_decoder.h"
+#include "texts.h"
+
+namespace varnel {
+namespace {
+
+enum { kMaxPath = 259, kShortestInstallDir = 3 }; // "C:\" is the shortest installation folder
+
+const char* const kMacros[] = {
+    "#Windows#",           "#System#",          "#TempDir#", "#CommonFiles#",  "#Program Files#",
+    "#MyDocuments#",       "#Desktop#",         "#AppData#", "#LocalAppData#", "#AllUsersAppData#",
+    "#AllUsersDocuments#", "#AllUsersDesktop#", "#UserDir#", "#AllUsersDir#",  "#InstallDir#",
+};
+
+// Folders that the uninstaller never removes, as a manifest can name them.
+const char* const kProtectedMacros[] = {
+    "#Windows#",
+    "#System#",
+    "#Desktop#",
+    "#AppData#",
+    "#AllUsersAppData#",
+    "#AllUsersDocuments#",
+    "#AllUsersDesktop#",
+    "#Program Files#",
+    "#CommonFiles#",
+    "#AppData#\\Microsoft\\Internet Explorer\\Quick Launch",
+    "#AllUsersAppData#\\Microsoft\\Internet Explorer\\Quick Launch",
+};
+// The usual places of those folders, after the drive letter and colon.
+const char* const kProtectedOnDrive[] = {
+    "\\Windows",
+    "\\Windows\\System",
+    "\\Windows\\System32",
+    "\\Windows\\Fonts",
+    "\\WINNT",
+    "\\WINNT\\System32",
+    "\\WINNT\\Fonts",
+    "\\Program Files",
+    "\\Program Files\\Common Files",
+    "\\Program Files (x86)",
+    "\\Program Files (x86)\\Common Files",
+    "\\ProgramData",
+    "\\Users\\Public\\Documents",
+    "\\Users\\Public\\Desktop",
+    "\\Documents and Settings\\All Users\\Documents",
+    "\\Documents and Settings\\All Users\\Desktop",
+    "\\Documents and Settings\\All Users\\Application Data",
+};
+// Endings of per-user and all-users shell folders.
+const char* const kProtectedEndings[] = {
+    "\\Start Menu",
+    "\\Start Menu\\Programs",
+    "\\Start Menu\\Programs\\Startup",
+    "\\Desktop",
+    "\\Application Data",
+    "\\AppData\\Roaming",
+    "\\Microsoft\\Internet Explorer\\Quick Launch",
+};
+
+bool sameText(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(uint8_t(x)) == std::tolower(uint8_t(y));
+           });
+}
+
+bool endsWithText(const std::string& s, const std::string& ending) {
+    return s.size() >= ending.size() && sameText(s.substr(s.size() - ending.size()), ending);
+}
+
+// Why the uninstaller would never remove this folder, if it can tell.
+std::optional<std::string> protectedReason(std::string path) {
+    if (path.size() >= 4 && path.back() == '\\')
+        path.pop_back();
+    if (path.size() <= 3)
+        return std::string("a path of 3 characters or fewer (a drive root) is protected");
+    for (const char* m : kProtectedMacros)
+        if (sameText(path, m))
+            return "\"" + std::string(m) + "\" is a protected folder";
+    if (std::isalpha(uint8_t(path[0])) && path[1] == ':')
+        for (const char* p : kProtectedOnDrive)
+            if (sameText(path.substr(2), p))
+                return "\"" + path + "\" is where Windows keeps a protected folder";
+    for (const char* e : kProtectedEndings)
+        if (endsWithText(path, e))
+            return "\"" + path + "\" looks like a protected shell folder";
+    return std::nullopt;
+}
+
+struct Token {
+    size_t start;
+    size_t length;
+};
+
+// The folder macro tokens of a string, found the way the uninstaller expands them.
+std::vector<Token> macroTokens(const std::string& s) {
+    std::vector<Token> tokens;
+    size_t pos = 0;
+    for (;;) {
+        size_t open = s.find('#', pos);
+        if (open == std::string::npos)
+            break;
+        size_t close = s.find('#', open + 1);
+        if (close == std::string::npos)
+            break;
+        tokens.push_back({open, close + 1 - open});
+        pos = close + 1;
+    }
+    return tokens;
+}
+
+bool knownMacro(const std::string& token) {
+    return std::any_of(std::begin(kMacros), std::end(kMacros),
+                       [&](const char* m) { return sameText(token, m); });
+}
+
+class Encoder {
+  public:
+    Encoder(const Manifest& m, std::vector<Diagnostic>& out) : m_(m), out_(out) {
+        if (!isSupportedCodePage(m.codePage)) {
+            error("codePage", "code page " + std::to_string(m.codePage) +
+                                  " is not supported (1252, 1250 to 1258, 874, 437, 850, "
+                                  "852, 866)");
+            codePageUsable_ = false;
+        }
+    }
+
+    Bytes encode() {
+        if (!m_.records) {
+            PayloadSpec spec;
+            spec.texts = texts(m_.texts, "");
+            if (m_.options)
+                spec.options = options(*m_.options, "options");
+            spec.files = files(m_.files, "files");
+            spec.groups = groups(m_.groups, "groups");
+            spec.registry = registry(m_.registry, "registry");
+            spec.patterns = patterns(m_.patterns, "patterns");
+            if (spec.texts.size() > 0xFFFF)
+                return {};
+            return encodePayload(spec);
+        }
+        Bytes out;
+        const std::vector<RecordItem>& records = *m_.records;
+        for (size_t i = 0; i < records.size(); ++i) {
+            const RecordItem& r = records[i];
+            std::string where = "records[" + std::to_string(i) + "]";
+            bool isEnd =
+                r.kind == RecordKind::End || (r.kind == RecordKind::Raw && r.raw.tag == RT_END);
+            if (isEnd && i + 1 < records.size())
+                warning(where, "the uninstaller stops reading here; the " +
+                                   std::to_string(records.size() - i - 1) +
+                                   " records after it are never read");
+            if (!isEnd && i + 1 == records.size())
+                error(where, "the last record must be an end record, or the uninstaller fails "
+                             "with error 8");
+            switch (r.kind) {
+            case RecordKind::Strings: {
+                std::vector<std::string> t = texts(r.texts, where + ".");
+                if (t.size() <= 0xFFFF)
+                    append(out, record(RT_STRINGS, stringsBody(t)));
+                break;
+            }
+            case RecordKind::Options:
+                append(out, record(RT_OPTIONS, optionsBody(options(r.options, where))));
+                break;
+            case RecordKind::Files:
+                append(out, record(RT_FILES, filesBody(files(r.files, where + ".files"))));
+                break;
+            case RecordKind::Groups:
+                append(out, record(RT_GROUPS, groupsBody(groups(r.groups, where + ".groups"))));
+                break;
+            case RecordKind::Registry:
+                append(out, record(RT_REGISTRY,
+                                   registryBody(registry(r.registry, where + ".registry"))));
+                break;
+            case RecordKind::Patterns:
+                append(out, record(RT_PATTERNS,
+                                   patternsBody(patterns(r.patterns, where + ".patterns"))));
+                break;
+            case RecordKind::End:
+                append(out, endRecord());
+                break;
+            case RecordKind::Raw:
+                raw(r.raw, where);
+                append(out, recordHeader(r.raw.tag, uint32_t(r.raw.body.size()), r.raw.flags,
+                                         r.raw.reserved));
+                append(out, r.raw.body);
+                break;
+            }
+        }
+        return out;
+    }
+
+  private:
+    void error(const std::string& where, const std::string& message) {
+        out_.push_back({Diagnostic::Level::Error, where, message});
+    }
+    void warning(const std::string& where, const std::string& message) {
+        out_.push_back({Diagnostic::Level::Warning, where, message});
+    }
+
+    // Converts to the code page; a counted string must also fit its u16 length.
+    std::string convert(const std::string& utf8, const std::string& where, bool counted = true) {
+        std::string bytes = utf8;
+        if (codePageUsable_) {
+            ConversionFailure failure;
+            std::optional<std::string> converted = utf8ToCodePage(utf8, m_.codePage, &failure);
+            if (!converted) {
+                uint32_t c = failure.character;
+                size_t length = c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+                std::string shown =
+                    c <= 0x10FFFF ? " \"" + utf8.substr(failure.position, length) + "\"" : "";
+                error(where, "the character " + characterName(c) + shown + " at byte " +
+                                 std::to_string(failure.position) +
+                                 " cannot be stored in code page " + std::to_string(m_.codePage));
+            } else {
+                bytes = *converted;
+            }
+        }
+        if (counted && bytes.size() > 0xFFFF)
+            error(where, "holds " + std::to_string(bytes.size()) +
+                             " bytes; a counted string holds at most 65,535");
+        return bytes;
+    }
+
+    std::vector<std::string> texts(const TextSet& set, const std::string& prefix) {
+        std::vector<std::string> table;
+        try {
+            table = resolveTexts(set);
+        } catch (const ManifestError& e) {
+            error(prefix + "language", e.problem);
+            return {};
+        }
+        if (table.size() > 0xFFFF) {
+            error(prefix + "texts", "a string table holds at most 65,535 texts");
+            return table;
+        }
+        for (size_t i = 0; i < table.size(); ++i) {
+            std::string where = prefix + "texts." + textKey(unsigned(i));
+            if (table[i].find('\0') != std::string::npos)
+                warning(where, "holds a NUL character; the uninstaller shows only what comes "
+                               "before it");
+            checkFormat(table[i], unsigned(i), where);
+            table[i] = convert(table[i], where);
+        }
+        return table;
+    }
+
+    // Texts 1, 5, 7, 8, 9 and 10 go through wsprintfA with one path when they
+    // hold %s; any other conversion would read an argument that is not there.
+    void checkFormat(const std::string& text, unsigned number, const std::string& where) {
+        static const unsigned formatted[] = {1, 5, 7, 8, 9, 10};
+        if (std::find(std::begin(formatted), std::end(formatted), number) == std::end(formatted) ||
+            text.find("%s") == std::string::npos)
+            return;
+        int paths = 0;
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (text[i] != '%')
+                continue;
+            char next = i + 1 < text.size() ? text[i + 1] : '\0';
+            if (next == '%') {
+                ++i;
+            } else if (next == 's') {
+                ++paths, ++i;
+            } else {
+                warning(where, "holds a percent sign that is neither %s nor %%; write a literal "
+                               "percent sign as %%");
+                return;
+            }
+        }
+        if (paths > 1)
+            warning(where, "holds %s " + std::to_string(paths) +
+                               " times; the uninstaller fills in only one path");
+    }
+
+    OptionsSpec options(const OptionsItem& o, const std::string& where) {
+        OptionsSpec spec;
+        spec.flags = o.extraFlags | (o.wait ? OF_WAIT : 0) | (o.themed ? OF_THEMED : 0);
+        spec.preUninstall = optionText(o.preUninstall, where + ".preUninstall");
+        spec.closingDocument = optionText(o.closingDocument, where + ".closingDocument");
+        if (!o.preUninstall.empty()) {
+            const std::string& t = spec.preUninstall;
+            size_t p = t[0] == '"' ? 1 : 0;
+            while (p < t.size() && (t[p] == ' ' || t[p] == '\t'))
+                ++p;
+            if (p < t.size() && t[p] == '#') {
+                checkMacros(t, where + ".preUninstall");
+            } else {
+                size_t length = kShortestInstallDir + (t[0] == '"' ? 1 : 0) + t.size() - p;
+                if (length > kMaxPath)
+                    warning(where + ".preUninstall",
+                            "the command made relative to the installation folder holds at least " +
+                                std::to_string(length) + " characters, more than " +
+                                std::to_string(kMaxPath) +
+                                "; it does not fit the uninstaller's "
+                                "path buffer");
+            }
+        }
+        if (spec.flags & OF_WAIT && o.preUninstall.empty())
+            warning(where + ".wait", "there is no pre-uninstall program to wait for");
+        return spec;
+    }
+
+    std::string optionText(const std::string& text, const std::string& where) {
+        if (text.find('\0') != std::string::npos)
+            error(where, "holds a NUL character, which would end the text early");
+        return convert(text, where, false);
+    }
+
+    void checkMacros(const std::string& s, const std::string& where) {
+        for (const Token& t : macroTokens(s)) {
+            std::string token = s.substr(t.start, t.length);
+            if (!knownMacro(token))
+                warning(where, "\"" + token +
+                                   "\" names no folder; the uninstaller replaces it by nothing");
+        }
+    }
+
+    void checkLength(size_t length, const std::string& where, const std::string& what) {
+        if (length > kMaxPath)
+            warning(where, what + " holds at least " + std::to_string(length) +
+                               " characters, more than " + std::to_string(kMaxPath));
+    }
+
+    void checkProtected(const std::string& folder, const std::string& where,
+                        const std::string& consequence) {
+        if (std::optional<std::string> reason = protectedReason(folder))
+            warning(where, *reason + "; " + consequence);
+    }
+
+    std::vector<FileSpec> files(const std::vector<FileItem>& items, const std::string& prefix) {
+        std::vector<FileSpec> out;
+        for (size_t i = 0; i < items.size(); ++i) {
+            const FileItem& item = items[i];
+            std::string where = prefix + "[" + std::to_string(i) + "]";
+            FileSpec f;
+            f.folder = convert(item.folder, where + ".folder");
+            f.name = convert(item.name, where + ".name");
+            f.flags = item.flags;
+            if (f.folder.size() + f.name.size() > FILE_ENTRY_STRING_LIMIT)
+                error(where, "folder and name hold " +
+                                 std::to_string(f.folder.size() + f.name.size()) +
+                                 " bytes together; the uninstaller reads at most " +
+                                 std::to_string(FILE_ENTRY_STRING_LIMIT));
+            bool relative = !f.folder.empty() && f.folder[0] == '.';
+            size_t length =
+                relative
+                    ? kShortestInstallDir +
+                          (f.folder.size() > 1 && f.folder[1] == '\\' ? f.folder.size() - 2 : 0)
+                    : f.folder.size();
+            if (!f.name.empty())
+                length += (length > 0 && !(relative && length == kShortestInstallDir) &&
+                                   f.folder.back() != '\\'
+                               ? 1
+                               : 0) +
+                          f.name.size();
+            checkLength(length, where, "the full path");
+            if (f.name.empty()) {
+                if (!relative)
+                    checkProtected(f.folder, where, "the uninstaller never removes this folder");
+                if (f.flags)
+                    warning(where, "flags are ignored on a folder entry");
+            }
+            out.push_back(std::move(f));
+        }
+        return out;
+    }
+
+    std::vector<GroupSpec> groups(const std::vector<GroupItem>& items, const std::string& prefix) {
+        std::vector<GroupSpec> out;
+        for (size_t i = 0; i < items.size(); ++i) {
+            const GroupItem& item = items[i];
+            std::string where = prefix + "[" + std::to_string(i) + "]";
+            GroupSpec g;
+            if (item.levels > 255)
+                error(where + ".levels", "must be 0 to 255");
+            g.levels = uint8_t(item.levels);
+            g.folder = convert(item.folder, where + ".folder");
+            g.secondFolder = convert(item.secondFolder, where + ".secondFolder");
+            g.fileName = convert(item.fileName, where + ".fileName");
+            size_t total = g.folder.size() + g.secondFolder.size() + g.fileName.size();
+            if (total > GROUP_ENTRY_STRING_LIMIT)
+                error(where, "the three strings hold " + std::to_string(total) +
+                                 " bytes together; the uninstaller reads at most " +
+                                 std::to_string(GROUP_ENTRY_STRING_LIMIT));
+            checkLength(g.folder.size(), where + ".folder", "the folder");
+            checkLength(g.secondFolder.size(), where + ".secondFolder", "the folder");
+            if (!g.fileName.empty())
+                checkLength(g.folder.size() +
+                                (g.folder.empty() || g.folder.back() == '\\' ? 0 : 1) +
+                                g.fileName.size(),
+                            where + ".fileName", "the file's full path");
+            if (g.folder.empty()) {
+                warning(where + ".folder", "is empty; the uninstaller removes no folder for this "
+                                           "entry");
+            } else {
+                checkProtected(g.folder, where + ".folder",
+                               "the uninstaller skips the entry's folders");
+            }
+            if (!g.secondFolder.empty())
+                checkProtected(g.secondFolder, where + ".secondFolder",
+                               "the uninstaller removes neither folder of the entry");
+            out.push_back(std::move(g));
+        }
+        return out;
+    }
+
+    std::vector<RegistrySpec> registry(const std::vector<RegistryItem>& items,
+                                       const std::string& prefix) {
+        std::vector<RegistrySpec> out;
+        for (size_t i = 0; i < items.size(); ++i) {
+            const RegistryItem& item = items[i];
+            std::string where = prefix + "[" + std::to_string(i) + "]";
+            RegistrySpec r;
+            r.root = item.root;
+            r.path = convert(registryPath(item), where);
+            if (r.path.size() > REGISTRY_ENTRY_STRING_LIMIT)
+                error(where, "the path holds " + std::to_string(r.path.size()) +
+                                 " bytes; the uninstaller reads at most " +
+                                 std::to_string(REGISTRY_ENTRY_STRING_LIMIT));
+            if (r.path.empty())
+                warning(where, "the path is empty; the uninstaller passes over the entry");
+            else if (sameText(r.path, "Software") || sameText(r.path, "System"))
+                warning(where, "the uninstaller never deletes \"" + r.path +
+                                   "\"; it passes over the entry");
+            if (item.value && item.value->find('\\') != std::string::npos)
+                warning(where + ".value", "holds a backslash; the uninstaller reads the entry "
+                                          "as a key, or as another value");
+            if (!item.value && item.key.size() >= 2 &&
+                item.key.compare(item.key.size() - 2, 2, "\\\\") == 0)
+                warning(where + ".key", "ends in two backslashes; the uninstaller reads it as "
+                                        "the key's default value");
+            if (!registryRootName(item.root))
+                warning(where + ".root", "is not one of the predefined root keys");
+            out.push_back(std::move(r));
+        }
+        return out;
+    }
+
+    std::vector<std::string> patterns(const std::vector<std::string>& items,
+                                      const std::string& prefix) {
+        std::vector<std::string> out;
+        for (size_t i = 0; i < items.size(); ++i) {
+            std::string where = prefix + "[" + std::to_string(i) + "]";
+            std::string p = convert(items[i], where, false);
+            if (p.empty())
+                error(where, "an empty pattern ends the list; the patterns after it would be lost");
+            if (p.find('\0') != std::string::npos)
+                error(where, "holds a NUL character, which would split the pattern");
+            if (p.find('#') != std::string::npos) {
+                checkMacros(p, where);
+                std::string literal;
+                size_t length = 0;
+                size_t pos = 0;
+                for (const Token& t : macroTokens(p)) {
+                    literal += p.substr(pos, t.start - pos);
+                    length += kShortestInstallDir;
+                    pos = t.start + t.length;
+                }
+                literal += p.substr(pos);
+                length += literal.size();
+                if (literal.find('\\') == std::string::npos) {
+                    warning(where, "has no backslash of its own: the uninstaller splits it at "
+                                   "the last backslash of the expanded folder");
+                } else {
+                    std::string folder = p.substr(0, p.rfind('\\'));
+                    checkProtected(folder, where, "the uninstaller skips the pattern");
+                }
+                checkLength(length, where, "the expanded pattern");
+            } else {
+                checkLength(kShortestInstallDir + p.size(), where, "the full pattern");
+            }
+            out.push_back(std::move(p));
+        }
+        return out;
+    }
+
+    void raw(const RawRecord& r, const std::string& where) {
+        PayloadRecord record;
+        record.tag = r.tag;
+        record.flags = r.flags;
+        record.reserved = r.reserved;
+        record.body = r.body;
+        try {
+            validateRecord(record);
+        } catch (const PayloadDamage& damage) {
+            error(where, "body byte " +
+                             std::to_string(damage.offset >= PAYLOAD_HEADER_SIZE
+                                                ? damage.offset - PAYLOAD_HEADER_SIZE
+                                                : 0) +
+                             ": " + damage.problem);
+            return;
+        }
+        if (r.tag == RT_OPTIONS && !r.body.empty())
+            rawOptions(r.body, where);
+    }
+
+    // An options block given as bytes: texts that no offset reaches, and
+    // offsets that reach no text, are passed over by the uninstaller.
+    void rawOptions(const Bytes& body, const std::string& where) {
+        std::vector<bool> used(body.size(), false);
+        std::fill(used.begin(), used.begin() + std::min<size_t>(OPTIONS_FIXED_SIZE, body.size()),
+                  true);
+        const char* names[2] = {"preUninstall", "closingDocument"};
+        for (int i = 0; i < 2; ++i) {
+            size_t field = size_t(OPTIONS_PRE_UNINSTALL_OFFSET + 4 * i);
+            uint32_t at = uint32_t(body[field]) | uint32_t(body[field + 1]) << 8 |
+                          uint32_t(body[field + 2]) << 16 | uint32_t(body[field + 3]) << 24;
+            if (at == 0)
+                continue;
+            size_t nul = at;
+            while (nul < body.size() && body[nul] != 0)
+                ++nul;
+            if (at >= body.size() || nul >= body.size()) {
+                warning(where, std::string("the ") + names[i] + " offset " + std::to_string(at) +
+                                   " reaches no text that ends inside the block; the uninstaller "
+                                   "treats it as none");
+                continue;
+            }
+            std::fill(used.begin() + long(at), used.begin() + long(nul) + 1, true);
+        }
+        for (size_t k = OPTIONS_FIXED_SIZE; k < body.size(); ++k)
+            if (!used[k] && body[k] != 0) {
+                warning(where, "the option text at block offset " + std::to_string(k) +
+                                   " has no offset pointing at it; the uninstaller never uses it");
+                while (k < body.size() && body[k] != 0)
+                    ++k;
+            }
+    }
+
+    const Manifest& m_;
+    std::vector<Diagnostic>& out_;
+    bool codePageUsable_ = true;
+};
+
+} // namespace
+
+std::string formatDiagnostic(const Diagnostic& d) {
+    std::string text = d.level == Diagnostic::Level::Error ? "error: " : "warning: ";
+    if (!d.where.empty())
+        text += d.where + ": ";
+    return text + d.message;
+}
+
+std::vector<Diagnostic> checkManifest(const Manifest& manifest) {
+    std::vector<Diagnostic> out;
+    Encoder(manifest, out).encode();
+    return out;
+}
+
+bool hasErrors(const std::vector<Diagnostic>& diagnostics) {
+    return std::any_of(diagnostics.begin(), diagnostics.end(),
+                       [](const Diagnostic& d) { return d.level == Diagnostic::Level::Error; });
+}
+
+PackError::PackError(std::vector<Diagnostic> errors)
+    : std::runtime_error(errors.empty() ? "the manifest cannot be packed"
+                                        : formatDiagnostic(errors.front())),
+      errors(std::move(errors)) {}
+
+Bytes buildPayload(const Manifest& manifest) {
+    std::vector<Diagnostic> diagnostics;
+    Bytes payload = Encoder(manifest, diagnostics).encode();
+    if (hasErrors(diagnostics)) {
+        std::vector<Diagnostic> errors;
+        for (const Diagnostic& d : diagnostics)
+            if (d.level == Diagnostic::Level::Error)
+                errors.push_back(d);
+        throw PackError(std::move(errors));
+    }
+    return payload;
+}
+
+Bytes buildUninstaller(const Bytes& stub, const Manifest& manifest) {
+    return attachPayload(stub, buildPayload(manifest));
+}
+
+} // namespace varnel

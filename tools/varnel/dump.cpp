@@ -1,0 +1,229 @@
+#include "dump.h"
+
+#include "build.h"
+#include "codepage.h"
+
+namespace varnel {
+namespace {
+
+std::optional<std::string> toUtf8(const std::string& bytes, unsigned codePage) {
+    return codePageToUtf8(bytes, codePage);
+}
+
+// The typed reading of one record, or nothing when only its raw bytes
+// reproduce it.
+std::optional<RecordItem> typedRecord(const PayloadRecord& record, unsigned codePage) {
+    if (record.flags != 0 || record.reserved != 0)
+        return std::nullopt;
+    RecordItem item;
+    Bytes again;
+    try {
+        switch (record.tag) {
+        case RT_STRINGS: {
+            std::vector<std::string> texts = decodeStrings(record);
+            std::vector<std::string> utf8;
+            for (const std::string& t : texts) {
+                std::optional<std::string> u = toUtf8(t, codePage);
+                if (!u)
+                    return std::nullopt;
+                utf8.push_back(*u);
+            }
+            item.kind = RecordKind::Strings;
+            item.texts = chooseTextSet(utf8);
+            again = stringsBody(texts);
+            break;
+        }
+        case RT_OPTIONS: {
+            OptionsSpec o = decodeOptions(record);
+            std::optional<std::string> pre = toUtf8(o.preUninstall, codePage);
+            std::optional<std::string> doc = toUtf8(o.closingDocument, codePage);
+            if (!pre || !doc)
+                return std::nullopt;
+            item.kind = RecordKind::Options;
+            item.options.wait = (o.flags & OF_WAIT) != 0;
+            item.options.themed = (o.flags & OF_THEMED) != 0;
+            item.options.extraFlags = o.flags & ~uint32_t(OF_WAIT | OF_THEMED);
+            item.options.preUninstall = *pre;
+            item.options.closingDocument = *doc;
+            again = optionsBody(o);
+            break;
+        }
+        case RT_FILES: {
+            std::vector<FileSpec> files = decodeFiles(record);
+            item.kind = RecordKind::Files;
+            for (const FileSpec& f : files) {
+                std::optional<std::string> folder = toUtf8(f.folder, codePage);
+                std::optional<std::string> name = toUtf8(f.name, codePage);
+                if (!folder || !name)
+                    return std::nullopt;
+                item.files.push_back({*folder, *name, f.flags});
+            }
+            again = filesBody(files);
+            break;
+        }
+        case RT_GROUPS: {
+            std::vector<GroupSpec> groups = decodeGroups(record);
+            item.kind = RecordKind::Groups;
+            for (const GroupSpec& g : groups) {
+                std::optional<std::string> folder = toUtf8(g.folder, codePage);
+                std::optional<std::string> second = toUtf8(g.secondFolder, codePage);
+                std::optional<std::string> file = toUtf8(g.fileName, codePage);
+                if (!folder || !second || !file)
+                    return std::nullopt;
+                item.groups.push_back({g.levels, *folder, *second, *file});
+            }
+            again = groupsBody(groups);
+            break;
+        }
+        case RT_REGISTRY: {
+            std::vector<RegistrySpec> entries = decodeRegistry(record);
+            item.kind = RecordKind::Registry;
+            for (const RegistrySpec& r : entries) {
+                std::optional<std::string> path = toUtf8(r.path, codePage);
+                if (!path)
+                    return std::nullopt;
+                item.registry.push_back(registryItem(r.root, *path));
+            }
+            again = registryBody(entries);
+            break;
+        }
+        case RT_PATTERNS: {
+            std::vector<std::string> patterns = decodePatterns(record);
+            item.kind = RecordKind::Patterns;
+            for (const std::string& p : patterns) {
+                std::optional<std::string> u = toUtf8(p, codePage);
+                if (!u)
+                    return std::nullopt;
+                item.patterns.push_back(*u);
+            }
+            again = patternsBody(patterns);
+            break;
+        }
+        case RT_END:
+            item.kind = RecordKind::End;
+            break;
+        default:
+            return std::nullopt;
+        }
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    if (again != record.body)
+        return std::nullopt;
+    return item;
+}
+
+RecordItem rawRecord(const PayloadRecord& record) {
+    RecordItem item;
+    item.kind = RecordKind::Raw;
+    item.raw.tag = record.tag;
+    item.raw.flags = record.flags;
+    item.raw.reserved = record.reserved;
+    item.raw.body = record.body;
+    return item;
+}
+
+// The usual form, when the records are those it writes, in its order.
+std::optional<Manifest> usualForm(const std::vector<RecordItem>& records, unsigned codePage) {
+    static const RecordKind order[] = {RecordKind::Strings,  RecordKind::Options,
+                                       RecordKind::Files,    RecordKind::Groups,
+                                       RecordKind::Registry, RecordKind::Patterns};
+    Manifest m;
+    m.codePage = codePage;
+    m.texts.language = kNoLanguage;
+    size_t next = 0;
+    for (size_t i = 0; i < records.size(); ++i) {
+        const RecordItem& r = records[i];
+        if (r.kind == RecordKind::End)
+            return i + 1 == records.size() ? std::optional<Manifest>(m) : std::nullopt;
+        while (next < std::size(order) && order[next] != r.kind)
+            ++next;
+        if (next == std::size(order))
+            return std::nullopt;
+        ++next;
+        switch (r.kind) {
+        case RecordKind::Strings:
+            if (resolveTexts(r.texts).empty())
+                return std::nullopt;
+            m.texts = r.texts;
+            break;
+        case RecordKind::Options:
+            m.options = r.options;
+            break;
+        case RecordKind::Files:
+            m.files = r.files;
+            if (m.files.empty())
+                return std::nullopt;
+            break;
+        case RecordKind::Groups:
+            m.groups = r.groups;
+            if (m.groups.empty())
+                return std::nullopt;
+            break;
+        case RecordKind::Registry:
+            m.registry = r.registry;
+            if (m.registry.empty())
+                return std::nullopt;
+            break;
+        case RecordKind::Patterns:
+            m.patterns = r.patterns;
+            if (m.patterns.empty())
+                return std::nullopt;
+            break;
+        default:
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+Bytes payloadOf(const SplitPayload& split) {
+    Bytes out;
+    for (const PayloadRecord& r : split.records) {
+        append(out, recordHeader(r.tag, uint32_t(r.body.size()), r.flags, r.reserved));
+        append(out, r.body);
+    }
+    return out;
+}
+
+// Packs a manifest the way `pack` would, ignoring what it would only warn
+// about; nothing when it cannot be packed.
+std::optional<Bytes> repack(const Manifest& m) {
+    try {
+        return buildPayload(m);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+Manifest manifestFromPayload(const SplitPayload& split, unsigned codePage) {
+    for (const PayloadRecord& r : split.records)
+        validateRecord(r);
+    std::vector<RecordItem> records;
+    for (const PayloadRecord& r : split.records) {
+        std::optional<RecordItem> typed = typedRecord(r, codePage);
+        records.push_back(typed ? *typed : rawRecord(r));
+    }
+    Bytes original = payloadOf(split);
+    if (std::optional<Manifest> usual = usualForm(records, codePage))
+        if (repack(*usual) == original)
+            return *usual;
+    Manifest m;
+    m.codePage = codePage;
+    m.records = records;
+    // A typed record that does not pack back the same (a character that
+    // converts differently, say) falls back to its bytes.
+    if (repack(m) != original) {
+        for (size_t i = 0; i < records.size(); ++i)
+            (*m.records)[i] = rawRecord(split.records[i]);
+    }
+    return m;
+}
+
+Manifest manifestFromUninstaller(const Bytes& executable, unsigned codePage) {
+    return manifestFromPayload(splitPayload(executable), codePage);
+}
+
+} // namespace varnel

@@ -1,0 +1,622 @@
+#include "manifest.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "texts.h"
+
+namespace varnel {
+
+const char* const kNoLanguage = "none";
+
+ManifestError::ManifestError(const std::string& where, const std::string& problem)
+    : std::runtime_error(where.empty() ? problem : where + ": " + problem), where(where),
+      problem(problem) {}
+
+namespace {
+
+struct RootName {
+    uint32_t root;
+    const char* shortName;
+    const char* longName;
+};
+
+const RootName kRoots[] = {
+    {ROOT_HKCR, "HKCR", "HKEY_CLASSES_ROOT"},     {ROOT_HKCU, "HKCU", "HKEY_CURRENT_USER"},
+    {ROOT_HKLM, "HKLM", "HKEY_LOCAL_MACHINE"},    {ROOT_HKU, "HKU", "HKEY_USERS"},
+    {ROOT_HKPD, "HKPD", "HKEY_PERFORMANCE_DATA"}, {ROOT_HKCC, "HKCC", "HKEY_CURRENT_CONFIG"},
+    {ROOT_HKDD, "HKDD", "HKEY_DYN_DATA"},
+};
+
+struct FlagName {
+    uint8_t bit;
+    const char* name;
+};
+
+const FlagName kFileFlags[] = {
+    {FE_SHARED, "shared"},
+    {FE_FONT, "font"},
+    {FE_SELFREG, "selfreg"},
+    {FE_CHECKINUSE, "checkInUse"},
+};
+
+bool sameText(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(uint8_t(x)) == std::tolower(uint8_t(y));
+           });
+}
+
+std::string hexTag(uint16_t tag) {
+    char buffer[8];
+    std::snprintf(buffer, sizeof buffer, "0x%04X", tag);
+    return buffer;
+}
+
+std::string toHex(const Bytes& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (uint8_t b : bytes) {
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
+// Walks a JSON value, naming every place it looks at in its errors.
+class Reader {
+  public:
+    Reader(const Json& json, std::string where) : json_(json), where_(std::move(where)) {}
+
+    [[noreturn]] void fail(const std::string& problem) const {
+        throw ManifestError(where_, problem);
+    }
+
+    const Json& json() const { return json_; }
+    const std::string& where() const { return where_; }
+
+    Reader member(const std::string& key) const {
+        return Reader(json_.at(key), where_.empty() ? key : where_ + "." + key);
+    }
+    Reader element(size_t i) const {
+        return Reader(json_.at(i), where_ + "[" + std::to_string(i) + "]");
+    }
+    bool has(const std::string& key) const { return json_.contains(key); }
+
+    void expectObject(std::initializer_list<const char*> allowed) const {
+        if (!json_.is_object())
+            fail("must be an object");
+        for (auto it = json_.begin(); it != json_.end(); ++it)
+            if (std::none_of(allowed.begin(), allowed.end(),
+                             [&](const char* k) { return it.key() == k; }))
+                Reader(*it, where_.empty() ? it.key() : where_ + "." + it.key())
+                    .fail("unknown key");
+    }
+    void expectArray() const {
+        if (!json_.is_array())
+            fail("must be an array");
+    }
+    std::string string() const {
+        if (!json_.is_string())
+            fail("must be a string");
+        return json_.get<std::string>();
+    }
+    bool boolean() const {
+        if (!json_.is_boolean())
+            fail("must be true or false");
+        return json_.get<bool>();
+    }
+    uint64_t unsignedNumber(uint64_t maximum) const {
+        if (!json_.is_number_unsigned())
+            fail("must be a whole number from 0 to " + std::to_string(maximum));
+        uint64_t v = json_.get<uint64_t>();
+        if (v > maximum)
+            fail("must be a whole number from 0 to " + std::to_string(maximum));
+        return v;
+    }
+    // A number, or a string holding one in decimal or with 0x in hexadecimal.
+    uint64_t numberOrHex(uint64_t maximum) const {
+        if (!json_.is_string())
+            return unsignedNumber(maximum);
+        std::string s = json_.get<std::string>();
+        char* end = nullptr;
+        unsigned long long v = std::strtoull(s.c_str(), &end, 0);
+        if (s.empty() || *end != 0 || v > maximum || s[0] == '-')
+            fail("must be a number from 0 to " + std::to_string(maximum));
+        return v;
+    }
+
+  private:
+    const Json& json_;
+    std::string where_;
+};
+
+TextSet readTextSet(const Reader& object) {
+    TextSet set;
+    if (object.has("language"))
+        set.language = object.member("language").string();
+    if (!sameText(set.language, kNoLanguage) && !languageTexts(set.language))
+        object.member("language").fail("unknown language \"" + set.language + "\"");
+    if (object.has("texts")) {
+        Reader texts = object.member("texts");
+        if (!texts.json().is_object())
+            texts.fail("must be an object");
+        for (auto it = texts.json().begin(); it != texts.json().end(); ++it) {
+            Reader text = texts.member(it.key());
+            std::optional<unsigned> number = textNumber(it.key());
+            if (!number)
+                text.fail("unknown text name (use a name such as \"caption\" or a number)");
+            if (set.texts.count(*number))
+                text.fail("text " + std::to_string(*number) + " is given twice");
+            set.texts[*number] = text.string();
+        }
+    }
+    return set;
+}
+
+void writeTextSet(Json& out, const TextSet& set) {
+    out["language"] = set.language;
+    if (!set.texts.empty()) {
+        Json texts = Json::object();
+        for (const auto& [number, text] : set.texts)
+            texts[textKey(number)] = text;
+        out["texts"] = texts;
+    }
+}
+
+OptionsItem readOptions(const Reader& r, std::initializer_list<const char*> allowed) {
+    r.expectObject(allowed);
+    OptionsItem o;
+    if (r.has("wait"))
+        o.wait = r.member("wait").boolean();
+    if (r.has("themed"))
+        o.themed = r.member("themed").boolean();
+    if (r.has("extraFlags")) {
+        o.extraFlags = uint32_t(r.member("extraFlags").numberOrHex(0xFFFFFFFFu));
+        if (o.extraFlags & (OF_WAIT | OF_THEMED))
+            r.member("extraFlags").fail("holds the bits of wait or themed; use those keys");
+    }
+    if (r.has("preUninstall"))
+        o.preUninstall = r.member("preUninstall").string();
+    if (r.has("closingDocument"))
+        o.closingDocument = r.member("closingDocument").string();
+    return o;
+}
+
+void writeOptions(Json& out, const OptionsItem& o) {
+    out["wait"] = o.wait;
+    out["themed"] = o.themed;
+    if (o.extraFlags)
+        out["extraFlags"] = o.extraFlags;
+    if (!o.preUninstall.empty())
+        out["preUninstall"] = o.preUninstall;
+    if (!o.closingDocument.empty())
+        out["closingDocument"] = o.closingDocument;
+}
+
+std::vector<FileItem> readFiles(const Reader& list) {
+    list.expectArray();
+    std::vector<FileItem> files;
+    for (size_t i = 0; i < list.json().size(); ++i) {
+        Reader e = list.element(i);
+        e.expectObject({"folder", "name", "flags"});
+        FileItem f;
+        if (!e.has("folder"))
+            e.fail("needs a \"folder\"");
+        f.folder = e.member("folder").string();
+        if (e.has("name"))
+            f.name = e.member("name").string();
+        if (e.has("flags")) {
+            Reader flags = e.member("flags");
+            flags.expectArray();
+            for (size_t k = 0; k < flags.json().size(); ++k) {
+                Reader flag = flags.element(k);
+                if (flag.json().is_string()) {
+                    std::string name = flag.string();
+                    auto known = std::find_if(std::begin(kFileFlags), std::end(kFileFlags),
+                                              [&](const FlagName& n) { return name == n.name; });
+                    if (known == std::end(kFileFlags))
+                        flag.fail("unknown flag \"" + name +
+                                  "\" (shared, font, selfreg, checkInUse, or a number)");
+                    f.flags |= known->bit;
+                } else {
+                    f.flags |= uint8_t(flag.unsignedNumber(255));
+                }
+            }
+        }
+        files.push_back(f);
+    }
+    return files;
+}
+
+Json writeFiles(const std::vector<FileItem>& files) {
+    Json list = Json::array();
+    for (const FileItem& f : files) {
+        Json e = Json::object();
+        e["folder"] = f.folder;
+        if (!f.name.empty())
+            e["name"] = f.name;
+        if (f.flags) {
+            Json flags = Json::array();
+            uint8_t rest = f.flags;
+            for (const FlagName& n : kFileFlags)
+                if (f.flags & n.bit) {
+                    flags.push_back(n.name);
+                    rest &= uint8_t(~n.bit);
+                }
+            if (rest)
+                flags.push_back(rest);
+            e["flags"] = flags;
+        }
+        list.push_back(e);
+    }
+    return list;
+}
+
+std::vector<GroupItem> readGroups(const Reader& list) {
+    list.expectArray();
+    std::vector<GroupItem> groups;
+    for (size_t i = 0; i < list.json().size(); ++i) {
+        Reader e = list.element(i);
+        e.expectObject({"levels", "folder", "secondFolder", "fileName"});
+        GroupItem g;
+        if (!e.has("folder"))
+            e.fail("needs a \"folder\"");
+        g.folder = e.member("folder").string();
+        if (e.has("levels"))
+            g.levels = unsigned(e.member("levels").unsignedNumber(255));
+        if (e.has("secondFolder"))
+            g.secondFolder = e.member("secondFolder").string();
+        if (e.has("fileName"))
+            g.fileName = e.member("fileName").string();
+        groups.push_back(g);
+    }
+    return groups;
+}
+
+Json writeGroups(const std::vector<GroupItem>& groups) {
+    Json list = Json::array();
+    for (const GroupItem& g : groups) {
+        Json e = Json::object();
+        e["folder"] = g.folder;
+        if (!g.secondFolder.empty())
+            e["secondFolder"] = g.secondFolder;
+        if (!g.fileName.empty())
+            e["fileName"] = g.fileName;
+        e["levels"] = g.levels;
+        list.push_back(e);
+    }
+    return list;
+}
+
+std::vector<RegistryItem> readRegistry(const Reader& list) {
+    list.expectArray();
+    std::vector<RegistryItem> entries;
+    for (size_t i = 0; i < list.json().size(); ++i) {
+        Reader e = list.element(i);
+        e.expectObject({"root", "key", "value"});
+        RegistryItem r;
+        if (!e.has("root") || !e.has("key"))
+            e.fail("needs a \"root\" and a \"key\"");
+        Reader root = e.member("root");
+        if (root.json().is_string() && registryRoot(root.json().get<std::string>()))
+            r.root = *registryRoot(root.json().get<std::string>());
+        else if (root.json().is_string() && root.json().get<std::string>().rfind("0x", 0) != 0)
+            root.fail("unknown root \"" + root.json().get<std::string>() +
+                      "\" (HKCR, HKCU, HKLM, HKU, HKPD, HKCC, HKDD, or a number)");
+        else
+            r.root = uint32_t(root.numberOrHex(0xFFFFFFFFu));
+        r.key = e.member("key").string();
+        if (e.has("value"))
+            r.value = e.member("value").string();
+        entries.push_back(r);
+    }
+    return entries;
+}
+
+Json writeRegistry(const std::vector<RegistryItem>& entries) {
+    Json list = Json::array();
+    for (const RegistryItem& r : entries) {
+        Json e = Json::object();
+        if (std::optional<std::string> name = registryRootName(r.root)) {
+            e["root"] = *name;
+        } else {
+            char buffer[16];
+            std::snprintf(buffer, sizeof buffer, "0x%08X", unsigned(r.root));
+            e["root"] = buffer;
+        }
+        e["key"] = r.key;
+        if (r.value)
+            e["value"] = *r.value;
+        list.push_back(e);
+    }
+    return list;
+}
+
+std::vector<std::string> readPatterns(const Reader& list) {
+    list.expectArray();
+    std::vector<std::string> patterns;
+    for (size_t i = 0; i < list.json().size(); ++i)
+        patterns.push_back(list.element(i).string());
+    return patterns;
+}
+
+Bytes fromHex(const Reader& r) {
+    std::string s = r.string();
+    if (s.size() % 2)
+        r.fail("must hold an even number of hexadecimal digits");
+    Bytes out;
+    for (size_t i = 0; i < s.size(); i += 2) {
+        int value = 0;
+        for (size_t k = i; k < i + 2; ++k) {
+            char c = char(std::tolower(uint8_t(s[k])));
+            int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+            if (digit < 0)
+                r.fail("must hold only hexadecimal digits");
+            value = value * 16 + digit;
+        }
+        out.push_back(uint8_t(value));
+    }
+    return out;
+}
+
+RecordItem readRecord(const Reader& r) {
+    if (!r.json().is_object())
+        r.fail("must be an object");
+    RecordItem item;
+    if (r.has("tag")) {
+        r.expectObject({"tag", "flags", "reserved", "body"});
+        item.kind = RecordKind::Raw;
+        item.raw.tag = uint16_t(r.member("tag").numberOrHex(0xFFFF));
+        if (r.has("flags"))
+            item.raw.flags = uint8_t(r.member("flags").numberOrHex(255));
+        if (r.has("reserved"))
+            item.raw.reserved = uint8_t(r.member("reserved").numberOrHex(255));
+        if (r.has("body"))
+            item.raw.body = fromHex(r.member("body"));
+        return item;
+    }
+    if (!r.has("type"))
+        r.fail("needs a \"type\" (strings, options, files, groups, registry, patterns, end) or "
+               "a \"tag\"");
+    std::string type = r.member("type").string();
+    if (type == "strings") {
+        r.expectObject({"type", "language", "texts"});
+        item.kind = RecordKind::Strings;
+        item.texts = readTextSet(r);
+    } else if (type == "options") {
+        item.kind = RecordKind::Options;
+        item.options = readOptions(
+            r, {"type", "wait", "themed", "extraFlags", "preUninstall", "closingDocument"});
+    } else if (type == "files") {
+        r.expectObject({"type", "files"});
+        item.kind = RecordKind::Files;
+        if (r.has("files"))
+            item.files = readFiles(r.member("files"));
+    } else if (type == "groups") {
+        r.expectObject({"type", "groups"});
+        item.kind = RecordKind::Groups;
+        if (r.has("groups"))
+            item.groups = readGroups(r.member("groups"));
+    } else if (type == "registry") {
+        r.expectObject({"type", "registry"});
+        item.kind = RecordKind::Registry;
+        if (r.has("registry"))
+            item.registry = readRegistry(r.member("registry"));
+    } else if (type == "patterns") {
+        r.expectObject({"type", "patterns"});
+        item.kind = RecordKind::Patterns;
+        if (r.has("patterns"))
+            item.patterns = readPatterns(r.member("patterns"));
+    } else if (type == "end") {
+        r.expectObject({"type"});
+        item.kind = RecordKind::End;
+    } else {
+        r.member("type").fail("unknown record type \"" + type + "\"");
+    }
+    return item;
+}
+
+Json writeRecord(const RecordItem& item) {
+    Json out = Json::object();
+    switch (item.kind) {
+    case RecordKind::Strings:
+        out["type"] = "strings";
+        writeTextSet(out, item.texts);
+        break;
+    case RecordKind::Options:
+        out["type"] = "options";
+        writeOptions(out, item.options);
+        break;
+    case RecordKind::Files:
+        out["type"] = "files";
+        out["files"] = writeFiles(item.files);
+        break;
+    case RecordKind::Groups:
+        out["type"] = "groups";
+        out["groups"] = writeGroups(item.groups);
+        break;
+    case RecordKind::Registry:
+        out["type"] = "registry";
+        out["registry"] = writeRegistry(item.registry);
+        break;
+    case RecordKind::Patterns:
+        out["type"] = "patterns";
+        out["patterns"] = item.patterns;
+        break;
+    case RecordKind::End:
+        out["type"] = "end";
+        break;
+    case RecordKind::Raw:
+        out["tag"] = hexTag(item.raw.tag);
+        if (item.raw.flags)
+            out["flags"] = item.raw.flags;
+        if (item.raw.reserved)
+            out["reserved"] = item.raw.reserved;
+        out["body"] = toHex(item.raw.body);
+        break;
+    }
+    return out;
+}
+
+} // namespace
+
+Manifest manifestFromJson(const Json& json) {
+    Reader top(json, "");
+    if (!json.is_object())
+        top.fail("the manifest must be a JSON object");
+    Manifest m;
+    if (json.contains("records"))
+        top.expectObject({"codePage", "records"});
+    else
+        top.expectObject({"codePage", "language", "texts", "options", "files", "groups", "registry",
+                          "patterns"});
+    if (top.has("codePage"))
+        m.codePage = unsigned(top.member("codePage").unsignedNumber(65535));
+    if (top.has("records")) {
+        Reader list = top.member("records");
+        list.expectArray();
+        m.records.emplace();
+        for (size_t i = 0; i < list.json().size(); ++i)
+            m.records->push_back(readRecord(list.element(i)));
+        return m;
+    }
+    m.texts = readTextSet(top);
+    if (top.has("options"))
+        m.options = readOptions(top.member("options"), {"wait", "themed", "extraFlags",
+                                                        "preUninstall", "closingDocument"});
+    if (top.has("files"))
+        m.files = readFiles(top.member("files"));
+    if (top.has("groups"))
+        m.groups = readGroups(top.member("groups"));
+    if (top.has("registry"))
+        m.registry = readRegistry(top.member("registry"));
+    if (top.has("patterns"))
+        m.patterns = readPatterns(top.member("patterns"));
+    return m;
+}
+
+Json manifestToJson(const Manifest& m) {
+    Json out = Json::object();
+    out["codePage"] = m.codePage;
+    if (m.records) {
+        Json list = Json::array();
+        for (const RecordItem& item : *m.records)
+            list.push_back(writeRecord(item));
+        out["records"] = list;
+        return out;
+    }
+    writeTextSet(out, m.texts);
+    if (m.options) {
+        Json options = Json::object();
+        writeOptions(options, *m.options);
+        out["options"] = options;
+    }
+    if (!m.files.empty())
+        out["files"] = writeFiles(m.files);
+    if (!m.groups.empty())
+        out["groups"] = writeGroups(m.groups);
+    if (!m.registry.empty())
+        out["registry"] = writeRegistry(m.registry);
+    if (!m.patterns.empty())
+        out["patterns"] = m.patterns;
+    return out;
+}
+
+Manifest parseManifest(const std::string& text) {
+    Json json;
+    try {
+        json = Json::parse(text);
+    } catch (const nlohmann::json::exception& e) {
+        throw ManifestError("", std::string("not valid JSON: ") + e.what());
+    }
+    return manifestFromJson(json);
+}
+
+Manifest readManifestFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return parseManifest(text.str());
+}
+
+std::string formatManifest(const Manifest& manifest) {
+    return manifestToJson(manifest).dump(2) + "\n";
+}
+
+std::vector<std::string> resolveTexts(const TextSet& set) {
+    std::vector<std::string> table;
+    if (!sameText(set.language, kNoLanguage)) {
+        const auto* defaults = languageTexts(set.language);
+        if (!defaults)
+            throw ManifestError("language", "unknown language \"" + set.language + "\"");
+        table.assign(defaults->begin(), defaults->end());
+    }
+    if (!set.texts.empty() && set.texts.rbegin()->first >= table.size())
+        table.resize(set.texts.rbegin()->first + 1);
+    for (const auto& [number, text] : set.texts)
+        table[number] = text;
+    return table;
+}
+
+TextSet chooseTextSet(const std::vector<std::string>& texts) {
+    // Without a language: every non-empty text, and the last one so the
+    // table keeps its length.
+    TextSet best;
+    best.language = kNoLanguage;
+    for (size_t i = 0; i < texts.size(); ++i)
+        if (!texts[i].empty() || i + 1 == texts.size())
+            best.texts[unsigned(i)] = texts[i];
+    if (texts.size() < TEXT_COUNT)
+        return best;
+    for (const std::string& language : languageNames()) {
+        const auto* defaults = languageTexts(language);
+        TextSet candidate;
+        candidate.language = language;
+        for (size_t i = 0; i < texts.size(); ++i) {
+            bool same = i < TEXT_COUNT ? texts[i] == (*defaults)[i] : texts[i].empty();
+            if (!same || (i >= TEXT_COUNT && i + 1 == texts.size()))
+                candidate.texts[unsigned(i)] = texts[i];
+        }
+        if (candidate.texts.size() < best.texts.size())
+            best = candidate;
+    }
+    return best;
+}
+
+std::optional<uint32_t> registryRoot(const std::string& name) {
+    for (const RootName& r : kRoots)
+        if (sameText(name, r.shortName) || sameText(name, r.longName))
+            return r.root;
+    return std::nullopt;
+}
+
+std::optional<std::string> registryRootName(uint32_t root) {
+    for (const RootName& r : kRoots)
+        if (r.root == root)
+            return std::string(r.shortName);
+    return std::nullopt;
+}
+
+std::string registryPath(const RegistryItem& item) {
+    return item.value ? item.key + "\\\\" + *item.value : item.key;
+}
+
+RegistryItem registryItem(uint32_t root, const std::string& path) {
+    RegistryItem item;
+    item.root = root;
+    size_t last = path.rfind('\\');
+    if (last != std::string::npos && last > 0 && path[last - 1] == '\\') {
+        item.key = path.substr(0, last - 1);
+        item.value = path.substr(last + 1);
+    } else {
+        item.key = path;
+    }
+    return item;
+}
+
+} // namespace varnel

@@ -1,0 +1,129 @@
+// The manifest: a product's uninstall payload described in UTF-8 JSON, and
+// its model in memory.
+//
+// A manifest has two forms. The usual one lists texts, options, files,
+// groups, registry entries and patterns; it packs into one record of each
+// kind, in a fixed order. The record form ("records") lists the records one by
+// one, for payloads that repeat a kind, use another order or carry records
+// that only make sense as raw bytes; dump uses it for payloads that the usual
+// form cannot reproduce byte for byte.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "payload_writer.h"
+
+namespace varnel {
+
+using Json = nlohmann::ordered_json;
+
+// Texts by number over a built-in language. With a language the table has at
+// least the 16 texts of the catalogue; with "none" it has exactly as many as
+// the highest number given, plus one. Numbers not given are the language's
+// text, or empty.
+struct TextSet {
+    std::string language = "English";
+    std::map<unsigned, std::string> texts;
+};
+extern const char* const kNoLanguage; // "none"
+
+struct FileItem {
+    std::string folder;
+    std::string name;  // empty: the entry stands for the folder itself
+    uint8_t flags = 0; // FE_* bits
+};
+
+struct GroupItem {
+    unsigned levels = 0; // 0 to 255
+    std::string folder;
+    std::string secondFolder;
+    std::string fileName;
+};
+
+// A key (no value) or one value of a key.
+struct RegistryItem {
+    uint32_t root = ROOT_HKCU;
+    std::string key;
+    std::optional<std::string> value;
+};
+
+struct OptionsItem {
+    bool wait = false;
+    bool themed = false;
+    uint32_t extraFlags = 0; // bits other than OF_WAIT and OF_THEMED
+    std::string preUninstall;
+    std::string closingDocument;
+};
+
+// A record given by its bytes.
+struct RawRecord {
+    uint16_t tag = 0;
+    uint8_t flags = 0;
+    uint8_t reserved = 0;
+    Bytes body;
+};
+
+enum class RecordKind { Strings, Options, Files, Groups, Registry, Patterns, End, Raw };
+
+// One entry of the record form; only the member of its kind is used.
+struct RecordItem {
+    RecordKind kind = RecordKind::End;
+    TextSet texts;
+    OptionsItem options;
+    std::vector<FileItem> files;
+    std::vector<GroupItem> groups;
+    std::vector<RegistryItem> registry;
+    std::vector<std::string> patterns;
+    RawRecord raw;
+};
+
+// All strings are UTF-8; they are converted to `codePage` when packed.
+struct Manifest {
+    unsigned codePage = 1252;
+    TextSet texts;
+    std::optional<OptionsItem> options;
+    std::vector<FileItem> files;
+    std::vector<GroupItem> groups;
+    std::vector<RegistryItem> registry;
+    std::vector<std::string> patterns;
+    // The record form: when present, the payload is exactly these records and
+    // the members above (except codePage) are not used.
+    std::optional<std::vector<RecordItem>> records;
+};
+
+// A manifest that cannot be read; `where` is a JSON path such as "files[2].flags".
+class ManifestError : public std::runtime_error {
+  public:
+    ManifestError(const std::string& where, const std::string& problem);
+    std::string where;
+    std::string problem;
+};
+
+Manifest manifestFromJson(const Json& json); // throws ManifestError
+Json manifestToJson(const Manifest& manifest);
+Manifest parseManifest(const std::string& text);      // throws ManifestError
+Manifest readManifestFile(const std::string& path);   // throws ManifestError, std::runtime_error
+std::string formatManifest(const Manifest& manifest); // JSON, indented, ending with a newline
+
+// The table of a text set (UTF-8). Throws ManifestError for an unknown language.
+std::vector<std::string> resolveTexts(const TextSet& set);
+// The shortest text set that resolves to `texts`.
+TextSet chooseTextSet(const std::vector<std::string>& texts);
+
+// Registry roots by name ("HKCU" or "HKEY_CURRENT_USER"); and the short name of a root.
+std::optional<uint32_t> registryRoot(const std::string& name);
+std::optional<std::string> registryRootName(uint32_t root);
+
+// The stored path of a registry item, and the item of a stored path (a value
+// entry when the last backslash follows another backslash).
+std::string registryPath(const RegistryItem& item);
+RegistryItem registryItem(uint32_t root, const std::string& path);
+
+} // namespace varnel

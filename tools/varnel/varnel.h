@@ -1,0 +1,39 @@
+// Varnel's authoring library: everything the `varnel` tool does, for
+// installers that write the uninstall payload themselves at install time.
+//
+// Typical use in an installer, once the files are in place:
+//
+//     varnel::Manifest m;                      // English texts, code page 1252
+//     m.texts.texts[0] = "Varnel Demo";        // caption
+//     m.files.push_back({".\\bin", "", 0});    // the folder first ...
+//     m.files.push_back({".\\bin", "demo.exe", FE_CHECKINUSE}); // ... then its files
+//     m.registry.push_back({varnel::ROOT_HKCU, "Software\\Varnel Demo", std::nullopt});
+//     for (const varnel::Diagnostic& d : varnel::checkManifest(m))
+//         log(varnel::formatDiagnostic(d));
+//     varnel::Bytes stub = varnel::readFileBytes(installDir + "uninst.exe");
+//     varnel::writeFileBytes(installDir + "uninst.exe", varnel::buildUninstaller(stub, m));
+//
+// All strings are UTF-8 and are converted to the manifest's code page when
+// packed. The pieces:
+//
+// - manifest.h: the model (Manifest, TextSet, FileItem, GroupItem,
+//   RegistryItem, OptionsItem, the record form) and its JSON form
+//   (parseManifest, readManifestFile, manifestToJson, formatManifest).
+// - build.h: checkManifest (errors and warnings), buildPayload (throws
+//   PackError on errors), buildUninstaller (stub + payload, locator patched).
+// - dump.h: manifestFromUninstaller, the way back from an uninstaller to its
+//   manifest (throws PayloadDamage, from payload_decoder.h).
+// - scan.h: scanDirectory, the file list of a staged product folder.
+// - texts.h: the text names 0 to 15 and the built-in languages.
+// - codepage.h: UTF-8 to ANSI code page conversion and back.
+// - payload_writer.h / payload_decoder.h: the bytes of the format.
+#pragma once
+
+#include "build.h"
+#include "codepage.h"
+#include "dump.h"
+#include "manifest.h"
+#include "payload_decoder.h"
+#include "payload_writer.h"
+#include "scan.h"
+#include "texts.h"
