@@ -156,7 +156,7 @@ int scan(const Arguments& a) {
     out["files"] = manifestToJson(manifest)["files"];
     if (manifest.files.empty())
         out["files"] = Json::array();
-    return writeText(a.output, out.dump(2) + "\n") ? kExitOk : kExitError;
+    return writeText(a.output, formatJsonDocument(out)) ? kExitOk : kExitError;
 }
 
 } // namespace

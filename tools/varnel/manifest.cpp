@@ -544,8 +544,55 @@ Manifest readManifestFile(const std::string& path) {
     return parseManifest(text.str());
 }
 
+namespace {
+
+// A value on one line, with a space after every colon and comma.
+std::string inlineJson(const Json& value) {
+    std::string out;
+    if (value.is_object()) {
+        out = "{";
+        for (auto it = value.begin(); it != value.end(); ++it)
+            out +=
+                (it == value.begin() ? "" : ", ") + Json(it.key()).dump() + ": " + inlineJson(*it);
+        return out + "}";
+    }
+    if (value.is_array()) {
+        out = "[";
+        for (size_t i = 0; i < value.size(); ++i)
+            out += (i ? ", " : "") + inlineJson(value[i]);
+        return out + "]";
+    }
+    return value.dump();
+}
+
+} // namespace
+
+std::string formatJsonDocument(const Json& json) {
+    std::string out = "{\n";
+    for (auto it = json.begin(); it != json.end(); ++it) {
+        out += "  " + Json(it.key()).dump() + ": ";
+        const Json& value = *it;
+        if ((value.is_array() || (value.is_object() && it.key() == "texts")) && !value.empty()) {
+            bool object = value.is_object();
+            out += object ? "{\n" : "[\n";
+            size_t i = 0;
+            for (auto e = value.begin(); e != value.end(); ++e, ++i) {
+                out += "    ";
+                if (object)
+                    out += Json(e.key()).dump() + ": ";
+                out += inlineJson(*e) + (i + 1 < value.size() ? ",\n" : "\n");
+            }
+            out += object ? "  }" : "  ]";
+        } else {
+            out += inlineJson(value);
+        }
+        out += std::next(it) == json.end() ? "\n" : ",\n";
+    }
+    return out + "}\n";
+}
+
 std::string formatManifest(const Manifest& manifest) {
-    return manifestToJson(manifest).dump(2) + "\n";
+    return formatJsonDocument(manifestToJson(manifest));
 }
 
 std::vector<std::string> resolveTexts(const TextSet& set) {

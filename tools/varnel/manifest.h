@@ -108,9 +108,11 @@ class ManifestError : public std::runtime_error {
 
 Manifest manifestFromJson(const Json& json); // throws ManifestError
 Json manifestToJson(const Manifest& manifest);
-Manifest parseManifest(const std::string& text);      // throws ManifestError
-Manifest readManifestFile(const std::string& path);   // throws ManifestError, std::runtime_error
-std::string formatManifest(const Manifest& manifest); // JSON, indented, ending with a newline
+Manifest parseManifest(const std::string& text);    // throws ManifestError
+Manifest readManifestFile(const std::string& path); // throws ManifestError, std::runtime_error
+// JSON with one line per text, list entry or record, ending with a newline.
+std::string formatManifest(const Manifest& manifest);
+std::string formatJsonDocument(const Json& json); // any JSON object, the same way
 
 // The table of a text set (UTF-8). Throws ManifestError for an unknown language.
 std::vector<std::string> resolveTexts(const TextSet& set);

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# The Windows varnel under Wine: packs the demo's sample product, dumps it back
+# to the very same manifest, packs the dump to the very same uninstaller, and
+# reports a damaged copy with exit code 1.
+# Arguments: wine-run varnel.exe uninst.exe manifest.json
+set -euo pipefail
+wine_run=$1 varnel=$2 stub=$3 manifest=$4
+# shellcheck disable=SC1091
+. "$VARNEL_BED/env"
+case=varnel-roundtrip
+dir="$WINEPREFIX/drive_c/$case"
+rm -rf "$dir" && mkdir -p "$dir"
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+"$wine_run" "$varnel" pack "$manifest" -o "C:\\$case\\product.exe" --stub "$stub" ||
+  fail "pack exited with $?"
+[ -f "$dir/product.exe" ] || fail "pack wrote no uninstaller"
+# The stub's locator already holds its own size: the stub comes through unchanged.
+cmp -n "$(stat -c %s "$stub")" "$stub" "$dir/product.exe" || fail "the stub's bytes changed"
+
+"$wine_run" "$varnel" dump "C:\\$case\\product.exe" -o "C:\\$case\\dump.json" ||
+  fail "dump exited with $?"
+diff -u "$manifest" "$dir/dump.json" || fail "dump does not give the manifest back"
+
+"$wine_run" "$varnel" pack "C:\\$case\\dump.json" -o "C:\\$case\\again.exe" --stub "$stub" ||
+  fail "packing the dump exited with $?"
+cmp "$dir/product.exe" "$dir/again.exe" || fail "packing the dump gives other bytes"
+
+# A copy cut short inside its last record: reported, not a crash.
+size=$(stat -c %s "$dir/product.exe")
+head -c $((size - 3)) "$dir/product.exe" >"$dir/cut.exe"
+set +e
+"$wine_run" "$varnel" dump "C:\\$case\\cut.exe" -o "C:\\$case\\cut.json" 2>"$dir/cut.err"
+rc=$?
+set -e
+[ "$rc" -eq 1 ] || fail "dump of a damaged payload exited with $rc, not 1"
+grep -q "RT_END" "$dir/cut.err" || fail "the damage report names no record: $(cat "$dir/cut.err")"
+echo "PASS"
