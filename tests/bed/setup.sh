@@ -38,7 +38,8 @@ ENV
 # shellcheck disable=SC1091
 . "$bed/env"
 
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp -nolisten unix -ac >"$bed/xvfb.log" 2>&1 &
+# Daemons must not keep the caller's output open (CTest waits for it to close).
+setsid Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp -ac </dev/null >"$bed/xvfb.log" 2>&1 &
 echo $! >"$bed/xvfb.pid"
 for _ in $(seq 1 100); do
   [ -e "/tmp/.X11-unix/X$display" ] && break
@@ -49,7 +50,7 @@ wine=/usr/lib/wine/wine
 [ -x "$wine" ] || wine=$(command -v wine)
 echo "wine=$wine" >"$bed/wine"
 
-wineboot -i >"$bed/wineboot.log" 2>&1
+wineboot -i </dev/null >"$bed/wineboot.log" 2>&1
 wineserver -w
 
 # Close every way out of the prefix: drives other than C:, and the links from
@@ -64,10 +65,8 @@ done
 
 # Windows close at once without a window manager; a crash never waits for a
 # debugger dialog.
-"$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-"$wine" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
-"$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /d 1 /f >/dev/null 2>&1
-"$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d 'false' /f >/dev/null 2>&1
+"$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+"$wine" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
 wineserver -w
 
 # Proof from the host side: nothing under the prefix leads outside the bed.
@@ -81,5 +80,5 @@ if [ -n "$escapes" ]; then
 fi
 
 # A wineserver that stays up between test programs keeps each start fast.
-wineserver -p
+wineserver -p </dev/null >"$bed/wineserver.log" 2>&1
 echo "test bed ready in $bed (display :$display)"

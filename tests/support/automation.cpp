@@ -1,0 +1,192 @@
+#include "automation.h"
+
+#include <cstdlib>
+#include <utility>
+
+namespace bed {
+
+namespace {
+
+struct Search {
+    DWORD processId;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK collect(HWND window, LPARAM context) {
+    auto* search = reinterpret_cast<Search*>(context);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search->processId && IsWindowVisible(window))
+        search->found.push_back(window);
+    return TRUE;
+}
+
+std::string windowText(HWND window) {
+    char text[2048] = {};
+    // WM_GETTEXT works across processes, also for controls.
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text),
+                        SMTO_ABORTIFHUNG, 2000, nullptr);
+    return text;
+}
+
+std::string withoutAmpersands(std::string text) {
+    std::string out;
+    for (char c : text)
+        if (c != '&')
+            out += c;
+    return out;
+}
+
+} // namespace
+
+std::vector<HWND> visibleWindows(DWORD processId) {
+    Search search{processId, {}};
+    EnumWindows(collect, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+Dialog describe(HWND window) {
+    Dialog d;
+    d.window = window;
+    char name[256] = {};
+    GetClassNameA(window, name, sizeof(name));
+    d.className = name;
+    d.caption = windowText(window);
+    GetWindowRect(window, &d.rect);
+    d.style = GetWindowLongA(window, GWL_STYLE);
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        Control c;
+        c.window = child;
+        c.id = GetDlgCtrlID(child);
+        GetClassNameA(child, name, sizeof(name));
+        c.className = name;
+        c.text = windowText(child);
+        c.style = GetWindowLongA(child, GWL_STYLE);
+        GetWindowRect(child, &c.rect);
+        if (lstrcmpiA(name, "Button") == 0 && IsWindowVisible(child))
+            d.buttons.push_back(withoutAmpersands(c.text));
+        // A message box's text is the static control 0xFFFF; a dialog's is 1000.
+        if (lstrcmpiA(name, "Static") == 0 && (c.id == 0xFFFF || c.id == 1000))
+            d.message = c.text;
+        d.controls.push_back(c);
+    }
+    if (isMessageBox(d))
+        d.icon = messageBoxIcon(d);
+    return d;
+}
+
+const Control* findControl(const Dialog& dialog, int id) {
+    for (const Control& c : dialog.controls)
+        if (c.id == id)
+            return &c;
+    return nullptr;
+}
+
+bool isMessageBox(const Dialog& dialog) { return findControl(dialog, 0xFFFF) != nullptr; }
+
+namespace {
+
+// The pixels of a screen rectangle, 32 bits each.
+std::vector<COLORREF> grab(HDC source, int x, int y, int width, int height) {
+    HDC memory = CreateCompatibleDC(source);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* pixels = nullptr;
+    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &pixels, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, source, x, y, SRCCOPY);
+    GdiFlush();
+    std::vector<COLORREF> out(static_cast<COLORREF*>(pixels),
+                              static_cast<COLORREF*>(pixels) + width * height);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    return out;
+}
+
+// A standard icon drawn on a plain background of the given colour.
+std::vector<COLORREF> render(LPCSTR icon, COLORREF background, int width, int height) {
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    HBRUSH brush = CreateSolidBrush(background & 0xFFFFFF);
+    RECT all = {0, 0, width, height};
+    FillRect(memory, &all, brush);
+    DeleteObject(brush);
+    DrawIconEx(memory, 0, 0, LoadIconA(nullptr, icon), width, height, 0, nullptr, DI_NORMAL);
+    std::vector<COLORREF> out = grab(memory, 0, 0, width, height);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return out;
+}
+
+} // namespace
+
+std::string messageBoxIcon(const Dialog& dialog) {
+    const Control* icon = nullptr;
+    for (const Control& c : dialog.controls)
+        if ((c.style & SS_TYPEMASK) == SS_ICON && lstrcmpiA(c.className.c_str(), "Static") == 0)
+            icon = &c;
+    if (!icon)
+        return "none";
+    int width = icon->rect.right - icon->rect.left, height = icon->rect.bottom - icon->rect.top;
+    if (width <= 0 || height <= 0)
+        return "none";
+    HDC screen = GetDC(nullptr);
+    std::vector<COLORREF> shown = grab(screen, icon->rect.left, icon->rect.top, width, height);
+    ReleaseDC(nullptr, screen);
+    const std::pair<const char*, LPCSTR> candidates[] = {
+        {"information", MAKEINTRESOURCEA(32516)}, {"question", MAKEINTRESOURCEA(32514)},
+        {"warning", MAKEINTRESOURCEA(32515)}, {"error", MAKEINTRESOURCEA(32513)}};
+    std::string best = "none";
+    long long bestDistance = -1;
+    for (const auto& candidate : candidates) {
+        std::vector<COLORREF> drawn = render(candidate.second, shown[0], width, height);
+        long long distance = 0;
+        for (size_t i = 0; i < shown.size(); ++i)
+            for (int channel = 0; channel < 24; channel += 8)
+                distance += std::abs(int((shown[i] >> channel) & 0xFF) -
+                                     int((drawn[i] >> channel) & 0xFF));
+        if (bestDistance < 0 || distance < bestDistance) {
+            bestDistance = distance;
+            best = candidate.first;
+        }
+    }
+    return best;
+}
+
+bool pressButtonId(const Dialog& dialog, int id) {
+    const Control* c = findControl(dialog, id);
+    if (!c)
+        return false;
+    return PostMessageA(dialog.window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                        reinterpret_cast<LPARAM>(c->window)) != 0;
+}
+
+bool pressButton(const Dialog& dialog, const std::string& label) {
+    for (const Control& c : dialog.controls)
+        if (withoutAmpersands(c.text) == label && lstrcmpiA(c.className.c_str(), "Button") == 0)
+            return pressButtonId(dialog, c.id);
+    return false;
+}
+
+void sendKey(const Dialog& dialog, WPARAM virtualKey) {
+    DWORD thread = GetWindowThreadProcessId(dialog.window, nullptr);
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    HWND target = dialog.window;
+    if (GetGUIThreadInfo(thread, &info) && info.hwndFocus)
+        target = info.hwndFocus;
+    UINT scan = MapVirtualKeyA(UINT(virtualKey), 0);
+    PostMessageA(target, WM_KEYDOWN, virtualKey, 1 | (scan << 16));
+    PostMessageA(target, WM_KEYUP, virtualKey, 1 | (scan << 16) | 0xC0000000u);
+}
+
+} // namespace bed

@@ -1,0 +1,53 @@
+// End-to-end harness: lays out cases in the throwaway prefix, places a fresh
+// uninstaller with a payload, runs it as a separate process and watches every
+// window it shows.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "automation.h"
+#include "payload_writer.h"
+
+namespace bed {
+
+// Programs handed to the test executable on its command line (C: paths).
+void registerFixtures(int argc, char** argv);
+std::string fixture(const std::string& fileName); // e.g. "uninst.exe"
+
+// A fresh, empty folder C:\vt\NAME (removed first if it exists).
+std::string caseDir(const std::string& name);
+void removeTree(const std::string& path);
+bool exists(const std::string& path);
+void writeText(const std::string& path, const std::string& text);
+
+// Reports the given Windows version ("win98", "winxp", "win7", "win10") to
+// every program of that file name; empty removes the setting.
+void setWindowsVersion(const std::string& exeName, const std::string& version);
+
+// Copies the uninstaller into DIR as EXENAME with the payload appended.
+std::string placeUninstaller(const std::string& dir, const varnel::Bytes& payload,
+                             const std::string& exeName = "uninst.exe",
+                             const std::string& version = "");
+
+// Called once for each window as it appears; it may press a button or a key.
+using WindowHandler = std::function<void(const Dialog&)>;
+
+struct RunResult {
+    bool finished = false; // false: killed after the time-out
+    DWORD exitCode = 0;
+    std::vector<Dialog> windows; // every window seen, in order of appearance
+    std::string output;          // standard output, when captured
+};
+
+RunResult run(const std::string& exe, const std::string& arguments,
+              const WindowHandler& handler = nullptr, DWORD timeoutMs = 30000,
+              bool captureOutput = false);
+
+// Handlers for the usual cases.
+WindowHandler pressEach(std::vector<std::string> labels); // one label per window, in order
+
+} // namespace bed
