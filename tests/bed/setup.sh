@@ -15,12 +15,6 @@ rm -rf "$bed"
 mkdir -p "$bed/home" "$bed/tmp" "$bed/runtime"
 chmod 700 "$bed/runtime"
 
-# A free display number.
-display=91
-while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do
-  display=$((display + 1))
-done
-
 cat >"$bed/env" <<ENV
 export WINEPREFIX='$bed/prefix'
 export HOME='$bed/home'
@@ -32,19 +26,24 @@ export XDG_CACHE_HOME='$bed/home/.cache'
 export WINEARCH=win32
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d'
-export DISPLAY=':$display'
 export VARNEL_BED='$bed'
 ENV
 # shellcheck disable=SC1091
 . "$bed/env"
 
-# Daemons must not keep the caller's output open (CTest waits for it to close).
-setsid Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp -ac </dev/null >"$bed/xvfb.log" 2>&1 &
+# Xvfb picks a free display itself and writes its number to fd 3. Daemons
+# must not keep the caller's output open (CTest waits for it to close).
+setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -ac \
+  </dev/null >"$bed/xvfb.log" 2>&1 3>"$bed/display" &
 echo $! >"$bed/xvfb.pid"
-for _ in $(seq 1 100); do
-  [ -e "/tmp/.X11-unix/X$display" ] && break
+for _ in $(seq 1 200); do
+  [ -s "$bed/display" ] && break
   sleep 0.05
 done
+display=$(tr -dc 0-9 <"$bed/display")
+[ -n "$display" ] || { echo "setup.sh: Xvfb did not start" >&2; exit 1; }
+echo "export DISPLAY=':$display'" >>"$bed/env"
+export DISPLAY=":$display"
 
 wine=/usr/lib/wine/wine
 [ -x "$wine" ] || wine=$(command -v wine)
