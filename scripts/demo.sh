@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# The demo: sets up a Debian 12 machine, builds the uninstaller and the
+# authoring tool, lays out the sample product in a throwaway Wine prefix,
+# packs its uninstaller from demo/sample-product.json, runs it, and prints what
+# was removed and what remained.
+#
+#   scripts/demo.sh             quiet uninstall (/S)
+#   scripts/demo.sh --dialogs   with its dialogs under Xvfb, answered by the
+#                               first button of each, as a user pressing OK/Yes
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+mode=${1:-}
+
+scripts/install-deps.sh
+cmake --preset host >/dev/null && cmake --build --preset host --target varnel >/dev/null
+cmake --preset win32 >/dev/null && cmake --build --preset win32 --target uninst autoanswer >/dev/null
+
+bed=$root/build/demo/bed
+tests/bed/setup.sh "$bed" >/dev/null
+trap 'tests/bed/teardown.sh "$bed"' EXIT
+# shellcheck disable=SC1091
+. "$bed/env"
+run() { tests/bed/wine-run "$@"; }
+
+product='C:\Program Files\Varnel Demo'
+host_product="$WINEPREFIX/drive_c/Program Files/Varnel Demo"
+python3 scripts/lay-out-product.py demo/sample-product.json "$WINEPREFIX/drive_c" "$host_product" \
+  >"$bed/layout.txt"
+while IFS=$'\t' read -r key value; do
+  if [ -n "$value" ]; then
+    run reg add "$key" /v "$value" /d demo /f >/dev/null 2>&1
+  else
+    run reg add "$key" /ve /d demo /f >/dev/null 2>&1
+  fi
+done < <(grep -P '^reg\t' "$bed/layout.txt" | cut -f2-)
+
+build/host/tools/varnel/varnel pack demo/sample-product.json -o "$host_product/uninst.exe" \
+  --stub build/win32/uninst.exe
+
+snapshot() {
+  (cd "$WINEPREFIX/drive_c" && find "Program Files/Varnel Demo" ProgramData -path '*Varnel Demo*' | sort)
+  grep -P '^reg\t' "$bed/layout.txt" | cut -f2- | while IFS=$'\t' read -r key value; do
+    if run reg query "$key" ${value:+/v "$value"} >/dev/null 2>&1; then
+      echo "registry: $key${value:+ [$value]}"
+    fi
+  done
+}
+before=$(snapshot)
+
+echo "Running the uninstaller of the sample product in $product"
+rc=0
+if [ "$mode" = "--dialogs" ]; then
+  run "$root/build/win32/tests/autoanswer.exe" "$product\\uninst.exe" || rc=$?
+else
+  run "$product\\uninst.exe" /S || rc=$?
+fi
+echo "exit code: $rc"
+after=$(snapshot)
+
+echo
+echo "Removed:"
+comm -23 <(echo "$before") <(echo "$after") | sed 's/^/  /'
+echo "Remained:"
+comm -12 <(echo "$before") <(echo "$after") | sed 's/^/  /'
