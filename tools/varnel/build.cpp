@@ -142,7 +142,7 @@ class Encoder {
             spec.patterns = patterns(m_.patterns, "patterns");
             if (spec.texts.size() > 0xFFFF)
                 return {};
-            return encodePayload(spec);
+            return guarded([&] { return encodePayload(spec); });
         }
         Bytes out;
         const std::vector<RecordItem>& records = *m_.records;
@@ -158,6 +158,24 @@ class Encoder {
             if (!isEnd && i + 1 == records.size())
                 error(where, "the last record must be an end record, or the uninstaller fails "
                              "with error 8");
+            append(out, guarded([&] { return encodeRecord(r, where); }));
+        }
+        return out;
+    }
+
+  private:
+    // Encoding throws only for what the checks have already reported as errors.
+    template <typename Encode> Bytes guarded(Encode encode) {
+        try {
+            return encode();
+        } catch (const std::length_error&) {
+            return {};
+        }
+    }
+
+    Bytes encodeRecord(const RecordItem& r, const std::string& where) {
+        Bytes out;
+        {
             switch (r.kind) {
             case RecordKind::Strings: {
                 std::vector<std::string> t = texts(r.texts, where + ".");
@@ -196,7 +214,6 @@ class Encoder {
         return out;
     }
 
-  private:
     void error(const std::string& where, const std::string& message) {
         out_.push_back({Diagnostic::Level::Error, where, message});
     }

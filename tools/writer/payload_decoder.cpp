@@ -61,9 +61,10 @@ class BodyReader {
     size_t pos_ = 0;
 };
 
+// `what` names the strings and their verb: "entry 2: the path holds".
 void checkLimit(BodyReader& reader, size_t total, size_t limit, const std::string& what) {
     if (total > limit)
-        reader.fail(what + " hold " + std::to_string(total) + " bytes, more than the " +
+        reader.fail(what + " " + std::to_string(total) + " bytes, more than the " +
                     std::to_string(limit) + " the uninstaller reads");
 }
 
@@ -194,7 +195,7 @@ std::vector<FileSpec> decodeFiles(const PayloadRecord& record) {
         f.name = reader.counted(entry + ": name");
         f.flags = uint8_t(reader.number(1, entry + ": flags"));
         checkLimit(reader, f.folder.size() + f.name.size(), FILE_ENTRY_STRING_LIMIT,
-                   entry + ": folder and name");
+                   entry + ": folder and name hold");
         files.push_back(std::move(f));
     }
     return files;
@@ -214,7 +215,7 @@ std::vector<GroupSpec> decodeGroups(const PayloadRecord& record) {
         g.secondFolder = reader.counted(entry + ": second folder");
         g.fileName = reader.counted(entry + ": file name");
         checkLimit(reader, g.folder.size() + g.secondFolder.size() + g.fileName.size(),
-                   GROUP_ENTRY_STRING_LIMIT, entry + ": the three strings");
+                   GROUP_ENTRY_STRING_LIMIT, entry + ": the three strings hold");
         groups.push_back(std::move(g));
     }
     return groups;
@@ -231,7 +232,7 @@ std::vector<RegistrySpec> decodeRegistry(const PayloadRecord& record) {
         RegistrySpec r;
         r.root = reader.number(4, entry + ": root");
         r.path = reader.counted(entry + ": path");
-        checkLimit(reader, r.path.size(), REGISTRY_ENTRY_STRING_LIMIT, entry + ": the path");
+        checkLimit(reader, r.path.size(), REGISTRY_ENTRY_STRING_LIMIT, entry + ": the path holds");
         entries.push_back(std::move(r));
     }
     return entries;

@@ -21,8 +21,7 @@ TEST(CodePage, Windows1252KeepsAsciiAndLatin1AndMapsItsOwnRange) {
               bytes({'C', 'a', 'f', 0xE9, ' ', 'G', 'r', 0xF6, 0xDF, 'e'}));
     // The 0x80-0x9F range differs from Latin-1.
     EXPECT_EQ(utf8ToCodePage("€‚Œ™ž", 1252), bytes({0x80, 0x82, 0x8C, 0x99, 0x9E}));
-    EXPECT_EQ(codePageToUtf8(bytes({0x80, 0x93, 0x94, 0xFF}), 1252),
-              std::string("€\u201C\u201Dÿ"));
+    EXPECT_EQ(codePageToUtf8(bytes({0x80, 0x93, 0x94, 0xFF}), 1252), std::string("€\u201C\u201Dÿ"));
     // Unassigned bytes pass through as the C1 controls of the same value.
     EXPECT_EQ(codePageToUtf8(bytes({0x81, 0x9D}), 1252), std::string("\u0081\u009D"));
     EXPECT_EQ(utf8ToCodePage("\u0081", 1252), bytes({0x81}));

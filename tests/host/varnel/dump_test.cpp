@@ -10,11 +10,14 @@
 
 using namespace varnel;
 using testing_support::bytesOf;
+using testing_support::concatenate;
 using testing_support::fakeStub;
 
 namespace {
 
-Bytes uninstallerWith(const Bytes& payload) { return attachPayload(fakeStub(), payload); }
+Bytes uninstallerWith(const Bytes& payload) {
+    return attachPayload(fakeStub(), payload);
+}
 
 // Dumps, checks that the dump packs to the very same payload, and returns it.
 Manifest dumpAndRepack(const Bytes& payload, unsigned codePage = 1252) {
@@ -90,33 +93,34 @@ TEST(DumpRoundTrip, OddPayloadsComeBackInTheRecordFormByteForByte) {
         {"another order", concatenate({files, strings, endRecord()})},
         {"unassigned tag with a body", concatenate({record(0x1238, bytesOf({1, 2})), endRecord()})},
         {"unknown tag", concatenate({record(0x4242, bytesOf({"zz"})), strings, endRecord()})},
-        {"flag bit 0 on files", concatenate({record(RT_FILES, filesBody({}), RF_UNREADABLE),
-                                             endRecord()})},
+        {"flag bit 0 on files",
+         concatenate({record(RT_FILES, filesBody({}), RF_UNREADABLE), endRecord()})},
         {"reserved byte set", concatenate({recordHeader(RT_END, 0, 0, 9)})},
         {"zero-length options", concatenate({recordHeader(RT_OPTIONS, 0), endRecord()})},
-        {"two string tables", concatenate({record(RT_STRINGS, stringsBody({"a"}, {{"b"}})),
-                                           endRecord()})},
+        {"two string tables",
+         concatenate({record(RT_STRINGS, stringsBody({"a"}, {{"b"}})), endRecord()})},
         {"no string table", concatenate({record(RT_STRINGS, bytesOf({0, 0})), endRecord()})},
         {"empty string table", concatenate({record(RT_STRINGS, stringsBody({})), endRecord()})},
-        {"trailing bytes in files", concatenate({record(RT_FILES, [] {
-                                                     Bytes b = filesBody({{".", "", 0}});
-                                                     b.push_back(0xEE);
-                                                     return b;
-                                                 }()),
+        {"trailing bytes in files", concatenate({record(RT_FILES,
+                                                        [] {
+                                                            Bytes b = filesBody({{".", "", 0}});
+                                                            b.push_back(0xEE);
+                                                            return b;
+                                                        }()),
                                                  endRecord()})},
         {"empty registry", concatenate({record(RT_REGISTRY, registryBody({})), endRecord()})},
         {"empty pattern list", concatenate({record(RT_PATTERNS, bytesOf({0})), endRecord()})},
-        {"bytes after the pattern list", concatenate({record(RT_PATTERNS, bytesOf({"a", 0, 0, "b"})),
-                                                      endRecord()})},
+        {"bytes after the pattern list",
+         concatenate({record(RT_PATTERNS, bytesOf({"a", 0, 0, 0})), endRecord()})},
         {"options offset into the fixed part",
-         concatenate({record(RT_OPTIONS, bytesOf({0x61, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})),
-                      endRecord()})},
+         concatenate(
+             {record(RT_OPTIONS, bytesOf({0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0})), endRecord()})},
         {"options text without offset",
          concatenate({record(RT_OPTIONS, bytesOf({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "x", 0})),
                       endRecord()})},
         {"options offset beyond the block",
-         concatenate({record(RT_OPTIONS, bytesOf({0, 0, 0, 0, 99, 0, 0, 0, 0, 0, 0, 0})),
-                      endRecord()})},
+         concatenate(
+             {record(RT_OPTIONS, bytesOf({0, 0, 0, 0, 99, 0, 0, 0, 0, 0, 0, 0})), endRecord()})},
         {"end with a body", concatenate({strings, record(RT_END, bytesOf({"sig"}))})},
     };
     for (const Case& c : cases) {
@@ -185,29 +189,30 @@ TEST(DumpDamage, BodiesMustHoldWhatTheySay) {
         size_t offset; // within the body
         const char* problem;
     } cases[] = {
-        {"files count beyond the entries", [] {
+        {"files count beyond the entries",
+         [] {
              Bytes b = filesBody({{".", "a", 0}});
              b[0] = 2;
              return record(RT_FILES, b);
          }(),
-         4 + 6, "entry 1: folder's length"},
-        {"file strings over 518", record(RT_FILES, filesBody({{std::string(300, 'f'),
-                                                               std::string(219, 'n'), 0}})),
+         4 + 7, "entry 1: folder's length"},
+        {"file strings over 518",
+         record(RT_FILES, filesBody({{std::string(300, 'f'), std::string(219, 'n'), 0}})),
          4 + 2 + 300 + 2 + 219 + 1, "entry 0: folder and name hold 519 bytes"},
-        {"group strings over 777", record(RT_GROUPS, groupsBody({{1, std::string(700, 'g'),
-                                                                  std::string(78, 's'), ""}})),
+        {"group strings over 777",
+         record(RT_GROUPS, groupsBody({{1, std::string(700, 'g'), std::string(78, 's'), ""}})),
          4 + 1 + 702 + 80 + 2, "entry 0: the three strings hold 778 bytes"},
-        {"registry path over 519", record(RT_REGISTRY, registryBody({{ROOT_HKCU,
-                                                                      std::string(520, 'k')}})),
-         4 + 4 + 2 + 520, "entry 0: the path hold"},
+        {"registry path over 519",
+         record(RT_REGISTRY, registryBody({{ROOT_HKCU, std::string(520, 'k')}})), 4 + 4 + 2 + 520,
+         "entry 0: the path holds 520 bytes"},
         {"registry root cut short", record(RT_REGISTRY, bytesOf({1, 0, 0, 0, 1, 0})), 4,
          "entry 0: root needs 4 bytes"},
         {"string beyond the record", record(RT_STRINGS, bytesOf({1, 0, 1, 0, 9, 0, "abc"})), 6,
          "text 0 (9 bytes)"},
         {"unreadable options", record(RT_OPTIONS, optionsBody({}), RF_UNREADABLE), size_t(-6),
          "flags bit 0"},
-        {"unreadable patterns", record(RT_PATTERNS, patternsBody({"a"}), RF_UNREADABLE),
-         size_t(-6), "error 1"},
+        {"unreadable patterns", record(RT_PATTERNS, patternsBody({"a"}), RF_UNREADABLE), size_t(-6),
+         "error 1"},
         {"options too short", record(RT_OPTIONS, bytesOf({1, 0, 0, 0, 0, 0})), 4,
          "pre-uninstall offset needs 4 bytes"},
         {"pattern list without its end", record(RT_PATTERNS, bytesOf({"a", 0})), 2,

@@ -128,14 +128,10 @@ TEST(RegistryEntries, AValueIsTheTextAfterADoubledLastBackslash) {
         const char* key;
         const char* value; // nullptr: a key entry
     } cases[] = {
-        {"Software\\V", "Software\\V", nullptr},
-        {"Software\\V\\\\Path", "Software\\V", "Path"},
-        {"Software\\V\\\\", "Software\\V", ""},
-        {"\\\\Name", "", "Name"},
-        {"\\Only", "\\Only", nullptr},
-        {"A\\\\\\B", "A\\", "B"},
-        {"A\\\\B\\C", "A\\\\B\\C", nullptr},
-        {"", "", nullptr},
+        {"Software\\V", "Software\\V", nullptr}, {"Software\\V\\\\Path", "Software\\V", "Path"},
+        {"Software\\V\\\\", "Software\\V", ""},  {"\\\\Name", "", "Name"},
+        {"\\Only", "\\Only", nullptr},           {"A\\\\\\B", "A\\", "B"},
+        {"A\\\\B\\C", "A\\\\B\\C", nullptr},     {"", "", nullptr},
     };
     for (const Case& c : cases) {
         RegistryItem item = registryItem(ROOT_HKCU, c.path);

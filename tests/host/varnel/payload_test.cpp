@@ -8,7 +8,9 @@ using testing_support::bytesOf;
 
 namespace {
 
-Bytes pack(const std::string& json) { return buildPayload(parseManifest(json)); }
+Bytes pack(const std::string& json) {
+    return buildPayload(parseManifest(json));
+}
 
 const Bytes kEnd = bytesOf({0x7F, 0x7F, 0, 0, 0, 0, 0, 0});
 
@@ -22,16 +24,16 @@ Bytes withEnd(Bytes b) {
 TEST(PayloadBytes, StringsRecordWithOneText) {
     EXPECT_EQ(pack(R"({"language": "none", "texts": {"caption": "Hi"}})"),
               withEnd(bytesOf({0x34, 0x12, 0, 0, 8, 0, 0, 0, // RT_STRINGS, length 8
-                               1, 0,                          // one table
-                               1, 0,                          // one text
+                               1, 0,                         // one table
+                               1, 0,                         // one text
                                2, 0, "Hi"})));
 }
 
 TEST(PayloadBytes, TextsAreStoredInTheCodePage) {
     EXPECT_EQ(pack(R"({"language": "none", "texts": {"confirm": "Café €"}})"),
-              withEnd(bytesOf({0x34, 0x12, 0, 0, 14, 0, 0, 0, 1, 0, 2, 0, //
-                               0, 0,                                       // caption, empty
-                               6, 0, "Caf", 0xE9, ' ', 0x80})));
+              withEnd(bytesOf({0x34, 0x12, 0,     0,    14,  0,   0, 0, 1, 0, 2, 0, //
+                               0,    0, // caption, empty
+                               6,    0,    "Caf", 0xE9, ' ', 0x80})));
     EXPECT_EQ(pack(R"({"codePage": 1250, "language": "none", "texts": {"caption": "ř"}})"),
               withEnd(bytesOf({0x34, 0x12, 0, 0, 7, 0, 0, 0, 1, 0, 1, 0, 1, 0, 0xF8})));
 }
@@ -45,29 +47,30 @@ TEST(PayloadBytes, FilesRecord) {
                  {"folder": ".\\d"},
                  {"folder": ".\\d", "name": "a", "flags": ["shared", "checkInUse"]},
                  {"folder": "C:\\f", "name": "f.ttf", "flags": ["font", "selfreg"]}]})"),
-              withEnd(bytesOf({0x35, 0x12, 0, 0, 35, 0, 0, 0, // RT_FILES, length 35
-                               3, 0, 0, 0,                     // three entries
-                               3, 0, ".\\d", 0, 0, 0,          // the folder itself
-                               3, 0, ".\\d", 1, 0, "a", 0x09,  // shared | checkInUse
-                               4, 0, "C:\\f", 5, 0, "f.ttf", 0x06})));
+              withEnd(bytesOf({0x35, 0x12, 0,       0, 35, 0,       0,    0, // RT_FILES, length 35
+                               3,    0,    0,       0,                       // three entries
+                               3,    0,    ".\\d",  0, 0,  0,                // the folder itself
+                               3,    0,    ".\\d",  1, 0,  "a",     0x09,    // shared | checkInUse
+                               4,    0,    "C:\\f", 5, 0,  "f.ttf", 0x06})));
 }
 
 TEST(PayloadBytes, GroupsRecordKeepsLevelsFolderSecondFolderFileNameOrder) {
     EXPECT_EQ(pack(R"({"language": "none", "groups": [
                  {"folder": "C:\\G", "fileName": "x.lnk", "levels": 2},
                  {"folder": "C:\\A", "secondFolder": "C:\\B", "levels": 255}]})"),
-              withEnd(bytesOf({0x36, 0x12, 0, 0, 35, 0, 0, 0, 2, 0, 0, 0, //
-                               2, 4, 0, "C:\\G", 0, 0, 5, 0, "x.lnk",      //
-                               255, 4, 0, "C:\\A", 4, 0, "C:\\B", 0, 0})));
+              withEnd(bytesOf({0x36, 0x12, 0, 0,       35, 0, 0,       0, 2,       0, 0, 0, //
+                               2,    4,    0, "C:\\G", 0,  0, 5,       0, "x.lnk",          //
+                               255,  4,    0, "C:\\A", 4,  0, "C:\\B", 0, 0})));
 }
 
 TEST(PayloadBytes, RegistryRecordWithKeysAndValues) {
     EXPECT_EQ(pack(R"({"language": "none", "registry": [
                  {"root": "HKCU", "key": "Software\\V", "value": "N"},
                  {"root": "HKLM", "key": "S"}]})"),
-              withEnd(bytesOf({0x37, 0x12, 0, 0, 30, 0, 0, 0, 2, 0, 0, 0, //
-                               1, 0, 0, 0x80, 13, 0, "Software\\V\\\\N",   //
-                               2, 0, 0, 0x80, 1, 0, "S"})));
+              withEnd(bytesOf({0x37, 0x12, 0, 0,    30, 0, 0,
+                               0,    2,    0, 0,    0,                         //
+                               1,    0,    0, 0x80, 13, 0, "Software\\V\\\\N", //
+                               2,    0,    0, 0x80, 1,  0, "S"})));
 }
 
 TEST(PayloadBytes, PatternsRecordEndsWithAnEmptyString) {
@@ -76,14 +79,15 @@ TEST(PayloadBytes, PatternsRecordEndsWithAnEmptyString) {
 }
 
 TEST(PayloadBytes, OptionsRecordPointsAtItsTexts) {
-    EXPECT_EQ(pack(R"({"language": "none", "options": {"wait": true, "themed": true,
+    EXPECT_EQ(
+        pack(R"({"language": "none", "options": {"wait": true, "themed": true,
                  "preUninstall": "p.exe", "closingDocument": "d.htm"}})"),
-              withEnd(bytesOf({0x3A, 0x12, 0, 0, 24, 0, 0, 0, //
-                               3, 0, 0, 0, 12, 0, 0, 0, 18, 0, 0, 0, "p.exe", 0, "d.htm", 0})));
+        withEnd(bytesOf({0x3A, 0x12, 0, 0, 24, 0, 0, 0, //
+                         3,    0,    0, 0, 12, 0, 0, 0, 18, 0, 0, 0, "p.exe", 0, "d.htm", 0})));
     EXPECT_EQ(pack(R"({"language": "none", "options": {"themed": true,
                  "closingDocument": "d"}})"),
               withEnd(bytesOf({0x3A, 0x12, 0, 0, 14, 0, 0, 0, //
-                               2, 0, 0, 0, 0, 0, 0, 0, 12, 0, 0, 0, "d", 0})));
+                               2,    0,    0, 0, 0,  0, 0, 0, 12, 0, 0, 0, "d", 0})));
 }
 
 TEST(PayloadBytes, RecordsComeInTheirFixedOrder) {
@@ -95,8 +99,8 @@ TEST(PayloadBytes, RecordsComeInTheirFixedOrder) {
         tags.push_back(uint16_t(payload[pos] | payload[pos + 1] << 8));
         pos += 8 + readLocator(payload, pos + 4);
     }
-    EXPECT_EQ(tags, (std::vector<uint16_t>{0x1234, 0x123A, 0x1235, 0x1236, 0x1237, 0x1239,
-                                           0x7F7F}));
+    EXPECT_EQ(tags,
+              (std::vector<uint16_t>{0x1234, 0x123A, 0x1235, 0x1236, 0x1237, 0x1239, 0x7F7F}));
 }
 
 TEST(PayloadBytes, RecordFormWritesRecordsAsListed) {
@@ -106,10 +110,10 @@ TEST(PayloadBytes, RecordFormWritesRecordsAsListed) {
                  {"type": "patterns", "patterns": []},
                  {"type": "strings", "language": "none"},
                  {"type": "end"}]})"),
-              withEnd(bytesOf({0x35, 0x12, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, //
-                               0x38, 0x12, 1, 7, 3, 0, 0, 0, "abc",        //
-                               0x39, 0x12, 0, 0, 1, 0, 0, 0, 0,            //
-                               0x34, 0x12, 0, 0, 4, 0, 0, 0, 1, 0, 0, 0})));
+              withEnd(bytesOf({0x35, 0x12, 0, 0, 4, 0, 0, 0, 0,     0, 0, 0, //
+                               0x38, 0x12, 1, 7, 3, 0, 0, 0, "abc",          //
+                               0x39, 0x12, 0, 0, 1, 0, 0, 0, 0,              //
+                               0x34, 0x12, 0, 0, 4, 0, 0, 0, 1,     0, 0, 0})));
 }
 
 TEST(PayloadBytes, TheUninstallerGetsTheStubThenThePayload) {
@@ -120,7 +124,8 @@ TEST(PayloadBytes, TheUninstallerGetsTheStubThenThePayload) {
     size_t field = *findLocatorField(stub);
     EXPECT_EQ(readLocator(exe, field), stub.size()); // patched from 0 to the stub's size
     EXPECT_TRUE(std::equal(stub.begin(), stub.begin() + long(field), exe.begin()));
-    EXPECT_TRUE(std::equal(stub.begin() + long(field) + 4, stub.end(), exe.begin() + long(field) + 4));
+    EXPECT_TRUE(
+        std::equal(stub.begin() + long(field) + 4, stub.end(), exe.begin() + long(field) + 4));
     EXPECT_EQ(testing_support::payloadOf(exe), buildPayload(m));
 
     Bytes bad = stub;

@@ -9,11 +9,14 @@
 using namespace varnel;
 
 TEST(TextNames, NamesAndNumbersCorrespond) {
-    const char* expected[] = {"caption",          "confirm",        "done",       "yes",
-                              "yesToAll",         "no",             "noToAll",    "noMemory",
-                              "damaged",          "readOnlyQuestion", "sharedQuestion",
-                              "stageFiles",       "stageGroups",    "stageFolders",
-                              "stageRegistry",    "inUse"};
+    const char* expected[] = {"caption",        "confirm",
+                              "done",           "yes",
+                              "yesToAll",       "no",
+                              "noToAll",        "noMemory",
+                              "damaged",        "readOnlyQuestion",
+                              "sharedQuestion", "stageFiles",
+                              "stageGroups",    "stageFolders",
+                              "stageRegistry",  "inUse"};
     for (unsigned i = 0; i < TEXT_COUNT; ++i) {
         EXPECT_EQ(textNumber(expected[i]), i);
         EXPECT_EQ(textKey(i), expected[i]);
