@@ -133,3 +133,16 @@ TEST(PayloadBytes, TheUninstallerGetsTheStubThenThePayload) {
     EXPECT_THROW(buildUninstaller(bad, m), std::runtime_error);
     EXPECT_THROW(buildUninstaller(stub, parseManifest(R"({"patterns": [""]})")), PackError);
 }
+
+TEST(PayloadBytes, AnInstallerBuildsTheManifestInCode) {
+    Manifest m;
+    m.texts.texts[0] = "Varnel Demo";
+    m.files.push_back({".\\bin", "", 0});
+    m.files.push_back({".\\bin", "VarnelDemo.exe", FE_CHECKINUSE});
+    m.registry.push_back({ROOT_HKCU, "Software\\Varnel Demo", std::nullopt});
+    EXPECT_TRUE(checkManifest(m).empty());
+    Bytes exe = buildUninstaller(testing_support::fakeStub(0), m);
+    Manifest back = manifestFromUninstaller(exe);
+    EXPECT_EQ(manifestToJson(back), manifestToJson(m));
+    EXPECT_EQ(resolveTexts(back.texts)[1], (*languageTexts("English"))[1]);
+}
