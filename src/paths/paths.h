@@ -1,0 +1,70 @@
+// Folder macros ("#Windows#", "#InstallDir#" ...), their expansion inside
+// strings, the protected folders that are never removed, and the
+// trailing-backslash operations every path-building step uses.
+#pragma once
+
+#include <windows.h>
+
+#include <stdint.h>
+
+enum {
+    // A resolved macro: a 259-character folder, a backslash, the longest
+    // fixed suffix (54 characters) and the terminator.
+    MACRO_BUFFER_SIZE = 315,
+    // Work buffer of one expansion; the expanded text and its terminator must fit.
+    MACRO_SCRATCH_SIZE = 65500,
+    // A folder value read from the registry: at most 260 bytes and a terminator.
+    REGISTRY_FOLDER_SIZE = 261,
+};
+
+// Writes the path of shell folder `csidl` (a CSIDL_ number) into `path` (room for 260 bytes).
+// Returns 1 on success, 0 on failure; on failure `path` is untouched or holds
+// whatever the path conversion left in it.
+int getSpecialFolderPath(char* path, int csidl);
+
+// `buffer` (MACRO_BUFFER_SIZE bytes) holds one token such as "#Windows#"; it
+// is replaced in place by the folder's path, by the empty string when the
+// token names no folder, or left as it is where a folder cannot be had.
+void resolveFolderMacro(char* buffer);
+
+// Expands every folder macro of `src` into `dst`, writing at most `size`
+// bytes, and returns the length of the whole expanded text (terminator not
+// counted). A null `dst` or a `size` of 0 only measures. A destination that is
+// too small receives the text cut to fit, still terminated. A text whose
+// expansion would not fit in MACRO_SCRATCH_SIZE bytes is refused: the result
+// is the empty string and the length 0.
+uint32_t expandFolderMacros(char* dst, const char* src, uint32_t size);
+
+// 1 when `path` names a protected folder, else 0. `path` must be writable: a
+// trailing backslash is taken off for the comparison and put back.
+int isProtectedFolder(char* path);
+
+// Appends a backslash unless `path` is empty or already ends with one.
+void addTrailingBackslash(char* path);
+// Removes a final backslash from a path of 4 or more bytes (a drive root keeps it).
+void removeTrailingBackslash(char* path);
+// Whole strings, equal but for the case of ASCII letters.
+int pathsEqual(const char* a, const char* b);
+
+// Used inside the paths code.
+// The Windows folder into `out` (260 bytes); the empty string when it cannot be had.
+int getWindowsFolder(char* out);
+// The System folder into `out` (260 bytes); the empty string when it cannot be had.
+int getSystemFolder(char* out);
+// Opens "Software\Microsoft\Windows\CurrentVersion" under HKEY_LOCAL_MACHINE for reading.
+int openCurrentVersionKey(HKEY* key);
+// Reads folder value `name` of that key into `out` (REGISTRY_FOLDER_SIZE bytes,
+// always terminated on success); `out` is untouched on failure.
+int readFolderValue(HKEY key, const char* name, char* out);
+
+#ifdef VARNEL_TEST_HOOKS
+// Test build only: the environment variable VARNEL_PATHS_TEST_HOOKS holds
+// items separated by "|"; "SOURCE" makes that source fail and "SOURCE=PATH"
+// makes it give PATH; the last item naming a source decides. Sources: "csidlN", "windows",
+// "system", "temp", "key" (the CurrentVersion key), "ProgramFilesDir", "CommonFilesDir". Returns -1
+// when the source is not hooked, 0 when it fails, 1 when `out` holds the given path (cut to `size`
+// bytes).
+int pathsTestHook(const char* source, char* out, unsigned size);
+// Forgets the protected list gathered by isProtectedFolder.
+void resetProtectedFolders();
+#endif

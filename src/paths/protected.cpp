@@ -1,0 +1,142 @@
+// The folders that are never removed, and the trailing-backslash operations.
+#include <windows.h>
+
+#include <shlobj.h>
+#include <string.h>
+
+#include "../driver/state.h"
+#include "paths.h"
+
+void addTrailingBackslash(char* path) {
+    size_t length = strlen(path);
+    if (length > 0 && path[length - 1] != '\\') {
+        path[length] = '\\';
+        path[length + 1] = 0;
+    }
+}
+
+void removeTrailingBackslash(char* path) {
+    size_t length = strlen(path);
+    if (length >= 4 && path[length - 1] == '\\')
+        path[length - 1] = 0;
+}
+
+static char asciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? (char)(c + ('a' - 'A')) : c;
+}
+
+int pathsEqual(const char* a, const char* b) {
+    for (; asciiLower(*a) == asciiLower(*b); ++a, ++b)
+        if (!*a)
+            return 1;
+    return 0;
+}
+
+enum {
+    PROTECTED_MAX = 19,
+    // The longest entry: a 259-character application-data folder, a
+    // backslash and "Microsoft\Internet Explorer\Quick Launch".
+    PROTECTED_SLOT_SIZE = 304,
+};
+
+// The protected list. It is gathered once, at the first call of
+// isProtectedFolder, and kept for the rest of the run: asking the system for
+// every folder costs tens of milliseconds, the removal passes test a folder
+// for nearly every entry, and the folders cannot change while the uninstall
+// runs. This is the one thing the paths code caches.
+struct ProtectedFolders {
+    int gathered;
+    int count;
+    char folder[PROTECTED_MAX][PROTECTED_SLOT_SIZE];
+};
+
+static ProtectedFolders protectedFolders;
+
+// Shell folders of the list, in order; the common ones count on NT only.
+struct ShellFolderEntry {
+    unsigned char csidl;
+    unsigned char ntOnly;
+};
+
+static const ShellFolderEntry protectedShellFolders[] = {
+    {CSIDL_DESKTOP, 0},        {CSIDL_DESKTOPDIRECTORY, 0}, {CSIDL_COMMON_DESKTOPDIRECTORY, 1},
+    {CSIDL_FONTS, 0},          {CSIDL_PROGRAMS, 0},         {CSIDL_COMMON_PROGRAMS, 1},
+    {CSIDL_STARTMENU, 0},      {CSIDL_COMMON_STARTMENU, 1}, {CSIDL_STARTUP, 0},
+    {CSIDL_COMMON_STARTUP, 1},
+};
+
+static const char quickLaunch[] = "Microsoft\\Internet Explorer\\Quick Launch";
+
+// Keeps the slot just filled, without its trailing backslash unless `asRead`.
+static char* keepFolder(int asRead) {
+    char* folder = protectedFolders.folder[protectedFolders.count];
+    if (!asRead)
+        removeTrailingBackslash(folder);
+    if (folder[0])
+        ++protectedFolders.count;
+    return folder;
+}
+
+static char* nextSlot() {
+    return protectedFolders.folder[protectedFolders.count];
+}
+
+// A shell folder and, when `withQuickLaunch`, its Quick Launch folder.
+static void gatherShellFolder(int csidl, int withQuickLaunch) {
+    if (!getSpecialFolderPath(nextSlot(), csidl))
+        return;
+    char* folder = keepFolder(0);
+    if (!withQuickLaunch || !folder[0])
+        return;
+    char* launch = nextSlot();
+    strcpy(launch, folder);
+    addTrailingBackslash(launch);
+    strcat(launch, quickLaunch);
+    keepFolder(0);
+}
+
+static void gatherProtectedFolders() {
+    protectedFolders.count = 0;
+    getWindowsFolder(nextSlot());
+    keepFolder(0);
+    getSystemFolder(nextSlot());
+    keepFolder(0);
+    for (const ShellFolderEntry& entry : protectedShellFolders)
+        if (state.isNT || !entry.ntOnly)
+            gatherShellFolder(entry.csidl, 0);
+    gatherShellFolder(CSIDL_APPDATA, 1);
+    gatherShellFolder(CSIDL_COMMON_APPDATA, 1);
+    gatherShellFolder(CSIDL_COMMON_DOCUMENTS, 0);
+    HKEY key;
+    if (openCurrentVersionKey(&key)) { // a key that cannot be opened ends the list
+        if (readFolderValue(key, "ProgramFilesDir", nextSlot()))
+            keepFolder(1);
+        if (readFolderValue(key, "CommonFilesDir", nextSlot()))
+            keepFolder(1);
+        RegCloseKey(key);
+    }
+    protectedFolders.gathered = 1;
+}
+
+#ifdef VARNEL_TEST_HOOKS
+void resetProtectedFolders() {
+    protectedFolders.gathered = 0;
+}
+#endif
+
+int isProtectedFolder(char* path) {
+    if (!path || strlen(path) <= 3)
+        return 1; // the empty string, a drive letter with its colon, a drive root
+    if (!protectedFolders.gathered)
+        gatherProtectedFolders();
+    size_t length = strlen(path);
+    int restore = path[length - 1] == '\\';
+    if (restore)
+        removeTrailingBackslash(path);
+    int found = 0;
+    for (int i = 0; i < protectedFolders.count && !found; ++i)
+        found = pathsEqual(path, protectedFolders.folder[i]);
+    if (restore)
+        addTrailingBackslash(path);
+    return found;
+}
