@@ -12,8 +12,9 @@
 #include "../driver/state.h"
 #include "strings.h"
 
-extern "C" __attribute__((used)) volatile const unsigned char
-    payloadLocator[PAYLOAD_LOCATOR_SIZE] = {'w', 'w', 'g', 'T', ')', 'H', 0, 0, 0, 0};
+extern "C"
+    __attribute__((used)) volatile const unsigned char payloadLocator[PAYLOAD_LOCATOR_SIZE] = {
+        'w', 'w', 'g', 'T', ')', 'H', 0, 0, 0, 0};
 
 uint32_t payloadOffset() {
     uint32_t value = 0;
@@ -177,8 +178,8 @@ int readStrings(Cursor* body) {
 
 // Reads a body that must be read whole. Two NULs follow the block (not
 // counted in its length) so that texts inside it always end in the buffer.
-int readBlob(HANDLE file, uint8_t flags, uint32_t length, uint32_t available,
-             unsigned char** out, uint32_t* outLength) {
+int readBlob(HANDLE file, uint8_t flags, uint32_t length, uint32_t available, unsigned char** out,
+             uint32_t* outLength) {
     if (outLength)
         *outLength = length;
     *out = nullptr;
@@ -248,8 +249,8 @@ int dispatch(HANDLE file, uint16_t tag, uint8_t flags, uint32_t length, uint32_t
         error = readList(&body, LIST_GROUPS, reinterpret_cast<void***>(&state.groupEntries),
                          &state.groupCount);
     else
-        error = readList(&body, LIST_REGISTRY,
-                         reinterpret_cast<void***>(&state.registryEntries), &state.registryCount);
+        error = readList(&body, LIST_REGISTRY, reinterpret_cast<void***>(&state.registryEntries),
+                         &state.registryCount);
     freeAndClearAs(&data);
     return error;
 }
@@ -339,7 +340,9 @@ static uint32_t optionField(uint32_t at) {
     return value;
 }
 
-uint32_t optionFlags() { return optionField(OPTIONS_FLAGS_OFFSET); }
+uint32_t optionFlags() {
+    return optionField(OPTIONS_FLAGS_OFFSET);
+}
 
 const char* optionText(uint32_t fieldOffset) {
     uint32_t at = optionField(fieldOffset);

@@ -14,8 +14,12 @@ TEST(Bed, OnlyDriveCExists) {
 }
 
 TEST(Bed, HostFoldersCannotBeReached) {
-    const char* hostPaths[] = {"Z:\\etc\\passwd", "Z:\\tmp", "Z:\\work", "Z:\\root",
-};
+    const char* hostPaths[] = {
+        "Z:\\etc\\passwd",
+        "Z:\\tmp",
+        "Z:\\work",
+        "Z:\\root",
+    };
     for (const char* path : hostPaths)
         EXPECT_EQ(GetFileAttributesA(path), INVALID_FILE_ATTRIBUTES) << path;
 }

@@ -16,7 +16,9 @@ namespace {
 uint32_t u32(const Bytes& b, size_t at) {
     return b.at(at) | b.at(at + 1) << 8 | b.at(at + 2) << 16 | uint32_t(b.at(at + 3)) << 24;
 }
-uint16_t u16(const Bytes& b, size_t at) { return uint16_t(b.at(at) | b.at(at + 1) << 8); }
+uint16_t u16(const Bytes& b, size_t at) {
+    return uint16_t(b.at(at) | b.at(at + 1) << 8);
+}
 
 // File offset of a relative virtual address, through the section table.
 size_t fileOffset(const Bytes& b, size_t peHeader, uint32_t rva) {
@@ -37,17 +39,18 @@ TEST(Build, IsA32BitGuiProgramImportingOnlySystemDlls) {
     ASSERT_EQ(u32(exe, pe), 0x00004550u); // "PE\0\0"
     EXPECT_EQ(u16(exe, pe + 4), 0x14C);   // Intel 386
     size_t optional = pe + 24;
-    EXPECT_EQ(u16(exe, optional), 0x10B); // PE32
+    EXPECT_EQ(u16(exe, optional), 0x10B);  // PE32
     EXPECT_EQ(u16(exe, optional + 68), 2); // subsystem: Windows GUI
 
-    const std::set<std::string> allowed = {"kernel32.dll", "user32.dll", "gdi32.dll",
+    const std::set<std::string> allowed = {"kernel32.dll", "user32.dll",  "gdi32.dll",
                                            "advapi32.dll", "shell32.dll", "ole32.dll",
                                            "comctl32.dll", "msvcrt.dll"};
     uint32_t importRva = u32(exe, optional + 96 + 8);
     ASSERT_NE(importRva, 0u);
     std::set<std::string> names;
     for (size_t d = fileOffset(exe, pe, importRva); u32(exe, d + 12) != 0; d += 20) {
-        std::string name(reinterpret_cast<const char*>(&exe[fileOffset(exe, pe, u32(exe, d + 12))]));
+        std::string name(
+            reinterpret_cast<const char*>(&exe[fileOffset(exe, pe, u32(exe, d + 12))]));
         std::transform(name.begin(), name.end(), name.begin(), ::tolower);
         names.insert(name);
     }

@@ -38,7 +38,9 @@ Bytes concat(std::initializer_list<Bytes> parts) {
     return out;
 }
 
-bool hasInformationIcon(const Dialog& box) { return box.icon == "information"; }
+bool hasInformationIcon(const Dialog& box) {
+    return box.icon == "information";
+}
 
 // The message boxes among the windows seen (the progress dialog may be seen too).
 std::vector<Dialog> boxes(const bed::RunResult& r) {
@@ -176,8 +178,8 @@ TEST(Driver, DamagedPayloadShowsItsOwnErrorText) {
          concat({strings, record(RT_OPTIONS, optionsBody({}), RF_UNREADABLE), endRecord()}),
          "Remove Demo and all of its components?"},
         {"patterns unreadable",
-         concat({strings, record(RT_PATTERNS, patternsBody({"x\\*.*"}), RF_UNREADABLE),
-                 endRecord()}),
+         concat(
+             {strings, record(RT_PATTERNS, patternsBody({"x\\*.*"}), RF_UNREADABLE), endRecord()}),
          "Remove Demo and all of its components?"},
     };
     for (const Case& c : cases) {

@@ -82,7 +82,9 @@ const Control* findControl(const Dialog& dialog, int id) {
     return nullptr;
 }
 
-bool isMessageBox(const Dialog& dialog) { return findControl(dialog, 0xFFFF) != nullptr; }
+bool isMessageBox(const Dialog& dialog) {
+    return findControl(dialog, 0xFFFF) != nullptr;
+}
 
 namespace {
 
@@ -142,9 +144,10 @@ std::string messageBoxIcon(const Dialog& dialog) {
     HDC screen = GetDC(nullptr);
     std::vector<COLORREF> shown = grab(screen, icon->rect.left, icon->rect.top, width, height);
     ReleaseDC(nullptr, screen);
-    const std::pair<const char*, LPCSTR> candidates[] = {
-        {"information", MAKEINTRESOURCEA(32516)}, {"question", MAKEINTRESOURCEA(32514)},
-        {"warning", MAKEINTRESOURCEA(32515)}, {"error", MAKEINTRESOURCEA(32513)}};
+    const std::pair<const char*, LPCSTR> candidates[] = {{"information", MAKEINTRESOURCEA(32516)},
+                                                         {"question", MAKEINTRESOURCEA(32514)},
+                                                         {"warning", MAKEINTRESOURCEA(32515)},
+                                                         {"error", MAKEINTRESOURCEA(32513)}};
     std::string best = "none";
     long long bestDistance = -1;
     for (const auto& candidate : candidates) {
@@ -152,8 +155,8 @@ std::string messageBoxIcon(const Dialog& dialog) {
         long long distance = 0;
         for (size_t i = 0; i < shown.size(); ++i)
             for (int channel = 0; channel < 24; channel += 8)
-                distance += std::abs(int((shown[i] >> channel) & 0xFF) -
-                                     int((drawn[i] >> channel) & 0xFF));
+                distance +=
+                    std::abs(int((shown[i] >> channel) & 0xFF) - int((drawn[i] >> channel) & 0xFF));
         if (bestDistance < 0 || distance < bestDistance) {
             bestDistance = distance;
             best = candidate.first;

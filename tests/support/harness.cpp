@@ -28,7 +28,9 @@ std::string fixture(const std::string& fileName) {
     return it->second;
 }
 
-bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool exists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 void removeTree(const std::string& path) {
     DWORD attributes = GetFileAttributesA(path.c_str());

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "driver/state.h"
-#include "payload/strings.h"
 #include "harness.h"
+#include "payload/strings.h"
 #include "payload_writer.h"
 
 using namespace varnel;
@@ -42,8 +42,12 @@ class Reader : public ::testing::Test {
     static std::string text(int i) { return getString(0, i); }
 };
 
-Bytes strings(std::vector<std::string> texts) { return record(RT_STRINGS, stringsBody(texts)); }
-Bytes files(std::vector<FileSpec> f) { return record(RT_FILES, filesBody(f)); }
+Bytes strings(std::vector<std::string> texts) {
+    return record(RT_STRINGS, stringsBody(texts));
+}
+Bytes files(std::vector<FileSpec> f) {
+    return record(RT_FILES, filesBody(f));
+}
 
 TEST_F(Reader, FirstRecordEndLeavesEverythingEmpty) {
     ASSERT_EQ(load(endRecord()), 0);
@@ -240,9 +244,9 @@ TEST_F(Reader, EntryCutInsideItsStringEndsTheList) {
 
 TEST_F(Reader, StringLimitsPerEntry) {
     std::string s300(300, 'f'), s218(218, 'n'), s219(219, 'n');
-    ASSERT_EQ(load(concat({files({{s300, s218, 0}, {s300, s219, 0}, {"next", "one", 0}}),
-                           endRecord()})),
-              0);
+    ASSERT_EQ(
+        load(concat({files({{s300, s218, 0}, {s300, s219, 0}, {"next", "one", 0}}), endRecord()})),
+        0);
     ASSERT_EQ(state.fileCount, 2u); // 518 bytes are read whole, 519 are passed over
     EXPECT_EQ(std::string(state.fileEntries[0]->folder), s300);
     EXPECT_EQ(std::string(state.fileEntries[0]->name), s218);
@@ -250,10 +254,11 @@ TEST_F(Reader, StringLimitsPerEntry) {
     freePayload();
 
     std::string g(259, 'g');
-    ASSERT_EQ(load(concat({record(RT_GROUPS, groupsBody({{0, g, g, g}, {0, g, g, g + "x"},
-                                                         {7, "ok", "", ""}})),
-                           endRecord()})),
-              0);
+    ASSERT_EQ(
+        load(concat(
+            {record(RT_GROUPS, groupsBody({{0, g, g, g}, {0, g, g, g + "x"}, {7, "ok", "", ""}})),
+             endRecord()})),
+        0);
     ASSERT_EQ(state.groupCount, 2u); // 777 whole, 778 passed over
     EXPECT_EQ(state.groupEntries[1]->levels, 7u);
     freePayload();
@@ -281,8 +286,8 @@ TEST_F(Reader, StringTableCutShortKeepsWhatIsThere) {
 }
 
 TEST_F(Reader, PatternListWithoutClosingNulsStaysInItsBuffer) {
-    ASSERT_EQ(load(concat({record(RT_PATTERNS, Bytes{'a', 'b'}), record(RT_PATTERNS, Bytes{'c', 0, 0}),
-                           endRecord()})),
+    ASSERT_EQ(load(concat({record(RT_PATTERNS, Bytes{'a', 'b'}),
+                           record(RT_PATTERNS, Bytes{'c', 0, 0}), endRecord()})),
               0);
     // the second body is not joined to a list that does not end in NUL
     EXPECT_EQ(state.patternListLength, 2u);

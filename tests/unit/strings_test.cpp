@@ -13,9 +13,7 @@ class Strings : public ::testing::Test {
   protected:
     char* table[4] = {};
     char texts[3][64] = {};
-    void SetUp() override {
-        state.stringTable = table;
-    }
+    void SetUp() override { state.stringTable = table; }
     void TearDown() override { state.stringTable = nullptr; }
     void set(int i, const char* text) {
         strcpy(texts[i], text);
@@ -48,7 +46,7 @@ TEST_F(Strings, FormatWithOnePath) {
     set(2, "a %%s b");
     EXPECT_EQ(format(0, "C:\\x.txt"), "Remove C:\\x.txt now?");
     EXPECT_EQ(format(1, "C:\\x"), "100% sure, 50%d"); // no %s: copied unchanged
-    EXPECT_EQ(format(2, "C:\\x"), "a %s b");           // %% gives one percent sign
+    EXPECT_EQ(format(2, "C:\\x"), "a %s b");          // %% gives one percent sign
     EXPECT_EQ(format(3, "C:\\x"), "");
 }
 

@@ -7,7 +7,9 @@
 
 namespace varnel {
 
-void putU8(Bytes& out, uint8_t v) { out.push_back(v); }
+void putU8(Bytes& out, uint8_t v) {
+    out.push_back(v);
+}
 
 void putU16(Bytes& out, uint16_t v) {
     out.push_back(uint8_t(v));
@@ -26,7 +28,9 @@ void putCounted(Bytes& out, const std::string& text) {
     out.insert(out.end(), text.begin(), text.end());
 }
 
-void append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
+void append(Bytes& out, const Bytes& more) {
+    out.insert(out.end(), more.begin(), more.end());
+}
 
 Bytes recordHeader(uint16_t tag, uint32_t length, uint8_t flags, uint8_t reserved) {
     Bytes out;
@@ -43,7 +47,9 @@ Bytes record(uint16_t tag, const Bytes& body, uint8_t flags) {
     return out;
 }
 
-Bytes endRecord() { return recordHeader(RT_END, 0); }
+Bytes endRecord() {
+    return recordHeader(RT_END, 0);
+}
 
 static void putTable(Bytes& out, const std::vector<std::string>& texts) {
     if (texts.size() > 0xFFFF)

@@ -100,7 +100,7 @@ uint32_t readLocator(const Bytes& executable, size_t field);
 // Throws std::runtime_error when the executable has no single locator.
 Bytes attachPayload(const Bytes& executable, const Bytes& payload);
 
-Bytes readFileBytes(const std::string& path);      // throws std::runtime_error
+Bytes readFileBytes(const std::string& path);                    // throws std::runtime_error
 void writeFileBytes(const std::string& path, const Bytes& data); // throws std::runtime_error
 
 } // namespace varnel
