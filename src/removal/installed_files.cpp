@@ -1,7 +1,212 @@
 // The installed-file pass and the in-use check before it.
+#include <string.h>
+
 #include "../driver/phases.h"
-#include "../driver/state.h"
+#include "../paths/paths.h"
+#include "../payload/strings.h"
+#include "../ui/resource_ids.h"
+#include "removal.h"
 
-int checkFilesInUse() { return 0; }
+static const char sharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 
-void removeInstalledFiles() {}
+bool isAccessError(DWORD error) {
+    switch (error) {
+    case ERROR_ACCESS_DENIED:
+    case 16:
+    case 65:
+    case 82:
+    case 83:
+    case 108:
+    case 132:
+    case 158:
+    case 167:
+        return true;
+    default:
+        return error >= ERROR_WRITE_PROTECT && error <= ERROR_SHARING_BUFFER_EXCEEDED;
+    }
+}
+
+bool buildEntryPath(const FileEntry* entry) {
+    char* out = state.workPath;
+    const char* folder = entry->folder;
+    const char* tail = folder;
+    out[0] = 0;
+    size_t length = 0;
+    if (folder[0] == '.') {
+        length = strlen(state.installDir);
+        memcpy(out, state.installDir, length + 1);
+        tail = folder[1] == '\\' ? folder + 2 : "";
+    }
+    // An entry whose path does not fit is skipped as a whole: a cut path
+    // could name some other file or folder.
+    size_t tailLength = strlen(tail);
+    size_t nameLength = strlen(entry->name);
+    size_t needed = length + tailLength + (nameLength ? nameLength + 1 : 0);
+    if (needed >= PATH_BUFFER_SIZE) {
+        out[0] = 0;
+        return false;
+    }
+    memcpy(out + length, tail, tailLength + 1);
+    if (nameLength) {
+        addTrailingBackslash(out);
+        strcat(out, entry->name);
+    }
+    return true;
+}
+
+enum WriteTest { WRITE_PASSES, WRITE_DENIED, WRITE_FAILS };
+
+static WriteTest testWritePermission(const char* path) {
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return isAccessError(GetLastError()) ? WRITE_DENIED : WRITE_FAILS;
+    return (attributes & FILE_ATTRIBUTE_READONLY) ? WRITE_DENIED : WRITE_PASSES;
+}
+
+static void setReadOnly(const char* path, bool readOnly) {
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return;
+    attributes =
+        readOnly ? attributes | FILE_ATTRIBUTE_READONLY : attributes & ~FILE_ATTRIBUTE_READONLY;
+    SetFileAttributesA(path, attributes);
+}
+
+static bool opensForWriting(const char* path) {
+    HANDLE file = openExistingFile(path, FILE_MODE_READ_WRITE);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    closeFile(file);
+    return true;
+}
+
+int isFileInUse(const char* path) {
+    switch (testWritePermission(path)) {
+    case WRITE_PASSES:
+        return opensForWriting(path) ? 0 : 1;
+    case WRITE_FAILS:
+        return 0;
+    case WRITE_DENIED:
+        break;
+    }
+    setReadOnly(path, false);
+    if (testWritePermission(path) == WRITE_DENIED)
+        return 1;
+    bool free = opensForWriting(path);
+    setReadOnly(path, true);
+    return free ? 0 : 1;
+}
+
+int checkFilesInUse() {
+    for (uint32_t i = 0; i < state.fileCount; ++i) {
+        const FileEntry* entry = state.fileEntries[i];
+        if (!entry->name[0] || !(entry->flags & FE_CHECKINUSE) || !buildEntryPath(entry))
+            continue;
+        if (isFileInUse(state.workPath))
+            return 1;
+    }
+    return 0;
+}
+
+// Shows text 10 about the file; true to go on (also when the text is empty).
+static bool confirmSharedRemoval(const char* path) {
+    char* question;
+    if (!allocZeroedAs(FORMAT_BUFFER_SIZE, &question))
+        return true;
+    formatString(question, TEXT_SHARED_QUESTION, path);
+    bool yes = !question[0] || showMessage(question, MB_YESNO | MB_ICONQUESTION) == IDYES;
+    freeAndClearAs(&question);
+    return yes;
+}
+
+// Counts down the file's shared reference; returns whether it may be removed.
+static bool releaseSharedReference(const char* path, bool proceed, bool inUse) {
+    HKEY key;
+    bool opened =
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, sharedDllsKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS;
+    if (opened) {
+        DWORD count = 1;
+        DWORD type = 0;
+        DWORD size = sizeof(count);
+        if (RegQueryValueExA(key, path, nullptr, &type, reinterpret_cast<BYTE*>(&count), &size) ==
+            ERROR_SUCCESS) {
+            if (count > 0 && --count != 0)
+                proceed = false; // other products still use the file
+            if (!(inUse && count == 0))
+                RegSetValueExA(key, path, 0, type, reinterpret_cast<const BYTE*>(&count), size);
+        }
+    }
+    if (proceed)
+        proceed = confirmSharedRemoval(path);
+    if (proceed && opened)
+        RegDeleteValueA(key, path);
+    if (opened)
+        RegCloseKey(key);
+    return proceed;
+}
+
+static void clearAndDelete(const char* path) {
+    setReadOnly(path, false);
+    DeleteFileA(path);
+}
+
+static void deleteInstalledFile(const char* path, unsigned flags) {
+    if (DeleteFileA(path))
+        return;
+    DWORD error = GetLastError();
+    for (;;) {
+        if (!isAccessError(error) || testWritePermission(path) != WRITE_DENIED)
+            return; // gone already, or refused although it is not read-only
+        if ((flags & (FE_FONT | FE_SELFREG)) || state.inUseAnswer == 1) {
+            clearAndDelete(path);
+            return;
+        }
+        if (state.inUseAnswer == 0)
+            return;
+        switch (askQuestion(path)) {
+        case IDYES:
+            setReadOnly(path, false);
+            if (DeleteFileA(path))
+                return;
+            error = GetLastError();
+            break; // asked again while the file stays read-only
+        case IDC_YESTOALL:
+            state.inUseAnswer = 1;
+            clearAndDelete(path);
+            return;
+        case IDC_NOTOALL:
+            state.inUseAnswer = 0;
+            return;
+        default:
+            return;
+        }
+    }
+}
+
+void removeInstalledFiles() {
+    uint32_t n = state.fileCount;
+    for (uint32_t k = 0; k < n; ++k) {
+        const FileEntry* entry = state.fileEntries[n - 1 - k];
+        if (buildEntryPath(entry)) {
+            char* path = state.workPath;
+            if (!entry->name[0]) {
+                if (!isProtectedFolder(path))
+                    RemoveDirectoryA(path);
+            } else {
+                bool inUse = isFileInUse(path) != 0;
+                bool proceed = !inUse;
+                if (entry->flags & FE_SHARED)
+                    proceed = releaseSharedReference(path, proceed, inUse);
+                if (proceed) {
+                    if (entry->flags & FE_FONT)
+                        unregisterFont(path);
+                    if (entry->flags & FE_SELFREG)
+                        unregisterComServer();
+                    deleteInstalledFile(path, entry->flags);
+                }
+            }
+        }
+        if (state.progressTotal)
+            setProgress(k * 100 / state.progressTotal);
+    }
+}

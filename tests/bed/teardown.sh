@@ -5,6 +5,7 @@ bed=$(realpath -m "${1:?usage: teardown.sh BED_DIR}")
 # shellcheck disable=SC1091
 . "$bed/env"
 wineserver -k 2>/dev/null || true
+timeout 20 wineserver -w 2>/dev/null || true # it flushes the registry as it goes
 if [ -f "$bed/xvfb.pid" ]; then
   kill "$(cat "$bed/xvfb.pid")" 2>/dev/null || true
   rm -f "$bed/xvfb.pid"
