@@ -99,13 +99,21 @@ void releaseState() {
     }
 }
 
+// Unless the payload asks for themed controls, only the non-client area keeps
+// visual styles.
+void applyThemeRule() {
+    if (state.setThemeProc && !(optionFlags() & OF_THEMED))
+        reinterpret_cast<SetThemeAppPropertiesProc>(reinterpret_cast<void*>(state.setThemeProc))(
+            STAP_ALLOW_NONCLIENT);
+}
+
 static LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_DESTROY)
         PostQuitMessage(0);
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-static bool registerMainClass() {
+bool registerMainClass() {
     WNDCLASSA windowClass = {};
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
     windowClass.lpfnWndProc = mainWindowProc;
@@ -117,7 +125,7 @@ static bool registerMainClass() {
     return RegisterClassA(&windowClass) != 0;
 }
 
-static HWND createMainWindow() {
+HWND createMainWindow() {
     enum { WIDTH = 320, HEIGHT = 200 };
     int x = (GetSystemMetrics(SM_CXSCREEN) - WIDTH) / 2;
     int y = (GetSystemMetrics(SM_CYSCREEN) - HEIGHT) / 2;
@@ -139,8 +147,7 @@ static int confirm() {
     if (showMessage(getString(0, TEXT_CONFIRM), MB_OKCANCEL | MB_ICONINFORMATION) != IDOK)
         return IDCANCEL;
     while (checkFilesInUse() == 1)
-        if (showMessage(getString(0, TEXT_IN_USE), MB_RETRYCANCEL | MB_ICONINFORMATION) ==
-            IDCANCEL)
+        if (showMessage(getString(0, TEXT_IN_USE), MB_RETRYCANCEL | MB_ICONINFORMATION) == IDCANCEL)
             return IDCANCEL;
     return IDOK;
 }
@@ -154,7 +161,7 @@ static void runPreUninstallProgram() {
     releasePreUninstallCommand(&command);
 }
 
-static void openProgressDialog() {
+void openProgressDialog() {
     state.progressDialog = CreateDialogParamA(state.instance, MAKEINTRESOURCEA(IDD_PROGRESS),
                                               state.mainWindow, progressDialogProc, 0);
     if (!state.progressDialog)
@@ -194,9 +201,7 @@ int runUninstall(HINSTANCE instance, const char* tail) {
     if (!loadPayload())
         return -1;
 
-    if (state.setThemeProc && !(optionFlags() & OF_THEMED))
-        reinterpret_cast<SetThemeAppPropertiesProc>(reinterpret_cast<void*>(state.setThemeProc))(
-            STAP_ALLOW_NONCLIENT);
+    applyThemeRule();
     if (!registerMainClass())
         return 0;
     state.mainWindow = createMainWindow();

@@ -46,3 +46,10 @@ bool initState(HINSTANCE instance);
 void parseOptions(const char* tail);
 void releaseState();
 int runUninstall(HINSTANCE instance, const char* tail);
+// Steps of runUninstall.
+void applyThemeRule();
+bool registerMainClass();
+HWND createMainWindow();
+// Opens the progress dialog under mainWindow, sets progressTotal and the first
+// stage text; leaves progressDialog null when the dialog cannot be created.
+void openProgressDialog();

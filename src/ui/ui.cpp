@@ -91,7 +91,8 @@ int askQuestion(const char* path) {
     if (*question) {
         answer = (int)DialogBoxParamA(state.instance, MAKEINTRESOURCEA(IDD_QUESTION),
                                       state.mainWindow, questionDialogProc, (LPARAM)question);
-        if (answer == -1)
+        // -1: the dialog could not be made; 0: the owner was not a window.
+        if (answer <= 0)
             answer = IDNO;
     }
     freeAndClearAs(&question);
