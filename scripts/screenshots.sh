@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Takes the screenshots of the uninstaller's dialogs shown in the README:
+# builds the Windows side if needed, makes a throwaway test bed of its own,
+# runs the real uninst.exe and the probe under Xvfb there, and converts the
+# captured windows to PNG files in docs/screenshots/.
+#
+# Usage: scripts/screenshots.sh [BUILD_DIR]   (default build/win32)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(realpath -m "${1:-$root/build/win32}")
+bed="$build/shotbed"
+out="$root/docs/screenshots"
+
+if [ ! -f "$build/build.ninja" ]; then
+  cmake --preset win32 -S "$root" -B "$build"
+fi
+cmake --build "$build" --target uninst probe shoot
+
+"$root/tests/bed/setup.sh" "$bed"
+trap '"$root/tests/bed/teardown.sh" "$bed"' EXIT
+# shellcheck disable=SC1091
+. "$bed/env"
+shots="$WINEPREFIX/drive_c/shots"
+rm -rf "$shots"
+VARNEL_BED="$bed" "$root/tests/bed/wine-run" "$build/tests/shoot.exe" \
+  "$build/uninst.exe" "$build/tests/probe.exe" 'C:\shots' </dev/null
+
+mkdir -p "$out"
+for name in confirm progress question; do
+  convert "$shots/$name.bmp" "$out/$name.png"
+  echo "docs/screenshots/$name.png"
+done
