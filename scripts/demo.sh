@@ -5,9 +5,12 @@
 # was removed and what remained.
 #
 #   scripts/demo.sh             quiet uninstall (/S)
-#   scripts/demo.sh --dialogs   with its dialogs under Xvfb, answered by the
-#                               first button of each, as a user pressing OK/Yes
+#   scripts/demo.sh --dialogs   with its dialogs
+# Either way the windows appear on a private Xvfb display and are answered by
+# the first button of each, as a user pressing OK or Yes (a quiet uninstall
+# still asks about shared and write-protected files).
 set -euo pipefail
+export LC_ALL=C
 cd "$(dirname "$0")/.."
 root=$PWD
 mode=${1:-}
@@ -39,22 +42,22 @@ build/host/tools/varnel/varnel pack demo/sample-product.json -o "$host_product/u
   --stub build/win32/uninst.exe
 
 snapshot() {
-  (cd "$WINEPREFIX/drive_c" && find "Program Files/Varnel Demo" ProgramData -path '*Varnel Demo*' | sort)
+  {
+  (cd "$WINEPREFIX/drive_c" && find "Program Files/Varnel Demo" ProgramData -path '*Varnel Demo*')
   grep -P '^reg\t' "$bed/layout.txt" | cut -f2- | while IFS=$'\t' read -r key value; do
     if run reg query "$key" ${value:+/v "$value"} >/dev/null 2>&1; then
       echo "registry: $key${value:+ [$value]}"
     fi
   done
+  } | sort
 }
 before=$(snapshot)
 
 echo "Running the uninstaller of the sample product in $product"
 rc=0
-if [ "$mode" = "--dialogs" ]; then
-  run "$root/build/win32/tests/autoanswer.exe" "$product\\uninst.exe" || rc=$?
-else
-  run "$product\\uninst.exe" /S || rc=$?
-fi
+options=/S
+[ "$mode" = "--dialogs" ] && options=
+run "$root/build/win32/tests/autoanswer.exe" "$product\\uninst.exe" $options || rc=$?
 echo "exit code: $rc"
 after=$(snapshot)
 
