@@ -339,6 +339,8 @@ static int expandIntoScratch(char* scratch, uint32_t* end, const char* src) {
 
 uint32_t expandFolderMacros(char* dst, const char* src, uint32_t size) {
     int writes = dst && size;
+    if (!src)
+        src = ""; // a missing text expands like the empty one
     char* scratch;
     if (!allocZeroedAs(MACRO_SCRATCH_SIZE, &scratch)) {
         uint32_t length = strlen(src);

@@ -178,6 +178,8 @@ TEST(Paths, MeasuringAndCutDestinations) {
     char untouched[8] = "keep";
     EXPECT_EQ(expandFolderMacros(untouched, src, 0), full.size());
     EXPECT_STREQ(untouched, "keep");
+    EXPECT_EQ(expandFolderMacros(untouched, nullptr, sizeof(untouched)), 0u);
+    EXPECT_STREQ(untouched, "");
 
     for (uint32_t size : {1u, 5u, uint32_t(full.size()), uint32_t(full.size() + 1)}) {
         SCOPED_TRACE(size);
