@@ -41,7 +41,8 @@ def tree(files, folders):
 
 
 def lay_out(root, entries):
-    shutil.rmtree(root, ignore_errors=True)
+    """Lays the tree out afresh under ROOT (its folders all start with "data")."""
+    shutil.rmtree(os.path.join(root, "data"), ignore_errors=True)
     for folder, name in entries:
         d = os.path.join(root, *folder.split("\\"))
         os.makedirs(d, exist_ok=True)
@@ -97,7 +98,7 @@ def main():
     varnel_dir = os.path.join(drive_c, "bench", "varnel")
     times = {"varnel": [], "nsis": []}
     for run in range(a.runs):
-        lay_out(os.path.join(varnel_dir, "data"), entries)
+        lay_out(varnel_dir, entries)
         shutil.copy(varnel_exe, os.path.join(varnel_dir, "uninst.exe"))
         start = time.monotonic()
         wine(a.bed, "C:\\bench\\varnel\\uninst.exe", "/S")
@@ -106,7 +107,7 @@ def main():
         if left:
             sys.exit(f"varnel left {left} files behind")
 
-        lay_out(os.path.join(nsis_dir, "data"), entries)
+        lay_out(nsis_dir, entries)
         start = time.monotonic()
         wine(a.bed, "C:\\bench\\nsis\\nsis-uninst.exe", "/S", "_?=C:\\bench\\nsis")
         times["nsis"].append(time.monotonic() - start)
