@@ -43,14 +43,15 @@ enum {
 // isProtectedFolder, and kept for the rest of the run: asking the system for
 // every folder costs tens of milliseconds, the removal passes test a folder
 // for nearly every entry, and the folders cannot change while the uninstall
-// runs. This is the one thing the paths code caches.
+// runs. This is the one thing the paths code caches. The list lives on the
+// heap (a static one would take its 5.7 KB in the executable file) and is
+// handed back with the rest of the process's memory when it ends.
 struct ProtectedFolders {
-    int gathered;
     int count;
     char folder[PROTECTED_MAX][PROTECTED_SLOT_SIZE];
 };
 
-static ProtectedFolders protectedFolders;
+static ProtectedFolders* protectedFolders;
 
 // Shell folders of the list, in order; the common ones count on NT only.
 struct ShellFolderEntry {
@@ -69,16 +70,16 @@ static const char quickLaunch[] = "Microsoft\\Internet Explorer\\Quick Launch";
 
 // Keeps the slot just filled, without its trailing backslash unless `asRead`.
 static char* keepFolder(int asRead) {
-    char* folder = protectedFolders.folder[protectedFolders.count];
+    char* folder = protectedFolders->folder[protectedFolders->count];
     if (!asRead)
         removeTrailingBackslash(folder);
     if (folder[0])
-        ++protectedFolders.count;
+        ++protectedFolders->count;
     return folder;
 }
 
 static char* nextSlot() {
-    return protectedFolders.folder[protectedFolders.count];
+    return protectedFolders->folder[protectedFolders->count];
 }
 
 // A shell folder and, when `withQuickLaunch`, its Quick Launch folder.
@@ -95,8 +96,10 @@ static void gatherShellFolder(int csidl, int withQuickLaunch) {
     keepFolder(0);
 }
 
-static void gatherProtectedFolders() {
-    protectedFolders.count = 0;
+// Returns 0 when there is no memory for the list.
+static int gatherProtectedFolders() {
+    if (!allocZeroedAs(sizeof(ProtectedFolders), &protectedFolders))
+        return 0;
     getWindowsFolder(nextSlot());
     keepFolder(0);
     getSystemFolder(nextSlot());
@@ -115,27 +118,28 @@ static void gatherProtectedFolders() {
             keepFolder(1);
         RegCloseKey(key);
     }
-    protectedFolders.gathered = 1;
+    return 1;
 }
 
 #ifdef VARNEL_TEST_HOOKS
 void resetProtectedFolders() {
-    protectedFolders.gathered = 0;
+    freeAndClearAs(&protectedFolders);
 }
 #endif
 
 int isProtectedFolder(char* path) {
     if (!path || strlen(path) <= 3)
         return 1; // the empty string, a drive letter with its colon, a drive root
-    if (!protectedFolders.gathered)
-        gatherProtectedFolders();
+    // Without memory for the list nothing can be shown to be removable.
+    if (!protectedFolders && !gatherProtectedFolders())
+        return 1;
     size_t length = strlen(path);
     int restore = path[length - 1] == '\\';
     if (restore)
         removeTrailingBackslash(path);
     int found = 0;
-    for (int i = 0; i < protectedFolders.count && !found; ++i)
-        found = pathsEqual(path, protectedFolders.folder[i]);
+    for (int i = 0; i < protectedFolders->count && !found; ++i)
+        found = pathsEqual(path, protectedFolders->folder[i]);
     if (restore)
         addTrailingBackslash(path);
     return found;
