@@ -24,8 +24,11 @@ function(varnel_add_wine_test)
     set(T_TIMEOUT 600)
   endif()
   add_test(NAME ${T_NAME} COMMAND ${T_COMMAND})
+  # One display is shared by every test: tests whose windows could cover one
+  # another's (and the screen reading of icons) run one at a time.
   set_tests_properties(${T_NAME} PROPERTIES
     FIXTURES_REQUIRED bed
+    RESOURCE_LOCK bed_display
     ENVIRONMENT "VARNEL_BED=${VARNEL_BED}"
     TIMEOUT ${T_TIMEOUT})
 endfunction()

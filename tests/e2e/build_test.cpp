@@ -8,34 +8,18 @@
 #include <set>
 
 #include "harness.h"
+#include "pe.h"
 
 using varnel::Bytes;
 
 namespace {
 
-uint32_t u32(const Bytes& b, size_t at) {
-    return b.at(at) | b.at(at + 1) << 8 | b.at(at + 2) << 16 | uint32_t(b.at(at + 3)) << 24;
-}
-uint16_t u16(const Bytes& b, size_t at) {
-    return uint16_t(b.at(at) | b.at(at + 1) << 8);
-}
-
-// File offset of a relative virtual address, through the section table.
-size_t fileOffset(const Bytes& b, size_t peHeader, uint32_t rva) {
-    uint16_t sections = u16(b, peHeader + 6);
-    size_t table = peHeader + 24 + u16(b, peHeader + 20);
-    for (uint16_t i = 0; i < sections; ++i) {
-        size_t s = table + i * 40;
-        uint32_t va = u32(b, s + 12), size = std::max(u32(b, s + 8), u32(b, s + 16));
-        if (rva >= va && rva < va + size)
-            return rva - va + u32(b, s + 20);
-    }
-    throw std::runtime_error("address outside every section");
-}
+using bed::u16;
+using bed::u32;
 
 TEST(Build, IsA32BitGuiProgramImportingOnlySystemDlls) {
     Bytes exe = varnel::readFileBytes(bed::fixture("uninst.exe"));
-    size_t pe = u32(exe, 0x3C);
+    size_t pe = bed::peHeader(exe);
     ASSERT_EQ(u32(exe, pe), 0x00004550u); // "PE\0\0"
     EXPECT_EQ(u16(exe, pe + 4), 0x14C);   // Intel 386
     size_t optional = pe + 24;
@@ -45,12 +29,12 @@ TEST(Build, IsA32BitGuiProgramImportingOnlySystemDlls) {
     const std::set<std::string> allowed = {"kernel32.dll", "user32.dll",  "gdi32.dll",
                                            "advapi32.dll", "shell32.dll", "ole32.dll",
                                            "comctl32.dll", "msvcrt.dll"};
-    uint32_t importRva = u32(exe, optional + 96 + 8);
+    uint32_t importRva = bed::dataDirectory(exe, 1);
     ASSERT_NE(importRva, 0u);
     std::set<std::string> names;
-    for (size_t d = fileOffset(exe, pe, importRva); u32(exe, d + 12) != 0; d += 20) {
+    for (size_t d = bed::fileOffset(exe, importRva); u32(exe, d + 12) != 0; d += 20) {
         std::string name(
-            reinterpret_cast<const char*>(&exe[fileOffset(exe, pe, u32(exe, d + 12))]));
+            reinterpret_cast<const char*>(&exe[bed::fileOffset(exe, u32(exe, d + 12))]));
         std::transform(name.begin(), name.end(), name.begin(), ::tolower);
         names.insert(name);
     }

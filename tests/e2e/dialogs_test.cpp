@@ -45,24 +45,6 @@ std::string placeProbe(const std::string& dir, const std::string& question) {
     return path;
 }
 
-std::map<std::string, std::string> values(const std::string& output) {
-    std::map<std::string, std::string> out;
-    size_t start = 0;
-    while (start < output.size()) {
-        size_t end = output.find('\n', start);
-        if (end == std::string::npos)
-            end = output.size();
-        std::string line = output.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        size_t eq = line.find('=');
-        if (eq != std::string::npos)
-            out[line.substr(0, eq)] = line.substr(eq + 1);
-        start = end + 1;
-    }
-    return out;
-}
-
 // The hidden owner is centred on the screen, and the dialog's client area
 // starts at the corner of the owner's.
 void expectAtOwnersCorner(const Dialog& d) {
@@ -112,7 +94,7 @@ TEST(Dialogs, ProgressDialogStaysOpenThroughEscEnterAndTheCloseBox) {
     EXPECT_TRUE(seen.buttons.empty());
     EXPECT_EQ(low, 0);
     EXPECT_EQ(high, 100);
-    auto v = values(r.output);
+    auto v = bed::parseValues(r.output);
     EXPECT_EQ(v["commands"], "2,1,2"); // Esc, Enter, the close box: all swallowed
     EXPECT_EQ(v["alive"], "1");
     EXPECT_EQ(v["finished"], "1"); // the work went on until it was told to stop
@@ -147,7 +129,7 @@ TEST(Dialogs, QuestionDialogShowsThePathAndReturnsTheButtonPressed) {
         ids.push_back(c.id);
     EXPECT_EQ(ids, (std::vector<int>{IDYES, 1001, 1000, IDNO, 1002}));
     EXPECT_EQ(focusId, IDYES);
-    EXPECT_EQ(values(first.output)["answer"], "6");
+    EXPECT_EQ(bed::parseValues(first.output)["answer"], "6");
 
     struct Case {
         const char* what;
@@ -167,7 +149,7 @@ TEST(Dialogs, QuestionDialogShowsThePathAndReturnsTheButtonPressed) {
         auto r = bed::run(exe, "ask \"" + path + "\"", c.act, 30000, true);
         ASSERT_TRUE(r.finished);
         EXPECT_EQ(r.windows.size(), 1u);
-        EXPECT_EQ(values(r.output)["answer"], c.answer);
+        EXPECT_EQ(bed::parseValues(r.output)["answer"], c.answer);
     }
 }
 
@@ -176,7 +158,7 @@ TEST(Dialogs, EmptyQuestionTextAnswersYesToAllWithoutADialog) {
     auto r = bed::run(exe, "ask C:\\x.txt", nullptr, 30000, true);
     ASSERT_TRUE(r.finished);
     EXPECT_TRUE(r.windows.empty());
-    EXPECT_EQ(values(r.output)["answer"], "1001");
+    EXPECT_EQ(bed::parseValues(r.output)["answer"], "1001");
 }
 
 } // namespace

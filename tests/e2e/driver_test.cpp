@@ -238,27 +238,6 @@ TEST(Driver, LaterStringTableReplacesTheEarlierOne) {
     EXPECT_EQ(shown[0].message, "Entfernen?");
 }
 
-std::map<std::string, std::string> probe(const std::string& exe, const std::string& command) {
-    auto r = bed::run(exe, command, nullptr, 30000, true);
-    EXPECT_TRUE(r.finished);
-    EXPECT_EQ(r.exitCode, 0u) << r.output;
-    std::map<std::string, std::string> values;
-    size_t start = 0;
-    while (start < r.output.size()) {
-        size_t end = r.output.find('\n', start);
-        if (end == std::string::npos)
-            end = r.output.size();
-        std::string line = r.output.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        size_t eq = line.find('=');
-        if (eq != std::string::npos)
-            values[line.substr(0, eq)] = line.substr(eq + 1);
-        start = end + 1;
-    }
-    return values;
-}
-
 TEST(Driver, PlatformDetectionPerWindowsVersion) {
     std::string dir = bed::caseDir("platform");
     struct Case {
@@ -272,7 +251,7 @@ TEST(Driver, PlatformDetectionPerWindowsVersion) {
         std::string exe = dir + "\\" + name;
         ASSERT_TRUE(CopyFileA(bed::fixture("probe.exe").c_str(), exe.c_str(), FALSE));
         bed::setWindowsVersion(name, c.version);
-        auto values = probe(exe, "platform");
+        auto values = bed::runProbe(exe, "platform");
         EXPECT_EQ(values["isNT"], c.isNT);
         EXPECT_EQ(values["isVistaOrLater"], c.isVista);
         EXPECT_EQ(values["installDir"], dir + "\\");
@@ -282,7 +261,7 @@ TEST(Driver, PlatformDetectionPerWindowsVersion) {
 TEST(Driver, InstallDirOfAProgramInADriveRoot) {
     std::string exe = "C:\\probe_root.exe";
     ASSERT_TRUE(CopyFileA(bed::fixture("probe.exe").c_str(), exe.c_str(), FALSE));
-    auto values = probe(exe, "platform");
+    auto values = bed::runProbe(exe, "platform");
     DeleteFileA(exe.c_str());
     EXPECT_EQ(values["installDir"], "C:\\");
 }

@@ -272,18 +272,22 @@ TEST_P(Files, ProgressMovesByEntryWithADialog) {
     std::string exe = place(
         payload({{".", "p1.txt", 0}, {".", "p2.txt", 0}, {".", "p3.txt", 0}, {".", "p4.txt", 0}}));
     std::vector<LRESULT> positions;
-    HWND bar = nullptr;
     auto r = bed::run(exe, "", [&](const Dialog& d) {
         if (d.message == "Remove it?") {
             bed::pressButton(d, "OK");
             return;
         }
-        if (const bed::Control* c = bed::findControl(d, 1009))
-            bar = c->window;
-        if (bed::findControl(d, 1001)) {
-            positions.push_back(bar ? SendMessageA(bar, 0x0408 /* PBM_GETPOS */, 0, 0) : -1);
-            bed::pressButton(d, "Yes");
-        }
+        if (!bed::findControl(d, 1001))
+            return;
+        // The progress dialog is another window of the same process.
+        DWORD process = 0;
+        GetWindowThreadProcessId(d.window, &process);
+        LRESULT position = -1;
+        for (HWND window : bed::visibleWindows(process))
+            if (HWND bar = GetDlgItem(window, 1009))
+                position = SendMessageA(bar, 0x0408 /* PBM_GETPOS */, 0, 0);
+        positions.push_back(position);
+        bed::pressButton(d, "Yes");
     });
     ASSERT_TRUE(r.finished);
     EXPECT_EQ(positions, (std::vector<LRESULT>{0, 0, 12, 25}));

@@ -15,27 +15,6 @@ const char hookVariable[] = "VARNEL_PATHS_TEST_HOOKS";
 
 using Values = std::map<std::string, std::string>;
 
-Values runProbe(const std::string& exe, const std::string& command) {
-    auto r = bed::run(exe, command, nullptr, 30000, true);
-    EXPECT_TRUE(r.finished);
-    EXPECT_EQ(r.exitCode, 0u) << r.output;
-    Values values;
-    size_t start = 0;
-    while (start < r.output.size()) {
-        size_t end = r.output.find('\n', start);
-        if (end == std::string::npos)
-            end = r.output.size();
-        std::string line = r.output.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        size_t eq = line.find('=');
-        if (eq != std::string::npos)
-            values[line.substr(0, eq)] = line.substr(eq + 1);
-        start = end + 1;
-    }
-    return values;
-}
-
 // A copy of the probe that Wine runs as the given Windows version.
 std::string probeAs(const std::string& dir, const std::string& version) {
     std::string name = "probe_paths_" + version + ".exe";
@@ -101,7 +80,7 @@ TEST(PathsPlatform, EveryMacroResolvesToThePlatformsFolder) {
     for (const char* version : versions) {
         SCOPED_TRACE(version);
         std::string exe = probeAs(dir, version);
-        Values platform = runProbe(exe, "platform-folders");
+        Values platform = bed::runProbe(exe, "platform-folders");
         std::map<std::string, std::string> expected = {
             {"#Windows#", answer(platform, "windows")},
             {"#System#", answer(platform, "system")},
@@ -122,7 +101,7 @@ TEST(PathsPlatform, EveryMacroResolvesToThePlatformsFolder) {
         std::vector<std::string> tokens(std::begin(macroTokens), std::end(macroTokens));
         tokens.push_back("#appdata#");
         tokens.push_back("#NoSuchFolder#");
-        Values macros = runProbe(exe, "macro" + quoted(tokens));
+        Values macros = bed::runProbe(exe, "macro" + quoted(tokens));
         for (const char* token : macroTokens) {
             SCOPED_TRACE(token);
             std::string got = macros[token];
@@ -133,7 +112,7 @@ TEST(PathsPlatform, EveryMacroResolvesToThePlatformsFolder) {
         EXPECT_EQ(lower(macros["#appdata#"]), lower(expected["#AppData#"]));
         EXPECT_EQ(macros["#NoSuchFolder#"], "");
 
-        Values expanded = runProbe(exe, "expand \"#WINDOWS#\\x;#InstallDir#\\readme.txt\"");
+        Values expanded = bed::runProbe(exe, "expand \"#WINDOWS#\\x;#InstallDir#\\readme.txt\"");
         std::string full =
             expected["#Windows#"] + "\\x;" + expected["#InstallDir#"] + "\\readme.txt";
         EXPECT_EQ(lower(expanded["result"]), lower(full));
@@ -148,7 +127,7 @@ TEST(PathsPlatform, FallbacksOfTheRealPlatformOnBothFamilies) {
         bool nt = std::string(version) != "win98";
         SCOPED_TRACE(version);
         std::string exe = probeAs(dir, version);
-        Values platform = runProbe(exe, "platform-folders");
+        Values platform = bed::runProbe(exe, "platform-folders");
         std::string windows = answer(platform, "windows") + "\\";
         std::string appData = answer(platform, "csidl26");
         std::string programFiles = answer(platform, "ProgramFilesDir");
@@ -159,10 +138,10 @@ TEST(PathsPlatform, FallbacksOfTheRealPlatformOnBothFamilies) {
         // The specific folders fail; the application-data folder is still there.
         SetEnvironmentVariableA(hookVariable,
                                 "csidl28|csidl35|csidl46|csidl25|csidl40|csidl5|CommonFilesDir");
-        Values got =
-            runProbe(exe, "macro" + quoted({"#LocalAppData#", "#AllUsersAppData#",
-                                            "#AllUsersDocuments#", "#AllUsersDesktop#", "#UserDir#",
-                                            "#AllUsersDir#", "#MyDocuments#", "#CommonFiles#"}));
+        Values got = bed::runProbe(
+            exe, "macro" + quoted({"#LocalAppData#", "#AllUsersAppData#", "#AllUsersDocuments#",
+                                   "#AllUsersDesktop#", "#UserDir#", "#AllUsersDir#",
+                                   "#MyDocuments#", "#CommonFiles#"}));
         std::map<std::string, std::string> expected;
         if (nt) {
             expected = {
@@ -191,8 +170,9 @@ TEST(PathsPlatform, FallbacksOfTheRealPlatformOnBothFamilies) {
 
         // The application-data folder fails too.
         SetEnvironmentVariableA(hookVariable, "csidl26|csidl28|csidl35|csidl40|key");
-        got = runProbe(exe, "macro" + quoted({"#AppData#", "#LocalAppData#", "#AllUsersAppData#",
-                                              "#UserDir#", "#CommonFiles#", "#Program Files#"}));
+        got =
+            bed::runProbe(exe, "macro" + quoted({"#AppData#", "#LocalAppData#", "#AllUsersAppData#",
+                                                 "#UserDir#", "#CommonFiles#", "#Program Files#"}));
         SetEnvironmentVariableA(hookVariable, nullptr);
         if (nt) {
             expected = {
@@ -229,7 +209,7 @@ TEST(PathsPlatform, ProtectedFoldersOfEachVersion) {
         bool nt = std::string(version) != "win98";
         SCOPED_TRACE(version);
         std::string exe = probeAs(dir, version);
-        Values p = runProbe(exe, "platform-folders");
+        Values p = bed::runProbe(exe, "platform-folders");
         std::vector<Folder> list = {
             {answer(p, "windows"), false}, {answer(p, "system"), false},
             {answer(p, "csidl0"), false},  {answer(p, "csidl16"), false},
@@ -274,14 +254,14 @@ TEST(PathsPlatform, ProtectedFoldersOfEachVersion) {
         std::vector<std::string> args;
         for (const auto& e : expected)
             args.push_back(e.first);
-        Values got = runProbe(exe, "protected" + quoted(args));
+        Values got = bed::runProbe(exe, "protected" + quoted(args));
         for (const auto& e : expected) {
             EXPECT_EQ(got[e.first], std::to_string(e.second)) << e.first;
             EXPECT_EQ(got["after:" + e.first], e.first) << "the path was changed";
         }
 
         std::string doubled = answer(p, "windows") + "\\Sub\\\\";
-        got = runProbe(exe, "protected" + quoted({doubled}));
+        got = bed::runProbe(exe, "protected" + quoted({doubled}));
         EXPECT_EQ(got[doubled], "0");
         EXPECT_EQ(got["after:" + doubled], doubled.substr(0, doubled.size() - 1));
     }
@@ -290,10 +270,10 @@ TEST(PathsPlatform, ProtectedFoldersOfEachVersion) {
 TEST(PathsPlatform, RegistryKeyMissingEndsTheProtectedList) {
     std::string dir = bed::caseDir("paths-nokey");
     std::string exe = probeAs(dir, "winxp");
-    Values p = runProbe(exe, "platform-folders");
+    Values p = bed::runProbe(exe, "platform-folders");
     SetEnvironmentVariableA(hookVariable, "key");
-    Values got = runProbe(exe, "protected" + quoted({p["ProgramFilesDir"], p["CommonFilesDir"],
-                                                     answer(p, "csidl46")}));
+    Values got = bed::runProbe(exe, "protected" + quoted({p["ProgramFilesDir"], p["CommonFilesDir"],
+                                                          answer(p, "csidl46")}));
     SetEnvironmentVariableA(hookVariable, nullptr);
     EXPECT_EQ(got[p["ProgramFilesDir"]], "0");
     EXPECT_EQ(got[p["CommonFilesDir"]], "0");

@@ -9,17 +9,14 @@
 #include <set>
 
 #include "harness.h"
+#include "pe.h"
 
 using varnel::Bytes;
 
 namespace {
 
-uint32_t u32(const Bytes& b, size_t at) {
-    return b.at(at) | b.at(at + 1) << 8 | b.at(at + 2) << 16 | uint32_t(b.at(at + 3)) << 24;
-}
-uint16_t u16(const Bytes& b, size_t at) {
-    return uint16_t(b.at(at) | b.at(at + 1) << 8);
-}
+using bed::u16;
+using bed::u32;
 
 // One resource: type, id and language from the directory, its bytes.
 struct Resource {
@@ -29,22 +26,10 @@ struct Resource {
 
 // Walks the three levels (type, name, language) of the resource directory.
 std::vector<Resource> readResources(const Bytes& exe) {
-    size_t pe = u32(exe, 0x3C);
-    size_t optional = pe + 24;
-    uint32_t resourceRva = u32(exe, optional + 96 + 2 * 8);
+    uint32_t resourceRva = bed::dataDirectory(exe, 2);
     if (resourceRva == 0)
         throw std::runtime_error("no resource directory");
-    uint16_t sections = u16(exe, pe + 6);
-    size_t table = optional + u16(exe, pe + 20);
-    auto offsetOf = [&](uint32_t rva) -> size_t {
-        for (uint16_t i = 0; i < sections; ++i) {
-            size_t s = table + i * 40;
-            uint32_t va = u32(exe, s + 12), size = std::max(u32(exe, s + 8), u32(exe, s + 16));
-            if (rva >= va && rva < va + size)
-                return rva - va + u32(exe, s + 20);
-        }
-        throw std::runtime_error("address outside every section");
-    };
+    auto offsetOf = [&](uint32_t rva) { return bed::fileOffset(exe, rva); };
     size_t root = offsetOf(resourceRva);
     // Entries of one directory: (id, offset of its target relative to the root, is directory).
     auto entries = [&](size_t dir) {

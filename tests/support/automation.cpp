@@ -131,7 +131,40 @@ std::vector<COLORREF> render(LPCSTR icon, COLORREF background, int width, int he
 
 } // namespace
 
+// Whether the point on screen shows the window itself (not another one on top).
+bool showsWindow(HWND window, POINT point) {
+    HWND top = WindowFromPoint(point);
+    return top && GetAncestor(top, GA_ROOT) == window;
+}
+
+// The standard icons a message box can show.
+const std::pair<const char*, LPCSTR> candidates[] = {{"information", MAKEINTRESOURCEA(32516)},
+                                                     {"question", MAKEINTRESOURCEA(32514)},
+                                                     {"warning", MAKEINTRESOURCEA(32515)},
+                                                     {"error", MAKEINTRESOURCEA(32513)}};
+
+// Tests running side by side share one display: one of them at a time raises
+// a box and reads it, so that two boxes do not take turns on top.
+struct ScreenLock {
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, "varnel-bed-screen");
+    ScreenLock() { WaitForSingleObject(mutex, 10000); }
+    ~ScreenLock() {
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
+    }
+};
+
+std::string readIcon(const Dialog& dialog);
+
 std::string messageBoxIcon(const Dialog& dialog) {
+    ScreenLock lock;
+    std::string icon = readIcon(dialog);
+    SetWindowPos(dialog.window, HWND_NOTOPMOST, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    return icon;
+}
+
+std::string readIcon(const Dialog& dialog) {
     const Control* icon = nullptr;
     for (const Control& c : dialog.controls)
         if ((c.style & SS_TYPEMASK) == SS_ICON && lstrcmpiA(c.className.c_str(), "Static") == 0)
@@ -141,28 +174,53 @@ std::string messageBoxIcon(const Dialog& dialog) {
     int width = icon->rect.right - icon->rect.left, height = icon->rect.bottom - icon->rect.top;
     if (width <= 0 || height <= 0)
         return "none";
-    HDC screen = GetDC(nullptr);
-    std::vector<COLORREF> shown = grab(screen, icon->rect.left, icon->rect.top, width, height);
-    ReleaseDC(nullptr, screen);
-    const std::pair<const char*, LPCSTR> candidates[] = {{"information", MAKEINTRESOURCEA(32516)},
-                                                         {"question", MAKEINTRESOURCEA(32514)},
-                                                         {"warning", MAKEINTRESOURCEA(32515)},
-                                                         {"error", MAKEINTRESOURCEA(32513)}};
-    std::string best = "none";
-    long long bestDistance = -1;
-    for (const auto& candidate : candidates) {
-        std::vector<COLORREF> drawn = render(candidate.second, shown[0], width, height);
-        long long distance = 0;
-        for (size_t i = 0; i < shown.size(); ++i)
-            for (int channel = 0; channel < 24; channel += 8)
-                distance +=
-                    std::abs(int((shown[i] >> channel) & 0xFF) - int((drawn[i] >> channel) & 0xFF));
-        if (bestDistance < 0 || distance < bestDistance) {
-            bestDistance = distance;
-            best = candidate.first;
-        }
+    // Other tests' windows share the display: bring the box to the top and
+    // have it painted before its pixels are read.
+    POINT corners[] = {{icon->rect.left, icon->rect.top},
+                       {icon->rect.right - 1, icon->rect.bottom - 1}};
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        SetWindowPos(dialog.window, HWND_TOPMOST, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        RedrawWindow(dialog.window, nullptr, nullptr,
+                     RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+        if (showsWindow(dialog.window, corners[0]) && showsWindow(dialog.window, corners[1]))
+            break;
+        Sleep(25);
     }
-    return best;
+    // Read the pixels until two readings in a row agree on an icon that is
+    // clearly nearer than the others (a box half painted, or covered for a
+    // moment, matches nothing well).
+    std::string last;
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        Sleep(25);
+        HDC screen = GetDC(nullptr);
+        std::vector<COLORREF> shown = grab(screen, icon->rect.left, icon->rect.top, width, height);
+        ReleaseDC(nullptr, screen);
+        std::string best = "none";
+        long long bestDistance = -1, secondDistance = -1;
+        for (const auto& candidate : candidates) {
+            std::vector<COLORREF> drawn = render(candidate.second, shown[0], width, height);
+            long long distance = 0;
+            for (size_t i = 0; i < shown.size(); ++i)
+                for (int channel = 0; channel < 24; channel += 8)
+                    distance += std::abs(int((shown[i] >> channel) & 0xFF) -
+                                         int((drawn[i] >> channel) & 0xFF));
+            if (bestDistance < 0 || distance < bestDistance) {
+                secondDistance = bestDistance;
+                bestDistance = distance;
+                best = candidate.first;
+            } else if (secondDistance < 0 || distance < secondDistance) {
+                secondDistance = distance;
+            }
+        }
+        bool clear = bestDistance * 3 < secondDistance;
+        if (clear && best == last)
+            return best;
+        last = clear ? best : "";
+        SetWindowPos(dialog.window, HWND_TOPMOST, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
+    return "unclear";
 }
 
 bool pressButtonId(const Dialog& dialog, int id) {

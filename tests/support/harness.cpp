@@ -171,6 +171,31 @@ RunResult run(const std::string& exe, const std::string& arguments, const Window
     return result;
 }
 
+std::map<std::string, std::string> parseValues(const std::string& output) {
+    std::map<std::string, std::string> values;
+    size_t start = 0;
+    while (start < output.size()) {
+        size_t end = output.find('\n', start);
+        if (end == std::string::npos)
+            end = output.size();
+        std::string line = output.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        size_t eq = line.find('=');
+        if (eq != std::string::npos)
+            values[line.substr(0, eq)] = line.substr(eq + 1);
+        start = end + 1;
+    }
+    return values;
+}
+
+std::map<std::string, std::string> runProbe(const std::string& exe, const std::string& command) {
+    RunResult r = run(exe, command, nullptr, 30000, true);
+    if (!r.finished || r.exitCode != 0)
+        throw std::runtime_error(exe + " " + command + " failed: " + r.output);
+    return parseValues(r.output);
+}
+
 WindowHandler pressEach(std::vector<std::string> labels) {
     auto next = std::make_shared<size_t>(0);
     return [labels, next](const Dialog& dialog) {

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,11 @@ struct RunResult {
 RunResult run(const std::string& exe, const std::string& arguments,
               const WindowHandler& handler = nullptr, DWORD timeoutMs = 30000,
               bool captureOutput = false);
+
+// The "key=value" lines of a program's output.
+std::map<std::string, std::string> parseValues(const std::string& output);
+// Runs a fixture that prints key=value lines (probe.exe); expects exit code 0.
+std::map<std::string, std::string> runProbe(const std::string& exe, const std::string& command);
 
 // Handlers for the usual cases.
 WindowHandler pressEach(std::vector<std::string> labels); // one label per window, in order
