@@ -102,12 +102,18 @@ TEST(Driver, ConfirmationAndCompletion) {
     EXPECT_EQ(cancel.exitCode, 0u);
     EXPECT_EQ(cancel.windows.size(), 1u);
 
-    auto escape = bed::run(exe, "", [](const Dialog& d) { bed::sendKey(d, VK_ESCAPE); });
+    auto escape = bed::run(exe, "", [](const Dialog& d) {
+        if (bed::isMessageBox(d))
+            bed::sendKey(d, VK_ESCAPE);
+    });
     ASSERT_TRUE(escape.finished);
     EXPECT_EQ(escape.exitCode, 0u);
     EXPECT_EQ(escape.windows.size(), 1u);
 
-    auto enter = bed::run(exe, "", [](const Dialog& d) { bed::sendKey(d, VK_RETURN); });
+    auto enter = bed::run(exe, "", [](const Dialog& d) {
+        if (bed::isMessageBox(d))
+            bed::sendKey(d, VK_RETURN);
+    });
     ASSERT_TRUE(enter.finished);
     EXPECT_EQ(boxes(enter).size(), 2u); // Enter is OK, then the completion box
 }

@@ -239,12 +239,20 @@ bool pressButton(const Dialog& dialog, const std::string& label) {
 }
 
 void sendKey(const Dialog& dialog, WPARAM virtualKey) {
+    // The key goes to the control that has the focus inside this dialog; a
+    // focus elsewhere (another window of the process) is waited out.
     DWORD thread = GetWindowThreadProcessId(dialog.window, nullptr);
-    GUITHREADINFO info = {};
-    info.cbSize = sizeof(info);
     HWND target = dialog.window;
-    if (GetGUIThreadInfo(thread, &info) && info.hwndFocus)
-        target = info.hwndFocus;
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        GUITHREADINFO info = {};
+        info.cbSize = sizeof(info);
+        if (GetGUIThreadInfo(thread, &info) && info.hwndFocus &&
+            GetAncestor(info.hwndFocus, GA_ROOT) == dialog.window) {
+            target = info.hwndFocus;
+            break;
+        }
+        Sleep(25);
+    }
     UINT scan = MapVirtualKeyA(UINT(virtualKey), 0);
     PostMessageA(target, WM_KEYDOWN, virtualKey, 1 | (scan << 16));
     PostMessageA(target, WM_KEYUP, virtualKey, 1 | (scan << 16) | 0xC0000000u);
