@@ -31,13 +31,6 @@ Bytes payloadWith(std::vector<std::string> texts) {
     return encodePayload(spec);
 }
 
-Bytes concat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts)
-        append(out, p);
-    return out;
-}
-
 bool hasInformationIcon(const Dialog& box) {
     return box.icon == "information";
 }

@@ -32,13 +32,6 @@ class Reader : public ::testing::Test {
         return error;
     }
 
-    static Bytes concat(std::initializer_list<Bytes> parts) {
-        Bytes out;
-        for (const Bytes& p : parts)
-            append(out, p);
-        return out;
-    }
-
     static std::string text(int i) { return getString(0, i); }
 };
 

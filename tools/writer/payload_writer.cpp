@@ -32,6 +32,13 @@ void append(Bytes& out, const Bytes& more) {
     out.insert(out.end(), more.begin(), more.end());
 }
 
+Bytes concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& part : parts)
+        append(out, part);
+    return out;
+}
+
 Bytes recordHeader(uint16_t tag, uint32_t length, uint8_t flags, uint8_t reserved) {
     Bytes out;
     putU16(out, tag);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -70,6 +71,8 @@ void putU32(Bytes& out, uint32_t v);
 // past 65,535 bytes.
 void putCounted(Bytes& out, const std::string& text);
 void append(Bytes& out, const Bytes& more);
+// The parts one after another, e.g. records into a payload.
+Bytes concat(std::initializer_list<Bytes> parts);
 
 Bytes recordHeader(uint16_t tag, uint32_t length, uint8_t flags = 0, uint8_t reserved = 0);
 Bytes record(uint16_t tag, const Bytes& body, uint8_t flags = 0);

@@ -10,7 +10,6 @@
 
 using namespace varnel;
 using testing_support::bytesOf;
-using testing_support::concatenate;
 using testing_support::fakeStub;
 
 namespace {
@@ -89,39 +88,40 @@ TEST(DumpRoundTrip, OddPayloadsComeBackInTheRecordFormByteForByte) {
         const char* what;
         Bytes payload;
     } cases[] = {
-        {"repeated files", concatenate({files, files, endRecord()})},
-        {"another order", concatenate({files, strings, endRecord()})},
-        {"unassigned tag with a body", concatenate({record(0x1238, bytesOf({1, 2})), endRecord()})},
-        {"unknown tag", concatenate({record(0x4242, bytesOf({"zz"})), strings, endRecord()})},
+        {"repeated files", varnel::concat({files, files, endRecord()})},
+        {"another order", varnel::concat({files, strings, endRecord()})},
+        {"unassigned tag with a body",
+         varnel::concat({record(0x1238, bytesOf({1, 2})), endRecord()})},
+        {"unknown tag", varnel::concat({record(0x4242, bytesOf({"zz"})), strings, endRecord()})},
         {"flag bit 0 on files",
-         concatenate({record(RT_FILES, filesBody({}), RF_UNREADABLE), endRecord()})},
-        {"reserved byte set", concatenate({recordHeader(RT_END, 0, 0, 9)})},
-        {"zero-length options", concatenate({recordHeader(RT_OPTIONS, 0), endRecord()})},
+         varnel::concat({record(RT_FILES, filesBody({}), RF_UNREADABLE), endRecord()})},
+        {"reserved byte set", varnel::concat({recordHeader(RT_END, 0, 0, 9)})},
+        {"zero-length options", varnel::concat({recordHeader(RT_OPTIONS, 0), endRecord()})},
         {"two string tables",
-         concatenate({record(RT_STRINGS, stringsBody({"a"}, {{"b"}})), endRecord()})},
-        {"no string table", concatenate({record(RT_STRINGS, bytesOf({0, 0})), endRecord()})},
-        {"empty string table", concatenate({record(RT_STRINGS, stringsBody({})), endRecord()})},
-        {"trailing bytes in files", concatenate({record(RT_FILES,
-                                                        [] {
-                                                            Bytes b = filesBody({{".", "", 0}});
-                                                            b.push_back(0xEE);
-                                                            return b;
-                                                        }()),
-                                                 endRecord()})},
-        {"empty registry", concatenate({record(RT_REGISTRY, registryBody({})), endRecord()})},
-        {"empty pattern list", concatenate({record(RT_PATTERNS, bytesOf({0})), endRecord()})},
+         varnel::concat({record(RT_STRINGS, stringsBody({"a"}, {{"b"}})), endRecord()})},
+        {"no string table", varnel::concat({record(RT_STRINGS, bytesOf({0, 0})), endRecord()})},
+        {"empty string table", varnel::concat({record(RT_STRINGS, stringsBody({})), endRecord()})},
+        {"trailing bytes in files", varnel::concat({record(RT_FILES,
+                                                           [] {
+                                                               Bytes b = filesBody({{".", "", 0}});
+                                                               b.push_back(0xEE);
+                                                               return b;
+                                                           }()),
+                                                    endRecord()})},
+        {"empty registry", varnel::concat({record(RT_REGISTRY, registryBody({})), endRecord()})},
+        {"empty pattern list", varnel::concat({record(RT_PATTERNS, bytesOf({0})), endRecord()})},
         {"bytes after the pattern list",
-         concatenate({record(RT_PATTERNS, bytesOf({"a", 0, 0, 0})), endRecord()})},
+         varnel::concat({record(RT_PATTERNS, bytesOf({"a", 0, 0, 0})), endRecord()})},
         {"options offset into the fixed part",
-         concatenate(
+         varnel::concat(
              {record(RT_OPTIONS, bytesOf({0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0})), endRecord()})},
         {"options text without offset",
-         concatenate({record(RT_OPTIONS, bytesOf({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "x", 0})),
-                      endRecord()})},
+         varnel::concat({record(RT_OPTIONS, bytesOf({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "x", 0})),
+                         endRecord()})},
         {"options offset beyond the block",
-         concatenate(
+         varnel::concat(
              {record(RT_OPTIONS, bytesOf({0, 0, 0, 0, 99, 0, 0, 0, 0, 0, 0, 0})), endRecord()})},
-        {"end with a body", concatenate({strings, record(RT_END, bytesOf({"sig"}))})},
+        {"end with a body", varnel::concat({strings, record(RT_END, bytesOf({"sig"}))})},
     };
     for (const Case& c : cases) {
         Manifest m = dumpAndRepack(c.payload);
@@ -131,8 +131,8 @@ TEST(DumpRoundTrip, OddPayloadsComeBackInTheRecordFormByteForByte) {
 
 TEST(DumpRoundTrip, BytesThatTheCodePageLeavesUndefinedStayAsBytes) {
     // 0x81 has no character in code page 1250.
-    Bytes payload = concatenate({record(RT_STRINGS, stringsBody({"a\x81"})),
-                                 record(RT_FILES, filesBody({{".", "b", 0}})), endRecord()});
+    Bytes payload = varnel::concat({record(RT_STRINGS, stringsBody({"a\x81"})),
+                                    record(RT_FILES, filesBody({{".", "b", 0}})), endRecord()});
     Manifest m = dumpAndRepack(payload, 1250);
     ASSERT_TRUE(m.records);
     EXPECT_EQ((*m.records)[0].kind, RecordKind::Raw);
@@ -162,7 +162,7 @@ TEST(DumpDamage, TheChainMustReachRtEnd) {
     EXPECT_EQ(noEnd.offset, exe.size());
     EXPECT_NE(noEnd.problem.find("RT_END"), std::string::npos);
 
-    Bytes cutHeader = uninstallerWith(concatenate({strings, bytesOf({0x7F, 0x7F, 0})}));
+    Bytes cutHeader = uninstallerWith(varnel::concat({strings, bytesOf({0x7F, 0x7F, 0})}));
     PayloadDamage cut = damageOf(cutHeader);
     EXPECT_EQ(cut.offset, cutHeader.size() - 3);
     EXPECT_NE(cut.problem.find("3 of 8 bytes"), std::string::npos);
@@ -221,7 +221,7 @@ TEST(DumpDamage, BodiesMustHoldWhatTheySay) {
          "does not end with a NUL"},
     };
     for (const Case& c : cases) {
-        Bytes exe = uninstallerWith(concatenate({c.record, endRecord()}));
+        Bytes exe = uninstallerWith(varnel::concat({c.record, endRecord()}));
         PayloadDamage d = damageOf(exe);
         EXPECT_EQ(d.recordOffset, start) << c.what;
         EXPECT_EQ(d.tag, uint16_t(c.record[0] | c.record[1] << 8)) << c.what;

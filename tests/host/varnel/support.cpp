@@ -11,13 +11,6 @@ varnel::Bytes bytesOf(std::initializer_list<Piece> pieces) {
     return out;
 }
 
-varnel::Bytes concatenate(std::initializer_list<varnel::Bytes> parts) {
-    varnel::Bytes out;
-    for (const varnel::Bytes& p : parts)
-        varnel::append(out, p);
-    return out;
-}
-
 varnel::Bytes fakeStub(uint32_t locator) {
     varnel::Bytes stub = bytesOf({"MZ", 0x90, 0, 3, 0, "stub code ", "wwgT)H"});
     varnel::putU32(stub, locator);

@@ -15,7 +15,6 @@ struct Piece {
     varnel::Bytes bytes;
 };
 varnel::Bytes bytesOf(std::initializer_list<Piece> pieces);
-varnel::Bytes concatenate(std::initializer_list<varnel::Bytes> parts);
 
 // A small stand-in for the uninstaller: some bytes, the locator holding
 // `locator`, some more bytes.
