@@ -5,6 +5,7 @@
 
 #include <stdio.h>
 
+#include "driver/driver.h"
 #include "driver/state.h"
 #include "paths/paths.h"
 

@@ -5,9 +5,11 @@
 #include <ctype.h>
 #include <ole2.h>
 
-#include "../payload/strings.h"
-#include "../ui/resource_ids.h"
-#include "phases.h"
+#include "../payload/payload.h"
+#include "../process/process.h"
+#include "../removal/removal.h"
+#include "../ui/ui.h"
+#include "driver.h"
 #include "state.h"
 
 UninstallState state = {};
@@ -193,14 +195,9 @@ static void runPasses() {
     }
 }
 
-int runUninstall(HINSTANCE instance, const char* tail) {
-    detectPlatform();
-    if (!initState(instance))
-        return -1;
-    parseOptions(tail);
-    if (!loadPayload())
-        return -1;
-
+// Everything between the payload and the teardown. Returns the exit code,
+// and sets `answer` to IDOK when the uninstall went ahead.
+static int runWithPayload(int* answer) {
     applyThemeRule();
     if (!registerMainClass())
         return 0;
@@ -208,26 +205,42 @@ int runUninstall(HINSTANCE instance, const char* tail) {
     if (!state.mainWindow)
         return -1;
 
-    int answer = IDOK;
+    *answer = state.quiet ? IDOK : confirm();
+    if (*answer != IDOK)
+        return 0;
+    runPreUninstallProgram();
     if (!state.quiet)
-        answer = confirm();
-    if (answer == IDOK) {
-        runPreUninstallProgram();
-        if (!state.quiet)
-            openProgressDialog();
-        runPasses();
-        const char* done = getString(0, TEXT_DONE);
-        if (!state.quiet && *done)
-            showMessage(done, MB_OK | MB_ICONINFORMATION);
-        const char* document = optionText(OPTIONS_CLOSING_DOCUMENT_OFFSET);
-        if (!state.optS && !state.optX && document)
-            openClosingDocument(document, ".htm");
+        openProgressDialog();
+    runPasses();
+    const char* done = getString(0, TEXT_DONE);
+    if (!state.quiet && *done)
+        showMessage(done, MB_OK | MB_ICONINFORMATION);
+    const char* document = optionText(OPTIONS_CLOSING_DOCUMENT_OFFSET);
+    if (!state.optS && !state.optX && document)
+        openClosingDocument(document, ".htm");
+    return 0;
+}
+
+int runUninstall(HINSTANCE instance, const char* tail) {
+    detectPlatform();
+    int exitCode = -1;
+    int answer = IDCANCEL;
+    if (initState(instance)) {
+        parseOptions(tail);
+        // The one path without teardown: a payload that cannot be read ends the
+        // program at once, before any window exists or anything was changed;
+        // ending the process releases what start-up took.
+        if (!loadPayload())
+            return -1;
+        exitCode = runWithPayload(&answer);
     }
 
-    destroyMainWindow();
+    // The one teardown, for every other path.
+    if (state.mainWindow)
+        destroyMainWindow();
     freePayload();
     if (answer == IDOK && !state.optS && !state.optX)
         scheduleSelfDeletion();
     releaseState();
-    return 0;
+    return exitCode;
 }

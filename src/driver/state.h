@@ -1,55 +1,39 @@
-// The process-wide state that the driver owns and every pass reads and writes.
+// The process-wide record: plain data, which every subsystem reads and writes
+// directly. The driver creates it zeroed (inUseAnswer -1) and owns it.
 #pragma once
 
 #include <windows.h>
 
-#include "../payload/payload.h"
+#include "../payload/entries.h"
 
+// The one size of every path buffer, its terminator included.
 enum { PATH_BUFFER_SIZE = 260, COMMAND_BUFFER_SIZE = 520 };
 
-struct UninstallState {
-    HINSTANCE instance;
-    char* installDir; // folder of the executable, with a trailing backslash
-    char* workPath;   // scratch path shared by the passes
-    char* modulePath; // full path of the executable
-    int quiet;
-    int optS;
-    int optX;
-    int isNT;
-    int isVistaOrLater;
-    char** stringTable;
-    unsigned char* patternList;
-    uint32_t patternListLength;
-    FileEntry** fileEntries;
-    uint32_t fileCount;
-    GroupEntry** groupEntries;
-    uint32_t groupCount;
-    RegistryEntry** registryEntries;
-    uint32_t registryCount;
-    unsigned char* options;
-    uint32_t optionsLength;
-    uint32_t progressTotal;
-    uint32_t progressPosition;
-    HWND progressDialog;
-    HWND progressBar;
-    HWND mainWindow;
-    int inUseAnswer; // -1 none yet, 1 yes for all, 0 no for all
-    HMODULE themeLibrary;
-    FARPROC setThemeProc;
-    HFONT dialogFont;
+// The payload's lists, texts and options come first (PayloadContents: set by
+// the reader at start-up, released by freePayload before self-deletion).
+struct UninstallState : PayloadContents {
+    HINSTANCE instance; // set at start-up; never freed
+    // The three path buffers: PATH_BUFFER_SIZE bytes each, allocated at
+    // start-up and freed by releaseState.
+    char* installDir;       // folder of the executable with a trailing backslash; set at start-up,
+                            // rewritten in short OEM form by self-deletion
+    char* workPath;         // scratch path: each step overwrites it, nothing outlives the step
+    char* modulePath;       // full path of the executable; set by loadPayload
+    int quiet;              // 0 or 1, set by parseOptions (Q, S or X)
+    int optS;               // 0 or 1, set by parseOptions
+    int optX;               // 0 or 1, set by parseOptions
+    int isNT;               // 0 or 1, set by detectPlatform
+    int isVistaOrLater;     // 0 or 1, set by detectPlatform
+    uint32_t progressTotal; // set by the driver: progress steps (entries), not percent;
+                            // 0 when no progress is reported
+    uint32_t progressPosition; // set by setProgress: the last percentage sent to the bar
+    HWND progressDialog;       // set and destroyed by the driver; null when there is none
+    HWND progressBar;          // the progress dialog's bar, set with it
+    HWND mainWindow;           // the hidden owner window; created and destroyed by the driver
+    int inUseAnswer;      // set by the installed-file pass: -1 none yet, 1 yes to all, 0 no to all
+    HMODULE themeLibrary; // loaded at start-up, freed by releaseState; may be null
+    FARPROC setThemeProc; // its SetThemeAppProperties, or null
+    HFONT dialogFont;     // made by the first dialog, deleted by releaseState
 };
 
 extern UninstallState state;
-
-void detectPlatform();
-bool initState(HINSTANCE instance);
-void parseOptions(const char* tail);
-void releaseState();
-int runUninstall(HINSTANCE instance, const char* tail);
-// Steps of runUninstall.
-void applyThemeRule();
-bool registerMainClass();
-HWND createMainWindow();
-// Opens the progress dialog under mainWindow, sets progressTotal and the first
-// stage text; leaves progressDialog null when the dialog cannot be created.
-void openProgressDialog();

@@ -5,13 +5,18 @@
 #include <shlobj.h>
 #include <string.h>
 
+#include "../driver/seam.h"
 #include "../driver/state.h"
+#include "../payload/memory.h"
 #include "paths.h"
 
+// In the test build a folder source can be made to fail or to give a chosen
+// path (see seam.h); sources: "csidlN", "windows", "system", "temp", "key"
+// (the CurrentVersion key), "ProgramFilesDir", "CommonFilesDir".
 #ifdef VARNEL_TEST_HOOKS
 #define PATHS_HOOK(source, out, size)                                                              \
     do {                                                                                           \
-        int hooked = pathsTestHook(source, out, size);                                             \
+        int hooked = seamAnswer(source, out, size);                                                \
         if (hooked >= 0)                                                                           \
             return hooked;                                                                         \
     } while (0)
@@ -29,12 +34,12 @@ int getSpecialFolderPath(char* path, int csidl) {
 #ifdef VARNEL_TEST_HOOKS
     char source[16];
     wsprintfA(source, "csidl%d", csidl);
-    PATHS_HOOK(source, path, MAX_PATH);
+    PATHS_HOOK(source, path, PATH_BUFFER_SIZE);
 #endif
     LPITEMIDLIST list = nullptr;
-    if (SHGetSpecialFolderLocation(nullptr, csidl, &list) != S_OK || !list)
+    if (W32(SHGetSpecialFolderLocation, nullptr, csidl, &list) != S_OK || !list)
         return 0;
-    int found = SHGetPathFromIDListA(list, path) ? 1 : 0;
+    int found = W32(SHGetPathFromIDListA, list, path) ? 1 : 0;
     IMalloc* shellMalloc = nullptr;
     if (SUCCEEDED(SHGetMalloc(&shellMalloc)) && shellMalloc) {
         shellMalloc->Free(list);
@@ -46,7 +51,7 @@ int getSpecialFolderPath(char* path, int csidl) {
 // A system folder call's answer: it fits in 260 bytes or counts as a failure,
 // and a failure leaves the empty string.
 static int keepSystemAnswer(char* out, UINT length) {
-    if (length == 0 || length >= MAX_PATH) {
+    if (length == 0 || length >= PATH_BUFFER_SIZE) {
         out[0] = 0;
         return 0;
     }
@@ -54,27 +59,28 @@ static int keepSystemAnswer(char* out, UINT length) {
 }
 
 int getWindowsFolder(char* out) {
-    PATHS_HOOK("windows", out, MAX_PATH);
-    return keepSystemAnswer(out, GetWindowsDirectoryA(out, MAX_PATH));
+    PATHS_HOOK("windows", out, PATH_BUFFER_SIZE);
+    return keepSystemAnswer(out, W32(GetWindowsDirectoryA, out, PATH_BUFFER_SIZE));
 }
 
 int getSystemFolder(char* out) {
-    PATHS_HOOK("system", out, MAX_PATH);
-    return keepSystemAnswer(out, GetSystemDirectoryA(out, MAX_PATH));
+    PATHS_HOOK("system", out, PATH_BUFFER_SIZE);
+    return keepSystemAnswer(out, W32(GetSystemDirectoryA, out, PATH_BUFFER_SIZE));
 }
 
 static int getTempFolder(char* out) {
-    PATHS_HOOK("temp", out, MAX_PATH);
-    return keepSystemAnswer(out, GetTempPathA(MAX_PATH, out));
+    PATHS_HOOK("temp", out, PATH_BUFFER_SIZE);
+    return keepSystemAnswer(out, W32(GetTempPathA, PATH_BUFFER_SIZE, out));
 }
 
 int openCurrentVersionKey(HKEY* key) {
 #ifdef VARNEL_TEST_HOOKS
     char unused[4];
-    if (pathsTestHook("key", unused, sizeof(unused)) == 0)
+    if (seamAnswer("key", unused, sizeof(unused)) == 0)
         return 0;
 #endif
-    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, currentVersionKey, 0, KEY_READ, key) == ERROR_SUCCESS;
+    return W32(RegOpenKeyExA, HKEY_LOCAL_MACHINE, currentVersionKey, 0, KEY_READ, key) ==
+           ERROR_SUCCESS;
 }
 
 int readFolderValue(HKEY key, const char* name, char* out) {
@@ -83,7 +89,7 @@ int readFolderValue(HKEY key, const char* name, char* out) {
     // into a buffer of 261 and terminate after what was read.
     char value[REGISTRY_FOLDER_SIZE];
     DWORD size = REGISTRY_FOLDER_SIZE - 1;
-    if (RegQueryValueExA(key, name, nullptr, nullptr, (BYTE*)value, &size) != ERROR_SUCCESS)
+    if (W32(RegQueryValueExA, key, name, nullptr, nullptr, (BYTE*)value, &size) != ERROR_SUCCESS)
         return 0;
     if (size > REGISTRY_FOLDER_SIZE - 1)
         size = REGISTRY_FOLDER_SIZE - 1;
@@ -100,9 +106,13 @@ static char* lastBackslash(char* path) {
     return found;
 }
 
-// The Windows folder, a backslash and `suffix` (at most 54 characters).
+// The Windows folder, a backslash and `suffix` (at most 54 characters); the
+// token stays when the Windows folder cannot be had.
 static void windowsFolderWith(char* buffer, const char* suffix) {
-    getWindowsFolder(buffer);
+    char folder[PATH_BUFFER_SIZE];
+    if (!getWindowsFolder(folder))
+        return;
+    strcpy(buffer, folder);
     addTrailingBackslash(buffer);
     strcat(buffer, suffix);
 }
@@ -111,7 +121,7 @@ static void windowsFolderWith(char* buffer, const char* suffix) {
 // replaced by `tail`, which begins with a backslash. Leaves `buffer` alone and
 // returns 0 when the folder cannot be had or lacks the backslashes.
 static int appDataWith(char* buffer, int levels, const char* tail) {
-    char folder[MAX_PATH];
+    char folder[PATH_BUFFER_SIZE];
     if (!getSpecialFolderPath(folder, CSIDL_APPDATA))
         return 0;
     char* cut = lastBackslash(folder);
@@ -129,10 +139,10 @@ static int appDataWith(char* buffer, int levels, const char* tail) {
 
 // A shell folder into `buffer`, which keeps its token when the folder cannot be had.
 static int shellFolder(char* buffer, int csidl) {
-    char folder[MAX_PATH];
+    char folder[PATH_BUFFER_SIZE];
     if (!getSpecialFolderPath(folder, csidl))
         return 0;
-    folder[MAX_PATH - 1] = 0;
+    folder[PATH_BUFFER_SIZE - 1] = 0;
     strcpy(buffer, folder);
     return 1;
 }
@@ -147,10 +157,13 @@ static void allUsersFolder(char* buffer, int csidl, const char* ntTail, const ch
         windowsFolderWith(buffer, ntSuffix);
 }
 
+// A system folder into `buffer`. When the system cannot answer, or its answer
+// does not fit, the token stays: an empty folder would turn the rest of the
+// text into a path at the root of the current drive.
 static void systemFolder(char* buffer, int (*get)(char*)) {
-    char folder[MAX_PATH];
-    get(folder);
-    strcpy(buffer, folder);
+    char folder[PATH_BUFFER_SIZE];
+    if (get(folder))
+        strcpy(buffer, folder);
 }
 
 enum {
@@ -288,7 +301,7 @@ void resolveFolderMacro(char* buffer) {
         resolveAllUsersDir(buffer);
         break;
     case MACRO_INSTALL_DIR:
-        lstrcpynA(buffer, state.installDir ? state.installDir : "", MAX_PATH);
+        lstrcpynA(buffer, state.installDir ? state.installDir : "", PATH_BUFFER_SIZE);
         break;
     default:
         buffer[0] = 0;

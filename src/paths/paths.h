@@ -58,13 +58,6 @@ int openCurrentVersionKey(HKEY* key);
 int readFolderValue(HKEY key, const char* name, char* out);
 
 #ifdef VARNEL_TEST_HOOKS
-// Test build only: the environment variable VARNEL_PATHS_TEST_HOOKS holds
-// items separated by "|"; "SOURCE" makes that source fail and "SOURCE=PATH"
-// makes it give PATH; the last item naming a source decides. Sources: "csidlN", "windows",
-// "system", "temp", "key" (the CurrentVersion key), "ProgramFilesDir", "CommonFilesDir". Returns -1
-// when the source is not hooked, 0 when it fails, 1 when `out` holds the given path (cut to `size`
-// bytes).
-int pathsTestHook(const char* source, char* out, unsigned size);
-// Forgets the protected list gathered by isProtectedFolder.
+// Test build only: forgets the protected list gathered by isProtectedFolder.
 void resetProtectedFolders();
 #endif

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "../driver/state.h"
+#include "../payload/memory.h"
 #include "paths.h"
 
 void addTrailingBackslash(char* path) {

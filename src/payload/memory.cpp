@@ -1,35 +1,42 @@
-// Memory and file routines used throughout the program.
-#include <malloc.h>
-#include <stdlib.h>
-#include <string.h>
+// Memory routines used throughout the program.
+#include "memory.h"
 
-#include "payload.h"
+#include <stdlib.h>
+#ifdef _WIN32
+#include <malloc.h>
+
+#include "../driver/seam.h"
+#define HEAP_CALL(name, ...) W32(name, __VA_ARGS__)
+#else
+#define HEAP_CALL(name, ...) name(__VA_ARGS__)
+#define _heapmin() ((void)0)
+#endif
 
 bool allocRaw(size_t size, void** out) {
-    void* block = malloc(size ? size : 1);
+    void* block = HEAP_CALL(malloc, size ? size : 1);
     if (!block) {
         _heapmin();
-        block = malloc(size ? size : 1);
+        block = HEAP_CALL(malloc, size ? size : 1);
     }
     *out = block;
     return block != nullptr;
 }
 
 bool allocZeroed(size_t size, void** out) {
-    void* block = calloc(1, size ? size : 1);
+    void* block = HEAP_CALL(calloc, 1, size ? size : 1);
     if (!block) {
         _heapmin();
-        block = calloc(1, size ? size : 1);
+        block = HEAP_CALL(calloc, 1, size ? size : 1);
     }
     *out = block;
     return block != nullptr;
 }
 
 bool reallocate(size_t size, void** block) {
-    void* grown = realloc(*block, size ? size : 1);
+    void* grown = HEAP_CALL(realloc, *block, size ? size : 1);
     if (!grown) {
         _heapmin();
-        grown = realloc(*block, size ? size : 1);
+        grown = HEAP_CALL(realloc, *block, size ? size : 1);
     }
     if (!grown)
         return false;
@@ -42,41 +49,4 @@ void freeAndClear(void** block) {
         free(*block);
         *block = nullptr;
     }
-}
-
-HANDLE openExistingFile(const char* path, int mode) {
-    DWORD access = GENERIC_READ;
-    DWORD share = FILE_SHARE_READ;
-    if (mode == FILE_MODE_WRITE) {
-        access = GENERIC_WRITE;
-        share = 0;
-    } else if (mode == FILE_MODE_READ_WRITE) {
-        access = GENERIC_READ | GENERIC_WRITE;
-    }
-    return CreateFileA(path, access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-HANDLE createNewFile(const char* path) {
-    return CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                       nullptr);
-}
-
-int readExact(HANDLE file, void* buffer, uint32_t n) {
-    DWORD got = 0;
-    if (!ReadFile(file, buffer, n, &got, nullptr) || got != n)
-        return 1;
-    return 0;
-}
-
-uint32_t fileTell(HANDLE file) {
-    return SetFilePointer(file, 0, nullptr, FILE_CURRENT);
-}
-
-uint32_t fileSeek(HANDLE file, uint32_t position) {
-    LONG high = 0; // positions are unsigned 32-bit, beyond 2 GiB too
-    return SetFilePointer(file, (LONG)position, &high, FILE_BEGIN);
-}
-
-BOOL closeFile(HANDLE file) {
-    return CloseHandle(file);
 }

@@ -1,62 +1,60 @@
-// The payload in memory, its reader and the memory and file routines.
+// The payload subsystem: the reader, the memory and file routines, and the
+// string table with its messages.
 #pragma once
 
 #include <windows.h>
 
-#include "format.h"
-
-struct FileEntry {
-    char* folder; // a leading "." makes it relative to the installation folder
-    char* name;   // empty for an entry that stands for the folder itself
-    unsigned char flags;
-};
-
-struct GroupEntry {
-    uint32_t levels;
-    char* folder;
-    char* secondFolder;
-    char* fileName;
-};
-
-struct RegistryEntry {
-    uint32_t root;
-    char* path;
-};
+#include "entries.h"
+#include "memory.h"
 
 // The locator that payload writers find by its marker and patch.
 extern "C" volatile const unsigned char payloadLocator[PAYLOAD_LOCATOR_SIZE];
 uint32_t payloadOffset();
 
+// Reads the payload into the state. True on success; on failure it has shown
+// the payload's error text where there is one.
 bool loadPayload();
-// Reads the record chain that starts at `offset` of an open file into the
-// state; returns 0 or the payload error code.
-int readPayloadChain(HANDLE file, uint32_t offset);
+// Releases what loadPayload read.
 void freePayload();
 
-// The OptionsBlock's fields; a missing block or missing bytes read as 0.
+// The state's OptionsBlock (see readOptionFlags and readOptionText).
 uint32_t optionFlags();
-// The text at one of the block's offsets, or null when the offset is 0 or does
-// not point at a NUL-terminated text inside the block.
 const char* optionText(uint32_t fieldOffset);
 
-// Memory routines: each retries once after handing free heap memory back.
-bool allocRaw(size_t size, void** out);
-bool allocZeroed(size_t size, void** out);
-bool reallocate(size_t size, void** block);
-void freeAndClear(void** block);
-
-template <typename T> inline bool allocZeroedAs(size_t size, T** out) {
-    return allocZeroed(size, reinterpret_cast<void**>(out));
-}
-template <typename T> inline void freeAndClearAs(T** block) {
-    freeAndClear(reinterpret_cast<void**>(block));
-}
-
-// File routines.
+// File routines. The handles are -1 (INVALID_HANDLE_VALUE) on failure.
 enum { FILE_MODE_READ = 0, FILE_MODE_WRITE = 1, FILE_MODE_READ_WRITE = 2 };
 HANDLE openExistingFile(const char* path, int mode);
 HANDLE createNewFile(const char* path);
-int readExact(HANDLE file, void* buffer, uint32_t n);
+int readExact(HANDLE file, void* buffer, uint32_t n); // 0 when exactly n bytes were read, else 1
 uint32_t fileTell(HANDLE file);
-uint32_t fileSeek(HANDLE file, uint32_t position);
+uint32_t fileSeek(HANDLE file, uint32_t position); // the new position
 BOOL closeFile(HANDLE file);
+
+// Texts.
+enum { FORMAT_BUFFER_SIZE = 1024 };
+
+// Text numbers of the string table.
+enum {
+    TEXT_CAPTION = 0,
+    TEXT_CONFIRM = 1,
+    TEXT_DONE = 2,
+    TEXT_YES = 3,
+    TEXT_YES_TO_ALL = 4,
+    TEXT_NO = 5,
+    TEXT_NO_TO_ALL = 6,
+    TEXT_READ_ONLY_QUESTION = 9,
+    TEXT_SHARED_QUESTION = 10,
+    TEXT_STAGE_FILES = 11,
+    TEXT_STAGE_GROUPS = 12,
+    TEXT_STAGE_FOLDERS = 13,
+    TEXT_STAGE_REGISTRY = 14,
+    TEXT_IN_USE = 15,
+};
+
+// Text `index` of table 0; the empty string for any text that is missing.
+const char* getString(int table, int index);
+// Writes text `index`, with `argument` in place of its %s, into a buffer of
+// FORMAT_BUFFER_SIZE bytes; the result is always terminated.
+void formatString(char* buffer, int index, const char* argument);
+// A message box owned by the main window; the button pressed (0 on failure).
+int showMessage(const char* text, unsigned style);

@@ -1,7 +1,6 @@
 // Texts by number, formatting with one path argument, and message boxes.
-#include "strings.h"
-
 #include "../driver/state.h"
+#include "payload.h"
 
 static const char emptyText[] = "";
 

@@ -1,6 +1,7 @@
 // The pre-uninstall program, the closing document and self-deletion.
-#include "../driver/phases.h"
+#include "process.h"
 #include "../driver/state.h"
+#include "../payload/payload.h"
 
 bool buildPreUninstallCommand(PreUninstallCommand* command) {
     command->program = nullptr;
@@ -13,7 +14,9 @@ void releasePreUninstallCommand(PreUninstallCommand* command) {
     freeAndClearAs(&command->ownedBuffer);
 }
 
-int runProgram(const char*, const char*, int) { return 0; }
+int runProgram(const char*, const char*, int) {
+    return 0;
+}
 
 void openClosingDocument(const char*, const char*) {}
 

@@ -1,75 +1,82 @@
 // The installed-file pass and the in-use check before it.
 #include <string.h>
 
-#include "../driver/phases.h"
+#include "../driver/seam.h"
+#include "../driver/state.h"
 #include "../paths/paths.h"
-#include "../payload/strings.h"
-#include "../ui/resource_ids.h"
+#include "../payload/payload.h"
+#include "../ui/ui.h"
 #include "removal.h"
 
 static const char sharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 
+// The errors that say something refused access to a file that is there, as
+// opposed to a file that is missing or a path that is wrong.
 bool isAccessError(DWORD error) {
     switch (error) {
-    case ERROR_ACCESS_DENIED:
-    case 16:
-    case 65:
-    case 82:
-    case 83:
-    case 108:
-    case 132:
-    case 158:
-    case 167:
+    case ERROR_ACCESS_DENIED:         // rights, or a read-only file
+    case ERROR_CURRENT_DIRECTORY:     // the folder is some process's current directory
+    case ERROR_NETWORK_ACCESS_DENIED: // a share refuses it
+    case ERROR_CANNOT_MAKE:           // the file system refuses the change
+    case ERROR_FAIL_I24:              // a critical error on the device
+    case ERROR_DRIVE_LOCKED:          // another process locks the drive
+    case ERROR_SEEK_ON_DEVICE:        // a device, not a file
+    case ERROR_NOT_LOCKED:            // a lock held elsewhere
+    case ERROR_LOCK_FAILED:           // a lock could not be taken
         return true;
     default:
+        // Write protection, sharing and lock violations, drive and media errors.
         return error >= ERROR_WRITE_PROTECT && error <= ERROR_SHARING_BUFFER_EXCEEDED;
     }
 }
 
-bool buildEntryPath(const FileEntry* entry) {
-    char* out = state.workPath;
-    const char* folder = entry->folder;
-    const char* tail = folder;
-    out[0] = 0;
-    size_t length = 0;
-    if (folder[0] == '.') {
-        length = strlen(state.installDir);
-        memcpy(out, state.installDir, length + 1);
-        tail = folder[1] == '\\' ? folder + 2 : "";
+bool joinEntryPath(char* out, const char* installDir, const FileEntry* entry) {
+    const char* head = "";
+    const char* tail = entry->folder;
+    if (tail[0] == '.') {
+        head = installDir;
+        tail = tail[1] == '\\' ? tail + 2 : "";
     }
-    // An entry whose path does not fit is skipped as a whole: a cut path
-    // could name some other file or folder.
+    size_t headLength = strlen(head);
     size_t tailLength = strlen(tail);
     size_t nameLength = strlen(entry->name);
-    size_t needed = length + tailLength + (nameLength ? nameLength + 1 : 0);
-    if (needed >= PATH_BUFFER_SIZE) {
+    size_t length = headLength + tailLength;
+    char last = tailLength ? tail[tailLength - 1] : headLength ? head[headLength - 1] : 0;
+    // Only a backslash that is really added counts: none after an empty
+    // folder or one that ends with a backslash.
+    size_t joint = nameLength && length && last != '\\' ? 1 : 0;
+    if (length + joint + nameLength >= PATH_BUFFER_SIZE) {
         out[0] = 0;
         return false;
     }
-    memcpy(out + length, tail, tailLength + 1);
-    if (nameLength) {
-        addTrailingBackslash(out);
-        strcat(out, entry->name);
-    }
+    memcpy(out, head, headLength);
+    memcpy(out + headLength, tail, tailLength);
+    if (joint)
+        out[length++] = '\\';
+    memcpy(out + length, entry->name, nameLength + 1);
     return true;
+}
+
+bool buildEntryPath(const FileEntry* entry) {
+    return joinEntryPath(state.workPath, state.installDir, entry);
 }
 
 enum WriteTest { WRITE_PASSES, WRITE_DENIED, WRITE_FAILS };
 
 static WriteTest testWritePermission(const char* path) {
-    DWORD attributes = GetFileAttributesA(path);
+    DWORD attributes = W32(GetFileAttributesA, path);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return isAccessError(GetLastError()) ? WRITE_DENIED : WRITE_FAILS;
     return (attributes & FILE_ATTRIBUTE_READONLY) ? WRITE_DENIED : WRITE_PASSES;
 }
 
 static void setReadOnly(const char* path, bool readOnly) {
-    DWORD attributes = GetFileAttributesA(path);
+    DWORD attributes = W32(GetFileAttributesA, path);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return;
     attributes =
         readOnly ? attributes | FILE_ATTRIBUTE_READONLY : attributes & ~FILE_ATTRIBUTE_READONLY;
-    SetFileAttributesA(path, attributes);
+    W32(SetFileAttributesA, path, attributes);
 }
 
 static bool opensForWriting(const char* path) {
@@ -122,36 +129,37 @@ static bool confirmSharedRemoval(const char* path) {
 // Counts down the file's shared reference; returns whether it may be removed.
 static bool releaseSharedReference(const char* path, bool proceed, bool inUse) {
     HKEY key;
-    bool opened =
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, sharedDllsKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS;
+    bool opened = W32(RegOpenKeyExA, HKEY_LOCAL_MACHINE, sharedDllsKey, 0, KEY_ALL_ACCESS, &key) ==
+                  ERROR_SUCCESS;
     if (opened) {
         DWORD count = 1;
         DWORD type = 0;
         DWORD size = sizeof(count);
-        if (RegQueryValueExA(key, path, nullptr, &type, reinterpret_cast<BYTE*>(&count), &size) ==
-            ERROR_SUCCESS) {
+        if (W32(RegQueryValueExA, key, path, nullptr, &type, reinterpret_cast<BYTE*>(&count),
+                &size) == ERROR_SUCCESS) {
             if (count > 0 && --count != 0)
                 proceed = false; // other products still use the file
             if (!(inUse && count == 0))
-                RegSetValueExA(key, path, 0, type, reinterpret_cast<const BYTE*>(&count), size);
+                W32(RegSetValueExA, key, path, 0, type, reinterpret_cast<const BYTE*>(&count),
+                    size);
         }
     }
     if (proceed)
         proceed = confirmSharedRemoval(path);
     if (proceed && opened)
-        RegDeleteValueA(key, path);
+        W32(RegDeleteValueA, key, path);
     if (opened)
-        RegCloseKey(key);
+        W32(RegCloseKey, key);
     return proceed;
 }
 
 static void clearAndDelete(const char* path) {
     setReadOnly(path, false);
-    DeleteFileA(path);
+    W32(DeleteFileA, path);
 }
 
 static void deleteInstalledFile(const char* path, unsigned flags) {
-    if (DeleteFileA(path))
+    if (W32(DeleteFileA, path))
         return;
     DWORD error = GetLastError();
     for (;;) {
@@ -166,7 +174,7 @@ static void deleteInstalledFile(const char* path, unsigned flags) {
         switch (askQuestion(path)) {
         case IDYES:
             setReadOnly(path, false);
-            if (DeleteFileA(path))
+            if (W32(DeleteFileA, path))
                 return;
             error = GetLastError();
             break; // asked again while the file stays read-only
@@ -191,7 +199,7 @@ void removeInstalledFiles() {
             char* path = state.workPath;
             if (!entry->name[0]) {
                 if (!isProtectedFolder(path))
-                    RemoveDirectoryA(path);
+                    W32(RemoveDirectoryA, path);
             } else {
                 bool inUse = isFileInUse(path) != 0;
                 bool proceed = !inUse;

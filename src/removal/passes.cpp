@@ -1,6 +1,6 @@
 // The passes after the installed files: patterns, groups, pruning, registry.
-#include "../driver/phases.h"
 #include "../driver/state.h"
+#include "removal.h"
 
 void removePatterns() {}
 

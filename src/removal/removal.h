@@ -1,16 +1,32 @@
-// The installed-file pass and the operations it shares with later passes.
+// The removal passes, in the order the driver runs them, and the operations
+// they share.
 #pragma once
 
 #include <windows.h>
 
-#include "../driver/state.h"
+#include "../payload/entries.h"
 
-// Writes an entry's full path into state.workPath; false (and an empty
-// workPath) when it would not fit in the buffer.
+// 1 while some file flagged FE_CHECKINUSE is in use, else 0.
+int checkFilesInUse();
+void removeInstalledFiles();
+void removePatterns();
+void removeGroupFiles();
+void removeGroupFolders();
+void pruneInstallFolders();
+void runRegistryPass();
+
+// Writes an entry's full path into `out` (PATH_BUFFER_SIZE bytes), a folder
+// starting with "." taken relative to `installDir` (which ends with a
+// backslash). Returns true; false, with `out` empty, when the path would not
+// fit: a cut path could name another file.
+bool joinEntryPath(char* out, const char* installDir, const FileEntry* entry);
+// joinEntryPath into state.workPath.
 bool buildEntryPath(const FileEntry* entry);
+// 1 when the file exists but cannot be opened for reading and writing, or is
+// read-only and cannot be made writable; else 0.
 int isFileInUse(const char* path);
-// Whether a Win32 error code says the file system refused access (as opposed
-// to, say, a missing file).
+// True when a Win32 error code says the file system refused access (as
+// opposed to, say, a missing file).
 bool isAccessError(DWORD error);
 
 // Font and COM server unregistration of flagged files, given workPath.

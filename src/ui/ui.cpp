@@ -3,10 +3,9 @@
 
 #include <commctrl.h>
 
-#include "../driver/phases.h"
 #include "../driver/state.h"
-#include "../payload/strings.h"
-#include "resource_ids.h"
+#include "../payload/payload.h"
+#include "ui.h"
 
 void applyDialogFont(HWND dialog) {
     if (!state.dialogFont) {

@@ -56,4 +56,14 @@ TEST(Build, LocatorOccursOnceAndPointsAtTheEnd) {
     EXPECT_LE(exe.size(), 49152u);
 }
 
+TEST(Build, CarriesNoTestSeam) {
+    auto holds = [](const std::string& file, const std::string& text) {
+        Bytes exe = varnel::readFileBytes(bed::fixture(file));
+        return std::search(exe.begin(), exe.end(), text.begin(), text.end()) != exe.end();
+    };
+    EXPECT_TRUE(holds("uninst_seam.exe", "VARNEL_SEAM")); // the test build does
+    EXPECT_FALSE(holds("uninst.exe", "VARNEL_SEAM"));
+    EXPECT_FALSE(holds("uninst.exe", "DeleteFileA\t"));
+}
+
 } // namespace

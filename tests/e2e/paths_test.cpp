@@ -11,7 +11,7 @@
 namespace {
 
 const char* const versions[] = {"win98", "winxp", "win10"};
-const char hookVariable[] = "VARNEL_PATHS_TEST_HOOKS";
+const char hookVariable[] = "VARNEL_SEAM";
 
 using Values = std::map<std::string, std::string>;
 

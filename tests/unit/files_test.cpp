@@ -4,10 +4,13 @@
 
 #include <string>
 
-#include "driver/phases.h"
+#include "driver/driver.h"
 #include "driver/state.h"
 #include "harness.h"
+#include "payload/payload.h"
+#include "process/process.h"
 #include "removal/removal.h"
+#include "ui/ui.h"
 
 namespace {
 
@@ -68,6 +71,11 @@ TEST_F(FilePass, EntryPaths) {
     workPath[PATH_BUFFER_SIZE - 1] = 'Z';
     EXPECT_EQ(path(entry(folder, "123456")), "(skipped)");
     EXPECT_EQ(path(entry(".\\" + std::string(300, 's'), "n")), "(skipped)");
+    // A folder that ends with a backslash gets none added, so 259 still fit.
+    EXPECT_EQ(path(entry(folder + "\\", "12345")).size(), 259u);
+    std::string name(259 - dir.size(), 'n');
+    EXPECT_EQ(path(entry(".", name)), dir + name);
+    EXPECT_EQ(path(entry(".", name + "n")), "(skipped)");
     EXPECT_EQ(workPath[0], 0);
 }
 

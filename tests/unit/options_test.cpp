@@ -1,6 +1,7 @@
 // Command-line options as the driver parses them.
 #include <gtest/gtest.h>
 
+#include "driver/driver.h"
 #include "driver/state.h"
 
 namespace {

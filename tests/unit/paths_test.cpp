@@ -1,6 +1,6 @@
 // Folder macros, their expansion, the protected folders and the backslash
 // operations. Sources the platform cannot be made to fail or to give a chosen
-// path are set through the test build's VARNEL_PATHS_TEST_HOOKS.
+// path are set through the test build's VARNEL_SEAM.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -10,12 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "driver/driver.h"
 #include "driver/state.h"
 #include "paths/paths.h"
 
 namespace {
 
-const char hookVariable[] = "VARNEL_PATHS_TEST_HOOKS";
+const char hookVariable[] = "VARNEL_SEAM";
 
 // Sets the hooks, the platform family and the installation folder for one
 // case, and puts everything back afterwards.
@@ -300,6 +301,12 @@ TEST(Paths, FallbacksOfEveryMacroOnBothFamilies) {
         {win + "ProgramFilesDir", "#Program Files#", "#Program Files#", "#Program Files#"},
         {win + "key", "#Program Files#", "#Program Files#", "#Program Files#"},
         {win + "ProgramFilesDir=E:\\", "#Program Files#", "E:\\", "E:\\"},
+        // System folders that cannot be had keep their token: an empty folder
+        // would make "#TempDir#\\x" a path at the root of the drive.
+        {"temp", "#TempDir#", "#TempDir#", "#TempDir#"},
+        {"windows", "#Windows#", "#Windows#", "#Windows#"},
+        {"system", "#System#", "#System#", "#System#"},
+        {"windows|csidl26", "#AppData#", "#AppData#", "#AppData#"},
         // Shell folders without a fallback.
         {win + "csidl5", "#MyDocuments#", "#MyDocuments#", "#MyDocuments#"},
         {win + "csidl16", "#Desktop#", "#Desktop#", "#Desktop#"},

@@ -3,33 +3,22 @@
 
 #include <string>
 
+#include "driver/driver.h"
 #include "driver/state.h"
 #include "harness.h"
-#include "payload/strings.h"
+#include "payload/payload.h"
 #include "payload_writer.h"
 
 using namespace varnel;
 
 namespace {
 
-const uint32_t PREFIX = 16; // bytes before the payload, like an executable
-
 class Reader : public ::testing::Test {
   protected:
     void TearDown() override { freePayload(); }
 
-    // Writes the payload after a prefix into a file and reads it back.
     int load(const Bytes& payload) {
-        std::string dir = bed::caseDir("reader");
-        std::string path = dir + "\\payload.bin";
-        Bytes file(PREFIX, 0xCC);
-        append(file, payload);
-        writeFileBytes(path, file);
-        HANDLE h = openExistingFile(path.c_str(), FILE_MODE_READ);
-        EXPECT_NE(h, INVALID_HANDLE_VALUE);
-        int error = readPayloadChain(h, PREFIX);
-        closeFile(h);
-        return error;
+        return readPayloadChain(payload.data(), uint32_t(payload.size()), &state);
     }
 
     static std::string text(int i) { return getString(0, i); }
@@ -155,6 +144,14 @@ TEST_F(Reader, EndRecordBodyIsSkippedAndNothingAfterItIsRead) {
     Bytes payload = concat({record(RT_END, Bytes(5, 1)), files({{"after", "end", 0}})});
     ASSERT_EQ(load(payload), 0);
     EXPECT_EQ(state.fileCount, 0u);
+}
+
+TEST_F(Reader, EndRecordBodyCutShortStillEndsThePayload) {
+    Bytes payload = concat({strings({"c"}), recordHeader(RT_END, 100), Bytes(3, 0)});
+    EXPECT_EQ(load(payload), 0);
+    freePayload();
+    // Any other record cut short still needs the header that cannot follow.
+    EXPECT_EQ(load(concat({recordHeader(0x4242, 100), Bytes(3, 0)})), PAYLOAD_ERR_HEADER);
 }
 
 TEST_F(Reader, UnreadableFlagMattersOnlyForPatternsAndOptions) {

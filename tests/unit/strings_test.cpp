@@ -4,8 +4,9 @@
 #include <cstring>
 #include <string>
 
+#include "driver/driver.h"
 #include "driver/state.h"
-#include "payload/strings.h"
+#include "payload/payload.h"
 
 namespace {
 

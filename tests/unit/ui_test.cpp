@@ -12,9 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "driver/phases.h"
+#include "driver/driver.h"
 #include "driver/state.h"
+#include "payload/payload.h"
+#include "process/process.h"
+#include "removal/removal.h"
 #include "ui/resource_ids.h"
+#include "ui/ui.h"
 
 namespace {
 

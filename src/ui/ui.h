@@ -1,0 +1,25 @@
+// The user interface: the progress dialog, the question dialog, the dialog
+// font and the message pump.
+#pragma once
+
+#include <windows.h>
+
+#include <stdint.h>
+
+#include "resource_ids.h"
+
+INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK questionDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+// Gives the dialog's controls the normal-weight dialog font (made once).
+void applyDialogFont(HWND dialog);
+// Dispatches every window message waiting in the queue, without waiting.
+void pumpPendingMessages();
+// Moves the bar to `percentage` (clamped to 100) and pumps, unless the value
+// is the one last sent.
+void setProgress(uint32_t percentage);
+// Shows text `index` as the progress dialog's stage.
+void setStageText(int index);
+// The four-button question about a write-protected file: IDYES, IDC_YESTOALL,
+// IDNO, IDC_NOTOALL or another command id; IDC_YESTOALL without a window when
+// the text is empty; IDNO when it cannot be shown.
+int askQuestion(const char* path);
