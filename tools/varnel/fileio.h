@@ -20,7 +20,7 @@ class IoError : public std::runtime_error {
 std::string errnoText(int error);
 
 // At most this much is read from any input unless a caller says otherwise.
-constexpr size_t kReadLimit = size_t(256) << 20;
+constexpr size_t kReadLimit = size_t(64) << 20;
 
 // The whole of a file, or of standard input for "-". Refuses (IoError) an
 // input longer than `limit` bytes: a device or a pipe that does not end is

@@ -44,7 +44,7 @@ const Command kCommands[] = {
     {"dump", "varnel dump UNINSTALLER.exe [-o MANIFEST.json] [--code-page N]", " -o --code-page ",
      "Prints an uninstaller's payload as a manifest; packing it gives the same payload.\n"
      "Texts are converted from code page N (default 1252). UNINSTALLER.exe may be - and\n"
-     "at most 256 MiB are read from it.\n"},
+     "at most 64 MiB are read from it.\n"},
     {"check", "varnel check MANIFEST.json", " ",
      "Reports every error (what cannot be packed, or would remove what it should not) and\n"
      "warning (what the uninstaller will pass over), each with its place in the manifest,\n"
