@@ -98,8 +98,18 @@ const char* const kHiveBranches[] = {
 };
 // The same under HKEY_CLASSES_ROOT (or Software\Classes).
 const char* const kClassBranches[] = {
-    "CLSID", "Interface", "TypeLib", "AppID", "*", "Directory", "Folder", "Drive",
-    "AllFilesystemObjects", "Applications", "SystemFileAssociations", "MIME",
+    "CLSID",
+    "Interface",
+    "TypeLib",
+    "AppID",
+    "*",
+    "Directory",
+    "Folder",
+    "Drive",
+    "AllFilesystemObjects",
+    "Applications",
+    "SystemFileAssociations",
+    "MIME",
 };
 
 // The whole branch a key entry would delete, if it is one.
@@ -137,8 +147,7 @@ std::optional<std::string> invalidName(const std::string& name) {
         if (std::strchr("<>:\"/|?*", c))
             return std::string("Windows does not allow \"") + c + "\" in a name";
     }
-    if (name != "." && name != ".." && !name.empty() &&
-        (name.back() == '.' || name.back() == ' '))
+    if (name != "." && name != ".." && !name.empty() && (name.back() == '.' || name.back() == ' '))
         return std::string("Windows drops a dot or a space at the end of a name");
     std::string base = name.substr(0, name.find('.'));
     while (!base.empty() && base.back() == ' ')
@@ -235,7 +244,7 @@ std::vector<Token> macroTokens(const std::string& s) {
 
 bool knownMacro(const std::string& token) {
     return std::any_of(std::begin(macroNames), std::end(macroNames),
-                       [&](const char* m) { return sameText(token, m); });
+                       [&](const char* m) { return asciiEqualNoCase(token.c_str(), m) != 0; });
 }
 
 // The length of the full path the uninstaller builds for a file entry,
@@ -376,7 +385,8 @@ class Encoder {
                     if (std::optional<size_t> at = backslashTrailByte(bytes, m_.codePage))
                         warning(where, "a character before byte " + std::to_string(*at) +
                                            " is stored with a backslash as its second byte in "
-                                           "code page " + std::to_string(m_.codePage) +
+                                           "code page " +
+                                           std::to_string(m_.codePage) +
                                            "; the uninstaller takes it for a folder separator");
             }
         }
@@ -874,8 +884,8 @@ std::optional<std::string> stubProblem(const Bytes& stub) {
     std::optional<size_t> field = findLocatorField(stub);
     if (!field) {
         const char* marker = PAYLOAD_MARKER;
-        bool any = std::search(stub.begin(), stub.end(), marker,
-                               marker + PAYLOAD_MARKER_LENGTH) != stub.end();
+        bool any = std::search(stub.begin(), stub.end(), marker, marker + PAYLOAD_MARKER_LENGTH) !=
+                   stub.end();
         return std::string(any ? "holds the payload marker more than once"
                                : "has no payload marker; it is not a Varnel uninstaller stub");
     }

@@ -191,8 +191,8 @@ void reportManifestError(const std::string& file, const ManifestError& e) {
         return;
     }
     for (const auto& [where, problem] : e.all)
-        std::cerr << name << ": error: " << printable(where.empty() ? problem
-                                                                    : where + ": " + problem)
+        std::cerr << name
+                  << ": error: " << printable(where.empty() ? problem : where + ": " + problem)
                   << "\n";
 }
 
@@ -275,7 +275,8 @@ int pack(const Arguments& a, const char* argv0) {
     }
     for (const std::string& input : {stubPath, manifestPath})
         if (sameFile(out, input)) {
-            std::cerr << "varnel: " << out << " is " << (input == stubPath ? "the stub" : "the manifest")
+            std::cerr << "varnel: " << out << " is "
+                      << (input == stubPath ? "the stub" : "the manifest")
                       << "; give another output\n";
             return kExitError;
         }
@@ -350,9 +351,9 @@ int check(const Arguments& a) {
     if (hasErrors(diagnostics))
         return kExitError;
     std::cout << printable(inputName(path)) << ": ok: " << summarizeManifest(manifest)
-              << (diagnostics.empty() ? "" : " (" + std::to_string(diagnostics.size()) +
-                                                  (diagnostics.size() == 1 ? " warning)"
-                                                                           : " warnings)"))
+              << (diagnostics.empty() ? ""
+                                      : " (" + std::to_string(diagnostics.size()) +
+                                            (diagnostics.size() == 1 ? " warning)" : " warnings)"))
               << "\n";
     return kExitOk;
 }
@@ -399,7 +400,8 @@ int init(const Arguments& a) {
     if (product.empty())
         product = fs::absolute(fs::path(folder), ec).lexically_normal().filename().string();
     if (product.empty())
-        product = fs::absolute(fs::path(folder), ec).lexically_normal().parent_path().filename().string();
+        product =
+            fs::absolute(fs::path(folder), ec).lexically_normal().parent_path().filename().string();
     std::optional<ScanReport> report = scanReported(folder, codePage);
     if (!report)
         return kExitError;

@@ -219,33 +219,34 @@ std::vector<FileItem> readFiles(const Reader& list) {
     std::vector<FileItem> files;
     for (size_t i = 0; i < list.json().size(); ++i)
         attempt([&] {
-        Reader e = list.element(i);
-        e.expectObject({"folder", "name", "flags"});
-        FileItem f;
-        if (!e.has("folder"))
-            e.fail("needs a \"folder\"");
-        f.folder = e.member("folder").string();
-        if (e.has("name"))
-            f.name = e.member("name").string();
-        if (e.has("flags")) {
-            Reader flags = e.member("flags");
-            flags.expectArray();
-            for (size_t k = 0; k < flags.json().size(); ++k) {
-                Reader flag = flags.element(k);
-                if (flag.json().is_string()) {
-                    std::string name = flag.string();
-                    auto known = std::find_if(std::begin(kFileFlags), std::end(kFileFlags),
-                                              [&](const FlagName& n) { return name == n.name; });
-                    if (known == std::end(kFileFlags))
-                        flag.fail("unknown flag \"" + name +
-                                  "\" (shared, font, selfreg, checkInUse, or a number)");
-                    f.flags |= known->bit;
-                } else {
-                    f.flags |= uint8_t(flag.unsignedNumber(255));
+            Reader e = list.element(i);
+            e.expectObject({"folder", "name", "flags"});
+            FileItem f;
+            if (!e.has("folder"))
+                e.fail("needs a \"folder\"");
+            f.folder = e.member("folder").string();
+            if (e.has("name"))
+                f.name = e.member("name").string();
+            if (e.has("flags")) {
+                Reader flags = e.member("flags");
+                flags.expectArray();
+                for (size_t k = 0; k < flags.json().size(); ++k) {
+                    Reader flag = flags.element(k);
+                    if (flag.json().is_string()) {
+                        std::string name = flag.string();
+                        auto known =
+                            std::find_if(std::begin(kFileFlags), std::end(kFileFlags),
+                                         [&](const FlagName& n) { return name == n.name; });
+                        if (known == std::end(kFileFlags))
+                            flag.fail("unknown flag \"" + name +
+                                      "\" (shared, font, selfreg, checkInUse, or a number)");
+                        f.flags |= known->bit;
+                    } else {
+                        f.flags |= uint8_t(flag.unsignedNumber(255));
+                    }
                 }
             }
-        }
-        files.push_back(f);
+            files.push_back(f);
         });
     return files;
 }
@@ -279,19 +280,19 @@ std::vector<GroupItem> readGroups(const Reader& list) {
     std::vector<GroupItem> groups;
     for (size_t i = 0; i < list.json().size(); ++i)
         attempt([&] {
-        Reader e = list.element(i);
-        e.expectObject({"levels", "folder", "secondFolder", "fileName"});
-        GroupItem g;
-        if (!e.has("folder"))
-            e.fail("needs a \"folder\"");
-        g.folder = e.member("folder").string();
-        if (e.has("levels"))
-            g.levels = unsigned(e.member("levels").unsignedNumber(255));
-        if (e.has("secondFolder"))
-            g.secondFolder = e.member("secondFolder").string();
-        if (e.has("fileName"))
-            g.fileName = e.member("fileName").string();
-        groups.push_back(g);
+            Reader e = list.element(i);
+            e.expectObject({"levels", "folder", "secondFolder", "fileName"});
+            GroupItem g;
+            if (!e.has("folder"))
+                e.fail("needs a \"folder\"");
+            g.folder = e.member("folder").string();
+            if (e.has("levels"))
+                g.levels = unsigned(e.member("levels").unsignedNumber(255));
+            if (e.has("secondFolder"))
+                g.secondFolder = e.member("secondFolder").string();
+            if (e.has("fileName"))
+                g.fileName = e.member("fileName").string();
+            groups.push_back(g);
         });
     return groups;
 }
@@ -316,23 +317,23 @@ std::vector<RegistryItem> readRegistry(const Reader& list) {
     std::vector<RegistryItem> entries;
     for (size_t i = 0; i < list.json().size(); ++i)
         attempt([&] {
-        Reader e = list.element(i);
-        e.expectObject({"root", "key", "value"});
-        RegistryItem r;
-        if (!e.has("root") || !e.has("key"))
-            e.fail("needs a \"root\" and a \"key\"");
-        Reader root = e.member("root");
-        if (root.json().is_string() && registryRoot(root.json().get<std::string>()))
-            r.root = *registryRoot(root.json().get<std::string>());
-        else if (root.json().is_string() && root.json().get<std::string>().rfind("0x", 0) != 0)
-            root.fail("unknown root \"" + root.json().get<std::string>() +
-                      "\" (HKCR, HKCU, HKLM, HKU, HKPD, HKCC, HKDD, or a number)");
-        else
-            r.root = uint32_t(root.numberOrHex(0xFFFFFFFFu));
-        r.key = e.member("key").string();
-        if (e.has("value"))
-            r.value = e.member("value").string();
-        entries.push_back(r);
+            Reader e = list.element(i);
+            e.expectObject({"root", "key", "value"});
+            RegistryItem r;
+            if (!e.has("root") || !e.has("key"))
+                e.fail("needs a \"root\" and a \"key\"");
+            Reader root = e.member("root");
+            if (root.json().is_string() && registryRoot(root.json().get<std::string>()))
+                r.root = *registryRoot(root.json().get<std::string>());
+            else if (root.json().is_string() && root.json().get<std::string>().rfind("0x", 0) != 0)
+                root.fail("unknown root \"" + root.json().get<std::string>() +
+                          "\" (HKCR, HKCU, HKLM, HKU, HKPD, HKCC, HKDD, or a number)");
+            else
+                r.root = uint32_t(root.numberOrHex(0xFFFFFFFFu));
+            r.key = e.member("key").string();
+            if (e.has("value"))
+                r.value = e.member("value").string();
+            entries.push_back(r);
         });
     return entries;
 }

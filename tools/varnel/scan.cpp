@@ -69,9 +69,8 @@ class Scanner {
         ConversionFailure failure;
         if (!utf8ToCodePage(*name, codePage_, &failure)) {
             report_.errors.push_back(path.string() + ": the name holds " +
-                                     characterName(failure.character) +
-                                     ", which code page " + std::to_string(codePage_) +
-                                     " cannot store");
+                                     characterName(failure.character) + ", which code page " +
+                                     std::to_string(codePage_) + " cannot store");
             return std::nullopt;
         }
         return name;

@@ -215,10 +215,14 @@ struct Language {
 
 // In the order in which dump prefers them.
 const Language kLanguages[] = {
-    {"English", 1252, &kEnglish},   {"German", 1252, &kGerman},
-    {"French", 1252, &kFrench},     {"Spanish", 1252, &kSpanish},
-    {"Italian", 1252, &kItalian},   {"Polish", 1250, &kPolish},
-    {"Russian", 1251, &kRussian},   {"Japanese", 932, &kJapanese},
+    {"English", 1252, &kEnglish},
+    {"German", 1252, &kGerman},
+    {"French", 1252, &kFrench},
+    {"Spanish", 1252, &kSpanish},
+    {"Italian", 1252, &kItalian},
+    {"Polish", 1250, &kPolish},
+    {"Russian", 1251, &kRussian},
+    {"Japanese", 932, &kJapanese},
     {"SimplifiedChinese", 936, &kSimplifiedChinese},
 };
 

@@ -73,8 +73,7 @@ TEST(CheckErrors, TextsAndStringsThatCannotBeEncoded) {
          "code page 1250"},
         {R"({"codePage": 65001})", ERROR, "codePage", "not supported"},
         {R"({"files": [{"folder": ".\\ж"}]})", ERROR, "files[0].folder", "U+0436"},
-        {R"({"options": {"closingDocument": "€ ✓"}})", ERROR, "options.closingDocument",
-         "U+2713"},
+        {R"({"options": {"closingDocument": "€ ✓"}})", ERROR, "options.closingDocument", "U+2713"},
         {R"({"texts": {"caption": ")" + repeat('x', 65536) + R"("}})", ERROR, "texts.caption",
          "at most 65,535"},
         {R"({"texts": {"caption": ")" + repeat('x', 65535) + R"("}})", CLEAN, "", ""},
@@ -243,8 +242,8 @@ TEST(CheckWarnings, EntriesPassedOverOrInTheWrongOrder) {
          "registry[0].value", "backslash"},
         {key("HKCU", "K\\\\\\\\"), WARNING, "registry[0].key", "default value"},
         {key("0x42", "K"), WARNING, "registry[0].root", "predefined"},
-        {R"({"files": [{"folder": ".\\a", "name": "x"}, {"folder": ".\\a"}]})", WARNING,
-         "files[1]", "comes after files[0]"},
+        {R"({"files": [{"folder": ".\\a", "name": "x"}, {"folder": ".\\a"}]})", WARNING, "files[1]",
+         "comes after files[0]"},
         {R"({"files": [{"folder": ".\\a\\b"}, {"folder": ".\\A"}]})", WARNING, "files[1]",
          "comes after files[0]"},
         {R"({"files": [{"folder": ".\\a"}, {"folder": ".\\ab", "name": "x"}]})", CLEAN, "", ""},
@@ -288,8 +287,7 @@ TEST(CheckWarnings, PathsOver259Characters) {
     runCases({
         {R"({"groups": [{"folder": "C:\\)" + repeat('g', 257) + R"("}]})", WARNING,
          "groups[0].folder", "260"},
-        {R"({"patterns": [")" + repeat('p', 251) + R"(\\*.tmp"]})", WARNING, "patterns[0]",
-         "260"},
+        {R"({"patterns": [")" + repeat('p', 251) + R"(\\*.tmp"]})", WARNING, "patterns[0]", "260"},
         {R"({"options": {"preUninstall": ")" + repeat('p', 257) + R"("}})", WARNING,
          "options.preUninstall", "at least 260"},
     });
@@ -302,8 +300,8 @@ TEST(CheckWarnings, PatternsMacrosAndOptionTexts) {
         {R"({"patterns": ["#Windows#"]})", WARNING, "patterns[0]", "no backslash of its own"},
         {R"({"patterns": ["#Temp#\\*.tmp"]})", WARNING, "patterns[0]",
          "\"#Temp#\" names no folder"},
-        {R"({"options": {"preUninstall": "\"#Sytem#\\x.exe\""}})", WARNING,
-         "options.preUninstall", "names no folder"},
+        {R"({"options": {"preUninstall": "\"#Sytem#\\x.exe\""}})", WARNING, "options.preUninstall",
+         "names no folder"},
         {R"({"patterns": ["*.log", "logs\\*", "#localappdata#\\Vd\\*.*",
                           "#InstallDir#\\cache\\*"]})",
          CLEAN, "", ""},
@@ -325,16 +323,14 @@ TEST(CheckWarnings, PatternsMacrosAndOptionTexts) {
 
 TEST(CheckWarnings, TextsAndRecords) {
     runCases({
-        {R"({"texts": {"sharedQuestion": "Remove %s (100%)?"}})", WARNING,
-         "texts.sharedQuestion", "`%)`"},
+        {R"({"texts": {"sharedQuestion": "Remove %s (100%)?"}})", WARNING, "texts.sharedQuestion",
+         "`%)`"},
         {R"({"texts": {"readOnlyQuestion": "%d files are write-protected"}})", WARNING,
          "texts.readOnlyQuestion", "`%d`, which the uninstaller shows as it stands"},
         {R"({"texts": {"damaged": "%s: %s"}})", WARNING, "texts.damaged", "2 times"},
-        {R"({"texts": {"readOnlyQuestion": "100%% %s", "stageFiles": "50% done"}})", CLEAN, "",
-         ""},
+        {R"({"texts": {"readOnlyQuestion": "100%% %s", "stageFiles": "50% done"}})", CLEAN, "", ""},
         {R"({"texts": {"caption": "a\u0000b"}})", WARNING, "texts.caption", "NUL"},
-        {R"({"records": [{"type": "end"}, {"type": "end"}]})", WARNING, "records[0]",
-         "never read"},
+        {R"({"records": [{"type": "end"}, {"type": "end"}]})", WARNING, "records[0]", "never read"},
     });
 }
 

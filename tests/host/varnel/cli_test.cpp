@@ -98,7 +98,8 @@ TEST_F(Cli, PackThenDumpGivesTheManifestBack) {
     EXPECT_EQ(readText(dir / "again.json"), demo);
     EXPECT_EQ(shell("cat demo.json | \"$V\" pack - -o piped.exe --stub stub.exe").exitCode, 0);
     EXPECT_EQ(readFileBytes((dir / "piped.exe").string()), exe);
-    EXPECT_EQ(run("check - <demo.json").out, "<stdin>: ok: " + summarizeManifest(parseManifest(demo)) + "\n");
+    EXPECT_EQ(run("check - <demo.json").out,
+              "<stdin>: ok: " + summarizeManifest(parseManifest(demo)) + "\n");
 }
 
 // --stub, then VARNEL_STUB, then ../share/varnel/uninst.exe beside the
@@ -115,7 +116,8 @@ TEST_F(Cli, TheStubIsFoundInItsOrderAndNeverInTheCurrentFolder) {
     EXPECT_FALSE(fs::exists(dir / "a.exe"));
 
     EXPECT_EQ(shell("VARNEL_STUB=stub.exe \"$V\" pack demo.json -o a.exe").exitCode, 0);
-    ProgramRun order = shell("VARNEL_STUB=missing.exe \"$V\" pack demo.json -o b.exe --stub stub.exe");
+    ProgramRun order =
+        shell("VARNEL_STUB=missing.exe \"$V\" pack demo.json -o b.exe --stub stub.exe");
     EXPECT_EQ(order.exitCode, 0) << order.err;
     ProgramRun missing = shell("VARNEL_STUB=missing.exe \"$V\" pack demo.json -o b.exe");
     EXPECT_EQ(missing.exitCode, 1);
@@ -154,7 +156,8 @@ TEST_F(Cli, PackRefusesToDestroyItsInputsOrToPackNothing) {
              {"demo.json -o stublink.exe --stub stub.exe", 1, "is the stub"},
              {"demo.json -o ../" + dir.filename().string() + "/demo.json --stub stub.exe", 1,
               "is the manifest"},
-             {"demo.json -o out.exe --stub packed.exe", 1, "packed.exe: already packed; use the bare stub"},
+             {"demo.json -o out.exe --stub packed.exe", 1,
+              "packed.exe: already packed; use the bare stub"},
              {"demo.json -o out.exe --stub notpe.exe", 1, "notpe.exe: not a PE file"},
              {"demo.json -o out.exe --stub nomarker.exe", 1, "nomarker.exe: has no payload marker"},
              {"empty.json -o out.exe --stub stub.exe", 1, "records: holds no record"},
@@ -185,8 +188,8 @@ TEST_F(Cli, AFailedWriteLeavesTheOldFileAsItWas) {
     file("list.json", "keep");
     std::vector<std::string> before = names();
     for (const std::string& command :
-         {std::string("pack demo.json -o good.exe --stub stub.exe"), std::string("dump good.exe -o list.json"),
-          std::string("scan stage -o list.json")}) {
+         {std::string("pack demo.json -o good.exe --stub stub.exe"),
+          std::string("dump good.exe -o list.json"), std::string("scan stage -o list.json")}) {
         ProgramRun limited = shell("trap '' XFSZ; ulimit -f 1; \"$V\" " + command);
         EXPECT_EQ(limited.exitCode, 1) << command;
         EXPECT_TRUE(contains(limited.err, "File too large")) << command << "\n" << limited.err;
@@ -197,7 +200,8 @@ TEST_F(Cli, AFailedWriteLeavesTheOldFileAsItWas) {
 }
 
 TEST_F(Cli, MessagesNameTheFileAndErrorsStopPack) {
-    std::string bad = R"({"texts": {"caption": "Dvořák"}, "files": [{"folder": "./bin", "name": "a"}]})";
+    std::string bad =
+        R"({"texts": {"caption": "Dvořák"}, "files": [{"folder": "./bin", "name": "a"}]})";
     file("bad.json", bad);
     ProgramRun pack = run("pack bad.json -o bad.exe --stub stub.exe");
     EXPECT_EQ(pack.exitCode, 1);
@@ -236,8 +240,9 @@ TEST_F(Cli, MessagesNameTheFileAndErrorsStopPack) {
 }
 
 TEST_F(Cli, DumpEscapesControlsCapsItsInputAndReportsDamage) {
-    Bytes exe = attachPayload(testing_support::fakeStub(0),
-                              concat({record(RT_STRINGS, stringsBody({"a\x01\x7F\x81z"})), endRecord()}));
+    Bytes exe =
+        attachPayload(testing_support::fakeStub(0),
+                      concat({record(RT_STRINGS, stringsBody({"a\x01\x7F\x81z"})), endRecord()}));
     writeFileBytes((dir / "odd.exe").string(), exe);
     ProgramRun dump = run("dump odd.exe");
     EXPECT_EQ(dump.exitCode, 0) << dump.err;
@@ -250,7 +255,8 @@ TEST_F(Cli, DumpEscapesControlsCapsItsInputAndReportsDamage) {
     EXPECT_EQ(endless.exitCode, 1);
     EXPECT_TRUE(contains(endless.err, "more than 67108864 bytes")) << endless.err;
 
-    Bytes cut = attachPayload(testing_support::fakeStub(0), record(RT_STRINGS, stringsBody({"no end"})));
+    Bytes cut =
+        attachPayload(testing_support::fakeStub(0), record(RT_STRINGS, stringsBody({"no end"})));
     writeFileBytes((dir / "cut.exe").string(), cut);
     ProgramRun damaged = run("dump cut.exe");
     EXPECT_EQ(damaged.exitCode, 1);

@@ -32,6 +32,15 @@ cmp "$dir/product.exe" "$dir/again.exe" || fail "packing the dump gives other by
 cmp "$dir/product.exe" "$dir/again.exe" || fail "packing over an existing file gives other bytes"
 ls -a "$dir" | grep -q '\.tmp$' && fail "a temporary file was left behind"
 
+# With no --stub, varnel.exe finds the stub in ..\share\varnel beside its own
+# folder (C:\bed\bin), as the Windows package lays it out.
+share="$WINEPREFIX/drive_c/bed/share/varnel"
+mkdir -p "$share" && cp "$stub" "$share/uninst.exe"
+"$wine_run" "$varnel" pack "C:\\$case\\dump.json" -o "C:\\$case\\found.exe" ||
+  fail "pack without --stub exited with $?"
+rm -rf "$WINEPREFIX/drive_c/bed/share"
+cmp "$dir/product.exe" "$dir/found.exe" || fail "the stub found beside varnel.exe gives other bytes"
+
 # Japanese through Windows' own code page 932 conversion: texts and a file
 # name come back the same.
 cat >"$dir/ja.json" <<'JSON'
