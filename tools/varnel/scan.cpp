@@ -16,13 +16,29 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// A name or path as UTF-8 where the system's names are UTF-16 (Windows), and
+// as the bytes the system gives elsewhere, so that names that are not UTF-8
+// can be reported.
+std::string systemText(const fs::path& p) {
+#ifdef _WIN32
+#if defined(__cpp_char8_t)
+    std::u8string s = p.u8string();
+    return std::string(s.begin(), s.end());
+#else
+    return p.u8string();
+#endif
+#else
+    return p.string();
+#endif
+}
+
 class Scanner {
   public:
     Scanner(unsigned codePage, ScanReport& report) : codePage_(codePage), report_(report) {}
 
     void folder(const fs::path& folder, const std::string& relative) {
         if (!firstVisit(folder)) {
-            report_.errors.push_back(folder.string() +
+            report_.errors.push_back(systemText(folder) +
                                      ": this folder was met before (a loop); not entered again");
             return;
         }
@@ -32,7 +48,7 @@ class Scanner {
         for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
             const fs::path& path = it->path();
             if (it->is_symlink(ec)) {
-                report_.warnings.push_back(path.string() +
+                report_.warnings.push_back(systemText(path) +
                                            ": a symbolic link; not followed and not listed");
                 continue;
             }
@@ -45,7 +61,7 @@ class Scanner {
                 files.emplace_back(*name, path);
         }
         if (ec)
-            throw std::runtime_error("cannot read the folder " + folder.string() + ": " +
+            throw std::runtime_error("cannot read the folder " + systemText(folder) + ": " +
                                      ec.message());
         std::sort(files.begin(), files.end());
         std::sort(folders.begin(), folders.end());
@@ -61,14 +77,14 @@ class Scanner {
   private:
     // The name in normal form C, or nothing (and an error) when it cannot be stored.
     std::optional<std::string> storableName(const fs::path& path) {
-        std::optional<std::string> name = composeUtf8(path.filename().string());
+        std::optional<std::string> name = composeUtf8(systemText(path.filename()));
         if (!name) {
-            report_.errors.push_back(path.string() + ": the name is not valid UTF-8");
+            report_.errors.push_back(systemText(path) + ": the name is not valid UTF-8");
             return std::nullopt;
         }
         ConversionFailure failure;
         if (!utf8ToCodePage(*name, codePage_, &failure)) {
-            report_.errors.push_back(path.string() + ": the name holds " +
+            report_.errors.push_back(systemText(path) + ": the name holds " +
                                      characterName(failure.character) + ", which code page " +
                                      std::to_string(codePage_) + " cannot store");
             return std::nullopt;
