@@ -159,7 +159,7 @@ std::optional<std::string> invalidName(const std::string& name) {
                   (base.size() == 4 && (base.rfind("com", 0) == 0 || base.rfind("lpt", 0) == 0) &&
                    base[3] >= '1' && base[3] <= '9');
     if (device)
-        return std::string("it is the name of a device on Windows");
+        return std::string("it is the name of a device");
     return std::nullopt;
 }
 
