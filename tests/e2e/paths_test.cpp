@@ -280,6 +280,24 @@ TEST(PathsPlatform, RegistryKeyMissingEndsTheProtectedList) {
     EXPECT_EQ(got[answer(p, "csidl46")], "1");
 }
 
+TEST(PathsPlatform, PlatformFlagsAndInstallDirOfEachVersion) {
+    std::string dir = bed::caseDir("platform");
+    const char* const expected[][3] = {
+        {"win98", "0", "0"}, {"winxp", "1", "0"}, {"win7", "1", "1"}, {"win10", "1", "1"}};
+    for (const auto& [version, isNT, isVista] : expected) {
+        SCOPED_TRACE(version);
+        Values values = bed::runProbe(probeAs(dir, version), "platform");
+        EXPECT_EQ(values["isNT"], isNT);
+        EXPECT_EQ(values["isVistaOrLater"], isVista);
+        EXPECT_EQ(values["installDir"], dir + "\\");
+    }
+    std::string root = "C:\\probe_root.exe"; // a program in a drive root keeps its backslash
+    ASSERT_TRUE(CopyFileA(bed::fixture("probe.exe").c_str(), root.c_str(), FALSE));
+    Values values = bed::runProbe(root, "platform");
+    DeleteFileA(root.c_str());
+    EXPECT_EQ(values["installDir"], "C:\\");
+}
+
 TEST(PathsBuild, OnlyTheTestBuildCarriesTheFolderSwitch) {
     const std::string marker = hookVariable;
     auto contains = [&](const std::string& file) {
