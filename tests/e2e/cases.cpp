@@ -350,6 +350,8 @@ bed::RunResult runWithAnswers(Run& run, const std::string& options, const Json& 
         std::string key = a.value("key", "");
         if (key == "Esc" || key == "Enter")
             bed::sendKey(d, key == "Esc" ? VK_ESCAPE : VK_RETURN);
+        else if (key == "Close")
+            PostMessageA(d.window, WM_SYSCOMMAND, SC_CLOSE, 0);
         else if (!bed::pressButton(d, a.value("press", ""))) {
             ADD_FAILURE() << "no button \"" << a.value("press", "") << "\"";
             bed::sendKey(d, VK_ESCAPE);
