@@ -16,7 +16,6 @@
 #include <fstream>
 #include <regex>
 #include <set>
-#include <sstream>
 
 #include "harness.h"
 #include "varnel.h"
@@ -72,8 +71,7 @@ const std::map<std::string, std::string>& folders() {
             {"COMMONAPPDATA", CSIDL_COMMON_APPDATA},
             {"COMMONDESKTOP", CSIDL_COMMON_DESKTOPDIRECTORY},
             {"COMMONPROGRAMS", CSIDL_COMMON_PROGRAMS},
-            {"COMMONDOCUMENTS", CSIDL_COMMON_DOCUMENTS},
-        };
+            {"COMMONDOCUMENTS", CSIDL_COMMON_DOCUMENTS}};
         for (const auto& [name, csidl] : shell)
             if (SHGetSpecialFolderPathA(nullptr, buffer, csidl, FALSE))
                 f[name] = noTrailingBackslash(buffer);
@@ -242,14 +240,6 @@ LRESULT progressPosition(const bed::Dialog& d) {
     return -1;
 }
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        out.push_back(line.empty() || line.back() != '\r' ? line : line.substr(0, line.size() - 1));
-    return out;
-}
-
 // A log line matches an expected one that equals it or names its leading fields.
 bool logMatches(const std::string& line, const std::string& expected) {
     return line == expected || line.rfind(expected + "\t", 0) == 0;
@@ -298,8 +288,10 @@ void checkAfter(Run& run, const Json& after, const bed::RunResult& r,
         EXPECT_EQ(positions, after["progress"].get<std::vector<LRESULT>>());
     if (after.contains("log")) {
         allowOnly(after["log"], {"has", "hasNot"}, "after.log");
-        std::ifstream in(run.log, std::ios::binary);
-        std::vector<std::string> log = lines(std::string(std::istreambuf_iterator<char>(in), {}));
+        std::ifstream in(run.log);
+        std::vector<std::string> log;
+        for (std::string line; std::getline(in, line);)
+            log.push_back(line);
         size_t at = 0;
         for (const Json& e : list(after["log"], "has")) {
             std::string expected = run.expand(e);
