@@ -389,8 +389,9 @@ void runCase(const Json& c, const std::string& version) {
               c.value("name", "a case"));
     std::string stub = "uninst.exe";
     if (c.contains("faults") || c.value("log", false)) {
+        stub = "uninst_seam.exe";
         try {
-            stub = bed::fixture("uninst_seam.exe");
+            bed::fixture(stub);
         } catch (const std::exception&) {
             GTEST_SKIP() << "needs uninst_seam.exe (the test build), which was not given";
         }
