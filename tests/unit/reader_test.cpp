@@ -106,17 +106,6 @@ TEST_F(Reader, RepeatedRecordsFollowTheirRules) {
     EXPECT_EQ(state.groupEntries[1]->levels, 2u);
 }
 
-TEST_F(Reader, OnlyTheFirstTableOfARecordIsRead) {
-    Bytes body = stringsBody({"one"}, {{"other", "table"}});
-    ASSERT_EQ(load(concat({record(RT_STRINGS, body), endRecord()})), 0);
-    EXPECT_EQ(text(0), "one");
-    EXPECT_EQ(text(1), "");
-    // table count 0: no table at all
-    freePayload();
-    ASSERT_EQ(load(concat({record(RT_STRINGS, Bytes{0, 0, 1, 0, 1, 0, 'z'}), endRecord()})), 0);
-    EXPECT_EQ(state.stringTable, nullptr);
-}
-
 TEST_F(Reader, ZeroLengthAndUnknownRecordsAreSkipped) {
     Bytes payload = concat({
         record(RT_OPTIONS, optionsBody({OF_WAIT, "", ""})),
@@ -131,12 +120,6 @@ TEST_F(Reader, ZeroLengthAndUnknownRecordsAreSkipped) {
     EXPECT_EQ(optionFlags(), uint32_t(OF_WAIT));
     ASSERT_EQ(state.fileCount, 1u);
     EXPECT_STREQ(state.fileEntries[0]->folder, "real");
-}
-
-TEST_F(Reader, EndRecordBodyIsSkippedAndNothingAfterItIsRead) {
-    Bytes payload = concat({record(RT_END, Bytes(5, 1)), files({{"after", "end", 0}})});
-    ASSERT_EQ(load(payload), 0);
-    EXPECT_EQ(state.fileCount, 0u);
 }
 
 TEST_F(Reader, MissingEndAndCutHeadersGiveTheHeaderError) {
