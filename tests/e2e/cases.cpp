@@ -363,7 +363,7 @@ bed::RunResult runWithAnswers(Run& run, const std::string& options, const Json& 
 // payloads that the tool refuses to pack.
 varnel::Bytes pack(const Json& manifest) {
     if (!manifest.contains("records"))
-        return varnel::buildPayload(varnel::manifestFromJson(manifest));
+        return varnel::payloadBytesUnchecked(varnel::manifestFromJson(manifest));
     varnel::Bytes out;
     for (const Json& r : manifest["records"]) {
         Json one = manifest;
@@ -375,7 +375,7 @@ varnel::Bytes pack(const Json& manifest) {
                                                      raw.reserved));
             varnel::append(out, raw.body);
         } else {
-            varnel::Bytes b = varnel::buildPayload(m);
+            varnel::Bytes b = varnel::payloadBytesUnchecked(m);
             out.insert(out.end(), b.begin(), b.end() - PAYLOAD_HEADER_SIZE);
         }
     }
