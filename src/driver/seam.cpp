@@ -126,6 +126,12 @@ void append(const char* text, int length) {
     }
 }
 
+// The tab between fields; tabs inside an argument were turned into blanks.
+void separate() {
+    if (lineLength < LOG_LINE_SIZE - 2)
+        line[lineLength++] = '\t';
+}
+
 } // namespace
 
 int seamAnswer(const char* source, char* out, unsigned size) {
@@ -184,7 +190,7 @@ void seamLogBegin(const char* name) {
 }
 
 void seamLogText(const char* text, int length) {
-    append("\t", 1);
+    separate();
     append(text, length);
 }
 
@@ -195,7 +201,7 @@ void seamLogNumber(unsigned long long value, bool negative) {
         digits[n++] = (char)('0' + value % 10);
         value /= 10;
     } while (value);
-    append("\t", 1);
+    separate();
     if (negative)
         append("-", 1);
     while (n)
