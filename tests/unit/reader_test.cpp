@@ -31,18 +31,6 @@ Bytes files(std::vector<FileSpec> f) {
     return record(RT_FILES, filesBody(f));
 }
 
-TEST_F(Reader, FirstRecordEndLeavesEverythingEmpty) {
-    ASSERT_EQ(load(endRecord()), 0);
-    EXPECT_EQ(state.fileCount, 0u);
-    EXPECT_EQ(state.groupCount, 0u);
-    EXPECT_EQ(state.registryCount, 0u);
-    EXPECT_EQ(state.stringTable, nullptr);
-    EXPECT_EQ(state.options, nullptr);
-    EXPECT_EQ(state.patternList, nullptr);
-    EXPECT_EQ(optionFlags(), 0u);
-    EXPECT_EQ(text(0), "");
-}
-
 TEST_F(Reader, ReadsEveryRecordType) {
     OptionsSpec options{OF_WAIT | OF_THEMED, "setup.exe /clean", "#InstallDir#\\bye.htm"};
     Bytes payload = concat({strings({"Caption", "", "Done"}),
@@ -107,12 +95,6 @@ TEST_F(Reader, RepeatedRecordsFollowTheirRules) {
     EXPECT_EQ(state.groupEntries[1]->levels, 2u);
 }
 
-TEST_F(Reader, SecondStringTableWithTextsReplacesTheFirst) {
-    ASSERT_EQ(load(concat({strings({"a", "b", "c"}), strings({"x"}), endRecord()})), 0);
-    EXPECT_EQ(text(0), "x");
-    EXPECT_EQ(text(1), ""); // nothing of the first table is left
-}
-
 TEST_F(Reader, OnlyTheFirstTableOfARecordIsRead) {
     Bytes body = stringsBody({"one"}, {{"other", "table"}});
     ASSERT_EQ(load(concat({record(RT_STRINGS, body), endRecord()})), 0);
@@ -152,18 +134,6 @@ TEST_F(Reader, EndRecordBodyCutShortStillEndsThePayload) {
     freePayload();
     // Any other record cut short still needs the header that cannot follow.
     EXPECT_EQ(load(concat({recordHeader(0x4242, 100), Bytes(3, 0)})), PAYLOAD_ERR_HEADER);
-}
-
-TEST_F(Reader, UnreadableFlagMattersOnlyForPatternsAndOptions) {
-    EXPECT_EQ(load(concat({strings({"c", "e1"}), record(RT_OPTIONS, optionsBody({}), RF_UNREADABLE),
-                           endRecord()})),
-              PAYLOAD_ERR_BLOB);
-    freePayload();
-    EXPECT_EQ(load(concat({record(RT_PATTERNS, Bytes{'p', 0, 0}, RF_UNREADABLE), endRecord()})),
-              PAYLOAD_ERR_BLOB);
-    freePayload();
-    EXPECT_EQ(load(concat({record(RT_FILES, filesBody({{"f", "n", 0}}), 0xFF), endRecord()})), 0);
-    EXPECT_EQ(state.fileCount, 1u);
 }
 
 TEST_F(Reader, MissingEndAndCutHeadersGiveTheHeaderError) {
