@@ -205,15 +205,6 @@ TEST_F(Cleanup, RegistryGuardAndEntryForms) {
         EXPECT_EQ(lines[0].rfind(row.call, 0), 0u) << lines[0];
         EXPECT_STREQ(keys[0].path, row.path); // the text is restored
     }
-    // On 9x one RegDeleteKeyA, which takes the sub-keys along.
-    state.isNT = 0;
-    keys = {{0x80000002u, text("Software\\Vendor")}};
-    keyPointers.clear();
-    use();
-    DeleteFileA(log.c_str());
-    runRegistryPass();
-    EXPECT_EQ(logLines(),
-              (std::vector<std::string>{"RegDeleteKeyA\t0x80000002\tSoftware\\Vendor"}));
 }
 
 } // namespace
