@@ -1,13 +1,5 @@
-// The passes after the installed files: patterns, groups, pruning, registry.
+// The wildcard pattern pass.
 #include "../driver/state.h"
 #include "removal.h"
 
 void removePatterns() {}
-
-void removeGroupFiles() {}
-
-void removeGroupFolders() {}
-
-void pruneInstallFolders() {}
-
-void runRegistryPass() {}

@@ -86,6 +86,7 @@ struct Run {
     std::string dir, exe, log;
     std::vector<std::string> made;                                  // files and folders, in order
     std::vector<std::pair<HKEY, std::string>> keys;                 // keys made
+    std::vector<std::tuple<HKEY, std::string, REGSAM>> viewKeys;    // keys made in another view
     std::vector<std::tuple<HKEY, std::string, std::string>> values; // values made
     std::vector<HANDLE> held;                                       // files held open
 
@@ -139,6 +140,22 @@ HKEY rootOf(const Json& entry) {
     return HKEY(ULONG_PTR(*root));
 }
 
+// The registry view an entry names ("view": 64 or 32); none: the program's own.
+REGSAM viewOf(const Json& entry) {
+    int view = entry.value("view", 0);
+    return view == 64 ? KEY_WOW64_64KEY : view == 32 ? KEY_WOW64_32KEY : 0;
+}
+
+// A key with its sub-keys, in one view.
+void deleteTree(HKEY root, const std::string& name, REGSAM view) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, name.c_str(), 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS)
+        return;
+    RegDeleteTreeA(key, nullptr);
+    RegCloseKey(key);
+    RegDeleteKeyExA(root, name.c_str(), view, 0);
+}
+
 // A registry entry's data as the registry holds it: dword, sz, or binary from hex.
 std::pair<DWORD, std::string> registryData(const Run& run, const Json& e) {
     const Json& data = e["data"];
@@ -182,20 +199,23 @@ void layOut(Run& run, const Json& before) {
             SHDeleteKeyA(rootOf(e), key.c_str());
     }
     for (const Json& e : list(before, "registry")) {
-        allowOnly(e, {"root", "key", "value", "type", "data"}, "before.registry");
+        allowOnly(e, {"root", "key", "value", "type", "data", "view"}, "before.registry");
         HKEY root = rootOf(e), key = nullptr;
         std::string name = run.expand(e["key"]);
+        REGSAM view = viewOf(e);
         DWORD disposition = 0;
-        if (RegCreateKeyExA(root, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+        if (RegCreateKeyExA(root, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key,
                             &disposition) != ERROR_SUCCESS)
             throw std::runtime_error("cannot create the key " + name);
-        if (disposition == REG_CREATED_NEW_KEY)
+        if (disposition == REG_CREATED_NEW_KEY && view)
+            run.viewKeys.emplace_back(root, name, view);
+        else if (disposition == REG_CREATED_NEW_KEY)
             run.keys.emplace_back(root, name);
         if (e.contains("value")) {
             std::string value = run.expand(e["value"]);
             auto [type, bytes] = registryData(run, e);
-            if (RegQueryValueExA(key, value.c_str(), nullptr, nullptr, nullptr, nullptr) !=
-                ERROR_SUCCESS)
+            if (!view && RegQueryValueExA(key, value.c_str(), nullptr, nullptr, nullptr, nullptr) !=
+                             ERROR_SUCCESS)
                 run.values.emplace_back(root, name, value);
             RegSetValueExA(key, value.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
                            DWORD(bytes.size()));
@@ -226,6 +246,8 @@ void cleanUp(Run& run) {
         SHDeleteValueA(root, key.c_str(), value.c_str());
     for (auto k = run.keys.rbegin(); k != run.keys.rend(); ++k)
         SHDeleteKeyA(k->first, k->second.c_str());
+    for (auto k = run.viewKeys.rbegin(); k != run.viewKeys.rend(); ++k)
+        deleteTree(std::get<0>(*k), std::get<1>(*k), std::get<2>(*k));
     if (!run.log.empty())
         DeleteFileA(run.log.c_str());
 }
@@ -264,8 +286,8 @@ void checkAfter(Run& run, const Json& after, const bed::RunResult& r,
         for (const Json& e : list(after, which)) {
             std::string key = run.expand(e["key"]);
             HKEY handle = nullptr;
-            bool keyThere =
-                RegOpenKeyExA(rootOf(e), key.c_str(), 0, KEY_READ, &handle) == ERROR_SUCCESS;
+            bool keyThere = RegOpenKeyExA(rootOf(e), key.c_str(), 0, KEY_READ | viewOf(e),
+                                          &handle) == ERROR_SUCCESS;
             std::string name = e.contains("value") ? run.expand(e["value"]) : "";
             DWORD type = 0, size = 0;
             bool there = keyThere && (!e.contains("value") ||
@@ -384,9 +406,15 @@ varnel::Bytes pack(const Json& manifest) {
 
 void runCase(const Json& c, const std::string& version) {
     allowOnly(c,
-              {"name", "versions", "options", "before", "manifest", "locator", "answers", "faults",
-               "log", "after"},
+              {"name", "versions", "beds", "options", "before", "manifest", "locator", "answers",
+               "faults", "log", "after"},
               c.value("name", "a case"));
+    // "beds": the kinds of test bed the case runs in (default: every kind).
+    char kind[16] = "win32";
+    GetEnvironmentVariableA("VARNEL_BED_KIND", kind, sizeof(kind));
+    if (c.contains("beds") &&
+        std::count(c["beds"].begin(), c["beds"].end(), std::string(kind)) == 0)
+        GTEST_SKIP() << "only in the test beds " << c["beds"].dump();
     std::string stub = "uninst.exe";
     if (c.contains("faults") || c.value("log", false)) {
         stub = "uninst_seam.exe";
