@@ -132,12 +132,6 @@ void append(const char* text, int length) {
     }
 }
 
-// The tab between fields; tabs inside an argument were turned into blanks.
-void separate() {
-    if (lineLength < LOG_LINE_SIZE - 2)
-        line[lineLength++] = '\t';
-}
-
 } // namespace
 
 int seamAnswer(const char* source, char* out, unsigned size) {
