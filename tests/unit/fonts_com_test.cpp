@@ -146,8 +146,14 @@ TEST_F(Unregister, SystemRegsvr32) {
     copyFixture("decoy.exe", besideTest("regsvr32.exe"));
     copyFixture("decoy.exe", start + "\\regsvr32.exe");
     auto seen = unregister(true);
+    // Under WoW64 the system folder's tool is the 32-bit one in SysWOW64.
     char system[MAX_PATH];
-    GetSystemDirectoryA(system, MAX_PATH);
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    if (wow64)
+        GetSystemWow64DirectoryA(system, MAX_PATH);
+    else
+        GetSystemDirectoryA(system, MAX_PATH);
     EXPECT_TRUE(endsWith(seen["process"], "\\regsvr32.exe")) << seen["process"];
     EXPECT_EQ(lstrcmpiA(seen["process"].c_str(), (std::string(system) + "\\regsvr32.exe").c_str()),
               0)
