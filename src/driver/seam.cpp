@@ -126,6 +126,13 @@ void append(const char* text, int length) {
     }
 }
 
+// The separator before each argument: a tab, which append would turn into a
+// space as it does inside texts.
+void separate() {
+    if (lineLength < LOG_LINE_SIZE - 2)
+        line[lineLength++] = '\t';
+}
+
 } // namespace
 
 int seamAnswer(const char* source, char* out, unsigned size) {
@@ -184,7 +191,7 @@ void seamLogBegin(const char* name) {
 }
 
 void seamLogText(const char* text, int length) {
-    append("\t", 1);
+    separate();
     append(text, length);
 }
 
@@ -195,7 +202,7 @@ void seamLogNumber(unsigned long long value, bool negative) {
         digits[n++] = (char)('0' + value % 10);
         value /= 10;
     } while (value);
-    append("\t", 1);
+    separate();
     if (negative)
         append("-", 1);
     while (n)
