@@ -165,13 +165,19 @@ void layOut(Run& run, const Json& before) {
         run.makeFolders(run.path(f));
     for (const Json& f : list(before, "files")) {
         if (f.is_object())
-            allowOnly(f, {"path", "content", "readOnly"}, "before.files");
+            allowOnly(f, {"path", "content", "fixture", "readOnly"}, "before.files");
         std::string p = run.path(f.is_object() ? f["path"] : f);
         run.makeFolders(p.substr(0, p.find_last_of('\\')));
         if (!run.inCase(p) && !bed::exists(p))
             run.made.push_back(p);
-        bed::writeText(p,
-                       f.is_object() ? f.value("content", "content of " + p) : "content of " + p);
+        if (f.is_object() && f.contains("fixture")) {
+            std::string from = bed::fixture(f["fixture"]);
+            if (!CopyFileA(from.c_str(), p.c_str(), FALSE))
+                throw std::runtime_error("cannot copy " + from + " to " + p);
+        } else {
+            bed::writeText(p, f.is_object() ? f.value("content", "content of " + p)
+                                            : "content of " + p);
+        }
         if (f.is_object() && f.value("readOnly", false))
             SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_READONLY);
     }
@@ -266,6 +272,13 @@ void checkAfter(Run& run, const Json& after, const bed::RunResult& r,
         EXPECT_NE(attributes, INVALID_FILE_ATTRIBUTES) << p << " is gone";
         if (f.is_object() && f.contains("readOnly") && attributes != INVALID_FILE_ATTRIBUTES)
             EXPECT_EQ(bool(attributes & FILE_ATTRIBUTE_READONLY), f["readOnly"].get<bool>()) << p;
+        if (f.is_object() && f.contains("has")) {
+            std::ifstream in(p, std::ios::binary);
+            auto held = lines(std::string(std::istreambuf_iterator<char>(in), {}));
+            for (const Json& e : list(f, "has"))
+                EXPECT_NE(std::find(held.begin(), held.end(), run.expand(e)), held.end())
+                    << p << " has no line " << run.expand(e);
+        }
     }
     for (const Json& f : list(after, "gone"))
         EXPECT_FALSE(bed::exists(run.path(f))) << run.path(f) << " is still there";
@@ -398,7 +411,8 @@ void runCase(const Json& c, const std::string& version) {
     std::string stub = "uninst.exe";
     if (c.contains("faults") || c.value("log", false)) {
         try {
-            stub = bed::fixture("uninst_seam.exe");
+            bed::fixture("uninst_seam.exe"); // throws when it was not given
+            stub = "uninst_seam.exe";
         } catch (const std::exception&) {
             GTEST_SKIP() << "needs uninst_seam.exe (the test build), which was not given";
         }
