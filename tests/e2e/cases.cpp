@@ -55,6 +55,12 @@ const std::map<std::string, std::string>& folders() {
         f["WINDOWS"] = noTrailingBackslash(buffer);
         GetSystemDirectoryA(buffer, MAX_PATH);
         f["SYSTEM"] = noTrailingBackslash(buffer);
+        // The folder of the system's 32-bit programs: SysWOW64 under WoW64.
+        BOOL wow64 = FALSE;
+        IsWow64Process(GetCurrentProcess(), &wow64);
+        f["SYSWOW"] = wow64 && GetSystemWow64DirectoryA(buffer, MAX_PATH)
+                          ? noTrailingBackslash(buffer)
+                          : f["SYSTEM"];
         GetTempPathA(MAX_PATH, buffer);
         f["TEMP"] = noTrailingBackslash(buffer);
         const std::pair<const char*, int> shell[] = {
