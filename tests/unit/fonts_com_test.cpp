@@ -121,6 +121,19 @@ TEST_F(Unregister, InProcessInTheServersFolder) {
     EXPECT_EQ(GetModuleHandleA("com_record.dll"), nullptr) << "not freed";
 }
 
+// A bare file name is loaded as it is, from the current directory, which
+// stays; a server in a drive's root runs in the root, not in the drive's
+// current directory.
+TEST_F(Unregister, BareNameAndDriveRoot) {
+    copyFixture("com_record.dll", start + "\\bare.dll");
+    lstrcpyA(workPath, "bare.dll");
+    EXPECT_EQ(unregister(false)["directory"], start);
+    copyFixture("com_record.dll", "C:\\varnel-root.dll");
+    lstrcpyA(workPath, "C:\\varnel-root.dll");
+    EXPECT_EQ(unregister(false)["directory"], "C:\\");
+    DeleteFileA(workPath);
+}
+
 TEST_F(Unregister, CrashingServerIsSwallowed) {
     place("com_crash.dll");
     for (int round = 0; round < 2; ++round) {
