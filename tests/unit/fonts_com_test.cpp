@@ -1,6 +1,8 @@
-// Font and COM server unregistration in process, with the fixture servers
-// (fixtures/comserver.cpp), the decoy program and a renamed real font, which
-// the test is handed on its command line (so they lie beside it).
+// Font and COM server unregistration in process: what the rows cannot see
+// (the error mode, current directory and handler chain restored, the library
+// freed, the command line, the per-process font list). The fixture servers,
+// the decoy program and the renamed real font are handed to the test on its
+// command line, so they lie beside it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,8 +17,6 @@
 
 namespace {
 
-const char NT_FONTS[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
-const char FONTS[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Fonts";
 const char TEST_FONT[] = "Varnel Test Mono";
 
 std::string besideTest(const std::string& name) {
@@ -79,7 +79,6 @@ class Unregister : public ::testing::Test {
         SetErrorMode(modeBefore);
         SetEnvironmentVariableA("VARNEL_SEAM", nullptr);
         SetEnvironmentVariableA("VARNEL_SEAM_LOG", nullptr);
-        DeleteFileA(besideTest("regsvr32.exe").c_str());
     }
     // Puts a fixture server into the server folder and names it in workPath.
     std::string place(const std::string& name) {
@@ -152,29 +151,6 @@ TEST_F(Unregister, NothingToCall) {
     EXPECT_TRUE(unregister(true).empty());
 }
 
-// The system's regsvr32 runs it, not a program of that name beside the
-// uninstaller or in the current directory.
-TEST_F(Unregister, SystemRegsvr32) {
-    place("com_record.dll");
-    copyFixture("decoy.exe", besideTest("regsvr32.exe"));
-    copyFixture("decoy.exe", start + "\\regsvr32.exe");
-    auto seen = unregister(true);
-    // Under WoW64 the system folder's tool is the 32-bit one in SysWOW64.
-    char system[MAX_PATH];
-    BOOL wow64 = FALSE;
-    IsWow64Process(GetCurrentProcess(), &wow64);
-    if (wow64)
-        GetSystemWow64DirectoryA(system, MAX_PATH);
-    else
-        GetSystemDirectoryA(system, MAX_PATH);
-    EXPECT_TRUE(endsWith(seen["process"], "\\regsvr32.exe")) << seen["process"];
-    EXPECT_EQ(lstrcmpiA(seen["process"].c_str(), (std::string(system) + "\\regsvr32.exe").c_str()),
-              0)
-        << seen["process"];
-    EXPECT_EQ(readText(besideTest("regsvr32.exe.log")), "");
-    EXPECT_EQ(readText(start + "\\regsvr32.exe.log"), "");
-}
-
 TEST_F(Unregister, Regsvr32CommandLineAndWait) {
     std::string server = place("com_record.dll");
     std::string system = dir + "\\system";
@@ -216,49 +192,6 @@ TEST_F(Unregister, FontNameFromFile) {
     EXPECT_EQ(fontName(dir + "\\missing.ttf"), "");
     bed::writeText(dir + "\\empty.ttf", "");
     EXPECT_EQ(fontName(dir + "\\empty.ttf"), "");
-}
-
-void setFontValue(const char* key, const std::string& name) {
-    HKEY k;
-    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, key, &k), ERROR_SUCCESS);
-    RegSetValueExA(k, name.c_str(), 0, REG_SZ, (const BYTE*)"test.ttf", 9);
-    RegCloseKey(k);
-}
-
-bool hasFontValue(const char* key, const std::string& name) {
-    HKEY k;
-    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, key, &k) != ERROR_SUCCESS)
-        return false;
-    bool found = RegQueryValueExA(k, name.c_str(), nullptr, nullptr, nullptr, nullptr) == 0;
-    RegCloseKey(k);
-    return found;
-}
-
-// The value goes under the key of the running family only; other fonts'
-// values stay.
-TEST_F(Unregister, FontValueUnderOneKey) {
-    std::string font = dir + "\\test.ttf";
-    copyFixture("VarnelTestMono.ttf", font);
-    std::string value = std::string(TEST_FONT) + " (TrueType)";
-    std::string other = std::string(TEST_FONT) + " Bold (TrueType)";
-    for (int nt = 0; nt < 2; ++nt) {
-        for (const char* key : {NT_FONTS, FONTS}) {
-            setFontValue(key, value);
-            setFontValue(key, other);
-        }
-        state.isNT = nt;
-        unregisterFont(font.c_str());
-        EXPECT_EQ(hasFontValue(NT_FONTS, value), !nt) << "isNT " << nt;
-        EXPECT_EQ(hasFontValue(FONTS, value), !!nt) << "isNT " << nt;
-        EXPECT_TRUE(hasFontValue(NT_FONTS, other) && hasFontValue(FONTS, other));
-    }
-    for (const char* key : {NT_FONTS, FONTS}) {
-        HKEY k;
-        RegOpenKeyA(HKEY_LOCAL_MACHINE, key, &k);
-        RegDeleteValueA(k, value.c_str());
-        RegDeleteValueA(k, other.c_str());
-        RegCloseKey(k);
-    }
 }
 
 int CALLBACK noteFamily(const LOGFONTA*, const TEXTMETRICA*, DWORD, LPARAM found) {
