@@ -54,6 +54,12 @@ const std::map<std::string, std::string>& folders() {
         f["WINDOWS"] = noTrailingBackslash(buffer);
         GetSystemDirectoryA(buffer, MAX_PATH);
         f["SYSTEM"] = noTrailingBackslash(buffer);
+        // The folder of the system's 32-bit programs: SysWOW64 under WoW64.
+        BOOL wow64 = FALSE;
+        IsWow64Process(GetCurrentProcess(), &wow64);
+        f["SYSWOW"] = wow64 && GetSystemWow64DirectoryA(buffer, MAX_PATH)
+                          ? noTrailingBackslash(buffer)
+                          : f["SYSTEM"];
         GetTempPathA(MAX_PATH, buffer);
         f["TEMP"] = noTrailingBackslash(buffer);
         const std::pair<const char*, int> shell[] = {
@@ -180,13 +186,19 @@ void layOut(Run& run, const Json& before) {
         run.makeFolders(run.path(f));
     for (const Json& f : list(before, "files")) {
         if (f.is_object())
-            allowOnly(f, {"path", "content", "readOnly"}, "before.files");
+            allowOnly(f, {"path", "content", "fixture", "readOnly"}, "before.files");
         std::string p = run.path(f.is_object() ? f["path"] : f);
         run.makeFolders(p.substr(0, p.find_last_of('\\')));
         if (!run.inCase(p) && !bed::exists(p))
             run.made.push_back(p);
-        bed::writeText(p,
-                       f.is_object() ? f.value("content", "content of " + p) : "content of " + p);
+        if (f.is_object() && f.contains("fixture")) {
+            std::string from = bed::fixture(f["fixture"]);
+            if (!CopyFileA(from.c_str(), p.c_str(), FALSE))
+                throw std::runtime_error("cannot copy " + from + " to " + p);
+        } else {
+            bed::writeText(p, f.is_object() ? f.value("content", "content of " + p)
+                                            : "content of " + p);
+        }
         if (f.is_object() && f.value("readOnly", false))
             SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_READONLY);
     }
@@ -278,6 +290,13 @@ void checkAfter(Run& run, const Json& after, const bed::RunResult& r,
         EXPECT_NE(attributes, INVALID_FILE_ATTRIBUTES) << p << " is gone";
         if (f.is_object() && f.contains("readOnly") && attributes != INVALID_FILE_ATTRIBUTES)
             EXPECT_EQ(bool(attributes & FILE_ATTRIBUTE_READONLY), f["readOnly"].get<bool>()) << p;
+        if (f.is_object() && f.contains("has")) {
+            std::ifstream in(p, std::ios::binary);
+            auto held = lines(std::string(std::istreambuf_iterator<char>(in), {}));
+            for (const Json& e : list(f, "has"))
+                EXPECT_NE(std::find(held.begin(), held.end(), run.expand(e)), held.end())
+                    << p << " has no line " << run.expand(e);
+        }
     }
     for (const Json& f : list(after, "gone"))
         EXPECT_FALSE(bed::exists(run.path(f))) << run.path(f) << " is still there";
