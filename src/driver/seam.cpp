@@ -132,13 +132,6 @@ void append(const char* text, int length) {
     }
 }
 
-// The separator before each argument: a tab, which append would turn into a
-// space as it does inside texts.
-void separate() {
-    if (lineLength < LOG_LINE_SIZE - 2)
-        line[lineLength++] = '\t';
-}
-
 } // namespace
 
 int seamAnswer(const char* source, char* out, unsigned size) {
