@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <sstream>
 #include <regex>
 #include <set>
 
@@ -274,6 +275,15 @@ LRESULT progressPosition(const bed::Dialog& d) {
     return -1;
 }
 
+// The lines of a text, without their carriage returns.
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line.empty() || line.back() != '\r' ? line : line.substr(0, line.size() - 1));
+    return out;
+}
+
 // A log line matches an expected one that equals it or names its leading fields.
 bool logMatches(const std::string& line, const std::string& expected) {
     return line == expected || line.rfind(expected + "\t", 0) == 0;
@@ -329,10 +339,8 @@ void checkAfter(Run& run, const Json& after, const bed::RunResult& r,
         EXPECT_EQ(positions, after["progress"].get<std::vector<LRESULT>>());
     if (after.contains("log")) {
         allowOnly(after["log"], {"has", "hasNot"}, "after.log");
-        std::ifstream in(run.log);
-        std::vector<std::string> log;
-        for (std::string line; std::getline(in, line);)
-            log.push_back(line);
+        std::ifstream in(run.log, std::ios::binary);
+        std::vector<std::string> log = lines(std::string(std::istreambuf_iterator<char>(in), {}));
         size_t at = 0;
         for (const Json& e : list(after["log"], "has")) {
             std::string expected = run.expand(e);
