@@ -183,8 +183,14 @@ void seamLogBegin(const char* name) {
     append(name, -1);
 }
 
+// The tab between fields (append turns tabs inside a field into blanks).
+static void separate() {
+    if (lineLength < LOG_LINE_SIZE - 2)
+        line[lineLength++] = '\t';
+}
+
 void seamLogText(const char* text, int length) {
-    append("\t", 1);
+    separate();
     append(text, length);
 }
 
@@ -195,7 +201,7 @@ void seamLogNumber(unsigned long long value, bool negative) {
         digits[n++] = (char)('0' + value % 10);
         value /= 10;
     } while (value);
-    append("\t", 1);
+    separate();
     if (negative)
         append("-", 1);
     while (n)
