@@ -214,6 +214,13 @@ void seamLogPointer(const void* pointer) {
     seamLogText(hex, -1);
 }
 
+void seamLogStartup(const STARTUPINFOA* startup) {
+    char text[40];
+    wsprintfA(text, "flags=%lu show=%u", startup ? startup->dwFlags : 0UL,
+              startup ? startup->wShowWindow : 0U);
+    seamLogText(text, -1);
+}
+
 void seamLogEnd() {
     char path[MAX_PATH];
     DWORD length = GetEnvironmentVariableA(logVariable, path, sizeof(path));

@@ -147,6 +147,9 @@ TEST_F(Process, StartProgramCommandLineAndFolder) {
     auto started = calls("CreateProcessA");
     ASSERT_EQ(started.size(), 3u);
     EXPECT_EQ(started[0][2], "\"D:\\Tools\\stop.exe\" -quiet");
+    EXPECT_EQ(started[0][5], "1"); // inheriting handles, default window
+    EXPECT_EQ(started[0][6], "32");
+    EXPECT_EQ(started[0][9], "flags=0 show=0");
     EXPECT_EQ(started[1][2], "\"stop.exe\"");
     EXPECT_EQ(started[2][2], "\"C:\\x.exe\"");
 
@@ -380,7 +383,8 @@ TEST_F(Batch, QuotedPathsInOemWithABoundedLoop) {
         EXPECT_EQ(start[0][1], "(null)");
         EXPECT_EQ(start[0][2],
                   "\"" + std::string(system) + "\\cmd.exe\" /C \"" + temp + "\\delme1.bat\"");
-        EXPECT_EQ(start[0][5], "0"); // no handle inheritance
+        EXPECT_EQ(start[0][5], "0");              // no handle inheritance
+        EXPECT_EQ(start[0][9], "flags=1 show=0"); // the window stays hidden
         char current[MAX_PATH];
         GetCurrentDirectoryA(sizeof(current), current);
         EXPECT_STREQ(current, system);
