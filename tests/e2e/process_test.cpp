@@ -69,7 +69,7 @@ bed::WindowHandler confirmAndClose() {
 class Steps : public ::testing::Test {
   protected:
     std::string dir, temp, record, seamLog;
-    std::vector<std::string> placed;
+    std::vector<std::string> placed, savedTemp;
 
     void SetUp() override {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -80,12 +80,18 @@ class Steps : public ::testing::Test {
         seamLog = temp + "\\seam.log";
         SetEnvironmentVariableA("VARNEL_RECORD", record.c_str());
         SetEnvironmentVariableA("VARNEL_SEAM_LOG", seamLog.c_str());
-        SetEnvironmentVariableA("TMP", temp.c_str());
-        SetEnvironmentVariableA("TEMP", temp.c_str());
+        for (const char* variable : {"TMP", "TEMP"}) {
+            char value[MAX_PATH] = {};
+            GetEnvironmentVariableA(variable, value, sizeof(value));
+            savedTemp.push_back(value);
+            SetEnvironmentVariableA(variable, temp.c_str());
+        }
     }
     void TearDown() override {
         for (const char* variable : {"VARNEL_RECORD", "VARNEL_SEAM_LOG", "VARNEL_SEAM"})
             SetEnvironmentVariableA(variable, nullptr);
+        SetEnvironmentVariableA("TMP", savedTemp[0].empty() ? nullptr : savedTemp[0].c_str());
+        SetEnvironmentVariableA("TEMP", savedTemp[1].empty() ? nullptr : savedTemp[1].c_str());
         for (const std::string& exe : placed)
             bed::setWindowsVersion(exe, "");
     }

@@ -415,13 +415,4 @@ TEST_F(Batch, NinexFamilyAndTheLongestPaths) {
     EXPECT_EQ(text.substr(text.size() - 14), "\\delme1.bat\"\r\n");
 }
 
-TEST_F(Batch, InterpreterThatCannotStartTakesItsBatchWithIt) {
-    setInstallDir(dir + "\\");
-    state.isNT = 1;
-    seam("CreateProcessA!2");
-    scheduleSelfDeletion();
-    EXPECT_FALSE(bed::exists(temp + "\\delme1.bat"));
-    EXPECT_EQ(calls("DeleteFileA").size(), 1u);
-}
-
 } // namespace
