@@ -122,12 +122,8 @@ static bool startBatch(SelfDeletion* work, HANDLE file) {
     ok = ok && W32(WriteFile, file, work->text, (DWORD)length, &written, nullptr) &&
          written == length;
     W32(CloseHandle, file);
-    length = 0;
-    ok = ok && putText(work->text, &length, "\"", false) &&
-         putText(work->text, &length, work->interpreter, false) &&
-         putText(work->text, &length, "\" /C \"", false) &&
-         putText(work->text, &length, work->batchPath, false) &&
-         putText(work->text, &length, "\"", false);
+    // Two paths of at most 259 bytes: well within the buffer and wsprintfA's limit.
+    wsprintfA(work->text, "\"%s\" /C \"%s\"", work->interpreter, work->batchPath);
     if (ok) {
         STARTUPINFOA startup = {};
         startup.cb = sizeof(startup);
