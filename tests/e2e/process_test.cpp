@@ -59,6 +59,10 @@ std::string ansiToOem(std::string text) {
     return text;
 }
 
+bed::WindowHandler press(const std::string& label) {
+    return [label](const bed::Dialog& d) { bed::pressButton(d, label); };
+}
+
 bed::WindowHandler confirmAndClose() {
     return [](const bed::Dialog& d) {
         if (d.message == CONFIRM || d.message == DONE)
@@ -244,7 +248,7 @@ TEST_F(PreUninstall, Options) {
     // A cancel runs nothing.
     DeleteFileA(record.c_str());
     auto r =
-        bed::run(place(payload("\"recorder.exe\" x", "", OF_WAIT)), "", bed::pressEach({"Cancel"}));
+        bed::run(place(payload("\"recorder.exe\" x", "", OF_WAIT)), "", press("Cancel"));
     ASSERT_TRUE(r.finished);
     EXPECT_TRUE(records().empty());
 }
@@ -365,7 +369,7 @@ TEST_F(SelfDeletion, NothingScheduledWithSOrXOrAfterCancel) {
         SCOPED_TRACE(row.options);
         DeleteFileA(seamLog.c_str());
         std::string exe = place(payload(""), true);
-        auto r = bed::run(exe, row.options, bed::pressEach({row.press}));
+        auto r = bed::run(exe, row.options, press(row.press));
         ASSERT_TRUE(r.finished);
         EXPECT_EQ(readText(seamLog).find("delme"), std::string::npos);
         EXPECT_TRUE(seamCalls("CreateProcessA").empty());

@@ -31,18 +31,6 @@ Bytes files(std::vector<FileSpec> f) {
     return record(RT_FILES, filesBody(f));
 }
 
-TEST_F(Reader, FirstRecordEndLeavesEverythingEmpty) {
-    ASSERT_EQ(load(endRecord()), 0);
-    EXPECT_EQ(state.fileCount, 0u);
-    EXPECT_EQ(state.groupCount, 0u);
-    EXPECT_EQ(state.registryCount, 0u);
-    EXPECT_EQ(state.stringTable, nullptr);
-    EXPECT_EQ(state.options, nullptr);
-    EXPECT_EQ(state.patternList, nullptr);
-    EXPECT_EQ(optionFlags(), 0u);
-    EXPECT_EQ(text(0), "");
-}
-
 TEST_F(Reader, ReadsEveryRecordType) {
     OptionsSpec options{OF_WAIT | OF_THEMED, "setup.exe /clean", "#InstallDir#\\bye.htm"};
     Bytes payload = concat({strings({"Caption", "", "Done"}),
@@ -105,23 +93,6 @@ TEST_F(Reader, RepeatedRecordsFollowTheirRules) {
     EXPECT_EQ(optionFlags(), uint32_t(OF_THEMED)); // the last one counts
     ASSERT_EQ(state.groupCount, 2u);
     EXPECT_EQ(state.groupEntries[1]->levels, 2u);
-}
-
-TEST_F(Reader, SecondStringTableWithTextsReplacesTheFirst) {
-    ASSERT_EQ(load(concat({strings({"a", "b", "c"}), strings({"x"}), endRecord()})), 0);
-    EXPECT_EQ(text(0), "x");
-    EXPECT_EQ(text(1), ""); // nothing of the first table is left
-}
-
-TEST_F(Reader, OnlyTheFirstTableOfARecordIsRead) {
-    Bytes body = stringsBody({"one"}, {{"other", "table"}});
-    ASSERT_EQ(load(concat({record(RT_STRINGS, body), endRecord()})), 0);
-    EXPECT_EQ(text(0), "one");
-    EXPECT_EQ(text(1), "");
-    // table count 0: no table at all
-    freePayload();
-    ASSERT_EQ(load(concat({record(RT_STRINGS, Bytes{0, 0, 1, 0, 1, 0, 'z'}), endRecord()})), 0);
-    EXPECT_EQ(state.stringTable, nullptr);
 }
 
 TEST_F(Reader, ZeroLengthAndUnknownRecordsAreSkipped) {
