@@ -102,7 +102,7 @@ static bool formatBatch(char* out, size_t* length, const char* exe, const char* 
 
 struct SelfDeletion {
     char batchPath[PATH_BUFFER_SIZE];    // ANSI: the command line's
-    char oemBatchPath[PATH_BUFFER_SIZE]; // OEM: the batch text's
+    char oemBatchPath[PATH_BUFFER_SIZE]; // short and OEM: the batch text's
     char interpreter[PATH_BUFFER_SIZE];  // full path of cmd.exe or command.com
     char text[BATCH_TEXT_SIZE];          // the batch text, then the command line
 };
@@ -114,7 +114,10 @@ static bool startBatch(SelfDeletion* work, HANDLE file) {
     char* dir = state.installDir;
     W32(CharToOemA, dir, dir);
     W32(CharToOemA, exe, exe);
-    W32(CharToOemA, work->batchPath, work->oemBatchPath);
+    // The batch file's own path too: short where it can be, and OEM.
+    strcpy(work->oemBatchPath, work->batchPath);
+    shortenPath(work->oemBatchPath);
+    W32(CharToOemA, work->oemBatchPath, work->oemBatchPath);
     size_t length;
     bool ok = formatBatch(work->text, &length, exe, dir, work->oemBatchPath);
     DWORD written = 0;

@@ -370,7 +370,7 @@ TEST_F(Batch, QuotedPathsInOemWithABoundedLoop) {
         scheduleSelfDeletion();
         std::string text = keptBatch();
         std::string exe = inBatch(longNames ? module : shortPath(module));
-        std::string bat = inBatch(temp + "\\delme1.bat");
+        std::string bat = inBatch((longNames ? temp : shortPath(temp)) + "\\delme1.bat");
         EXPECT_EQ(
             text,
             "@echo off\r\nset round=\r\n:Repeat\r\ndel \"" + exe + "\"\r\nif not exist \"" + exe +
