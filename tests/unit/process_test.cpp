@@ -378,4 +378,28 @@ TEST_F(Batch, LongestPathIsWrittenWhole) {
     EXPECT_EQ(text.substr(text.size() - 14), "\\delme1.bat\"\r\n");
 }
 
+// Without memory for its buffers, each step starts nothing.
+TEST_F(Batch, NoMemoryStartsNothing) {
+    seam("windows=C:\\WIN|malloc!8");
+    preUninstall("#Windows#\\tool.exe");
+    PreUninstallCommand command;
+    EXPECT_FALSE(buildPreUninstallCommand(&command));
+    releasePreUninstallCommand(&command);
+    // The starts themselves fail too, should a buffer be had after all.
+    HANDLE process;
+    for (const char* fault : {"malloc!8|CreateProcessA!2", "calloc!8|CreateProcessA!2"}) {
+        seam(fault);
+        EXPECT_EQ(startProgram("C:\\x.exe", "", &process), 0) << fault;
+    }
+    seam("calloc!8|ShellExecuteA!2|WinExec!2");
+    openClosingDocument("D:\\bye.htm", ".htm");
+    seam("calloc!8|CreateProcessA!2|DeleteFileA~delme!5");
+    setInstallDir(dir + "\\");
+    scheduleSelfDeletion();
+    auto all = take();
+    EXPECT_TRUE(only(all, "CreateProcessA").empty());
+    EXPECT_TRUE(only(all, "ShellExecuteA").empty());
+    EXPECT_TRUE(only(all, "CreateFileA").empty());
+}
+
 } // namespace
