@@ -2,9 +2,11 @@
 # The demo: sets up a Debian 12 machine, builds the uninstaller and the
 # authoring tool, lays out the sample product in a throwaway Wine prefix,
 # packs its uninstaller from demo/sample-product.json, runs it, and prints what
-# was removed and what remained.
+# was removed and what remained. The uninstaller deletes itself and the
+# emptied installation folder through a hidden batch file once it has ended;
+# the demo waits for that (30 seconds at most) before it looks.
 #
-#   scripts/demo.sh             quiet uninstall (/S)
+#   scripts/demo.sh             quiet uninstall (/Q)
 #   scripts/demo.sh --dialogs   with its dialogs
 # Either way the windows appear on a private Xvfb display and are answered by
 # the first button of each, as a user pressing OK or Yes (a quiet uninstall
@@ -72,10 +74,17 @@ before=$(snapshot)
 
 echo "Running the uninstaller of the sample product in $product"
 rc=0
-options=/S
+options=/Q
 [ "$mode" = "--dialogs" ] && options=
 run "$root/build/win32/tests/autoanswer.exe" "$product\\uninst.exe" $options || rc=$?
 echo "exit code: $rc"
+# Done when the executable and the batch file (its last line deletes it) are gone.
+for _ in $(seq 60); do
+  [ -e "$host_product/uninst.exe" ] ||
+    [ -n "$(find "$WINEPREFIX/drive_c/users" -name 'delme*.bat' 2>/dev/null)" ] || break
+  sleep 0.5
+done
+[ -e "$host_product/uninst.exe" ] || echo "The uninstaller has deleted itself."
 after=$(snapshot)
 
 echo

@@ -189,6 +189,12 @@ void seamLogBegin(const char* name) {
     append(name, -1);
 }
 
+// The tab between fields (append turns tabs inside a field into blanks).
+static void separate() {
+    if (lineLength < LOG_LINE_SIZE - 2)
+        line[lineLength++] = '\t';
+}
+
 void seamLogText(const char* text, int length) {
     separate();
     append(text, length);
@@ -212,6 +218,13 @@ void seamLogPointer(const void* pointer) {
     char hex[16];
     wsprintfA(hex, "0x%x", (unsigned)(uintptr_t)pointer);
     seamLogText(hex, -1);
+}
+
+void seamLogStartup(const STARTUPINFOA* startup) {
+    char text[40];
+    wsprintfA(text, "flags=%lu show=%u", startup ? startup->dwFlags : 0UL,
+              startup ? startup->wShowWindow : 0U);
+    seamLogText(text, -1);
 }
 
 void seamLogEnd() {

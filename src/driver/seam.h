@@ -14,7 +14,8 @@
 //       SOURCE           that source fails, or a switch is on (seamAnswer)
 //   VARNEL_SEAM_LOG  a file that receives one line per call: the name, then
 //                    each argument, separated by tabs (texts as they are,
-//                    numbers in decimal, other pointers in hex).
+//                    numbers in decimal, a start-up record as its flags and
+//                    show state, other pointers in hex).
 //
 // A failed call returns what the platform returns on failure: the error
 // itself for the registry calls, INVALID_HANDLE_VALUE for CreateFileA and
@@ -59,6 +60,11 @@ inline void seamLogArgument(const char* text) {
 }
 inline void seamLogArgument(char* text) {
     seamLogText(text ? text : "(null)", -1);
+}
+// A start-up record shows how the window is to be shown: "flags=F show=S".
+void seamLogStartup(const STARTUPINFOA* startup);
+inline void seamLogArgument(STARTUPINFOA* startup) {
+    seamLogStartup(startup);
 }
 template <typename T> inline void seamLogArgument(T* pointer) {
     seamLogPointer(pointer);

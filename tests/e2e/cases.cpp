@@ -96,6 +96,14 @@ struct Run {
     std::vector<std::tuple<HKEY, std::string, REGSAM>> viewKeys;    // keys made in another view
     std::vector<std::tuple<HKEY, std::string, std::string>> values; // values made
     std::vector<HANDLE> held;                                       // files held open
+    struct Overwritten {
+        HKEY root;
+        std::string key, value;
+        DWORD type;
+        std::string data;
+    };
+    std::vector<Overwritten> overwritten;                      // values replaced, to put back
+    std::vector<std::pair<std::string, std::string>> savedEnv; // variables set by "env"
 
     // %NAME% placeholders; %PADn% fills with 'l' up to n characters in all.
     std::string expand(const std::string& text) const {
@@ -227,9 +235,18 @@ void layOut(Run& run, const Json& before) {
         if (e.contains("value")) {
             std::string value = run.expand(e["value"]);
             auto [type, bytes] = registryData(run, e);
-            if (!view && RegQueryValueExA(key, value.c_str(), nullptr, nullptr, nullptr, nullptr) !=
-                             ERROR_SUCCESS)
+            DWORD oldType = 0, oldSize = 0;
+            if (view) {
+                // the view's keys are removed whole afterwards
+            } else if (RegQueryValueExA(key, value.c_str(), nullptr, &oldType, nullptr,
+                                        &oldSize) != ERROR_SUCCESS) {
                 run.values.emplace_back(root, name, value);
+            } else { // put back afterwards
+                std::string old(oldSize, '\0');
+                RegQueryValueExA(key, value.c_str(), nullptr, &oldType,
+                                 reinterpret_cast<BYTE*>(old.data()), &oldSize);
+                run.overwritten.push_back({root, name, value, oldType, old});
+            }
             RegSetValueExA(key, value.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
                            DWORD(bytes.size()));
         }
@@ -261,6 +278,11 @@ void cleanUp(Run& run) {
         SHDeleteKeyA(k->first, k->second.c_str());
     for (auto k = run.viewKeys.rbegin(); k != run.viewKeys.rend(); ++k)
         deleteTree(std::get<0>(*k), std::get<1>(*k), std::get<2>(*k));
+    for (const Run::Overwritten& o : run.overwritten)
+        SHSetValueA(o.root, o.key.c_str(), o.value.c_str(), o.type, o.data.data(),
+                    DWORD(o.data.size()));
+    for (const auto& [name, value] : run.savedEnv)
+        SetEnvironmentVariableA(name.c_str(), value.empty() ? nullptr : value.c_str());
     if (!run.log.empty())
         DeleteFileA(run.log.c_str());
 }
@@ -289,10 +311,66 @@ bool logMatches(const std::string& line, const std::string& expected) {
     return line == expected || line.rfind(expected + "\t", 0) == 0;
 }
 
+std::vector<std::string> fileLines(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// The `expected` lines in this order, each matching a line of `lines`: the
+// first one missing, or "" when all are there.
+std::string missingLine(const Run& run, const std::vector<std::string>& lines,
+                        const Json& expected) {
+    size_t at = 0;
+    for (const Json& e : expected) {
+        std::string line = run.expand(e);
+        while (at < lines.size() && !logMatches(lines[at], line))
+            ++at;
+        if (at == lines.size())
+            return line;
+        ++at;
+    }
+    return "";
+}
+
+// Self-deletion and programs that outlive the uninstaller work after its
+// exit: waits (at most `after.wait` ms) until what `gone`, `exists` and `text`
+// expect holds, then checks as usual.
+void waitAfterExit(const Run& run, const Json& after) {
+    auto holds = [&] {
+        for (const Json& f : list(after, "gone"))
+            if (bed::exists(run.path(f)))
+                return false;
+        for (const Json& f : list(after, "exists"))
+            if (!bed::exists(run.path(f.is_object() ? f["path"] : f)))
+                return false;
+        for (const Json& t : list(after, "text"))
+            if (!missingLine(run, fileLines(run.path(t["path"])), list(t, "has")).empty())
+                return false;
+        return true;
+    };
+    for (DWORD start = GetTickCount(); !holds() && GetTickCount() - start < after["wait"];)
+        Sleep(100);
+}
+
 void checkAfter(Run& run, const Json& after, const bed::RunResult& r,
                 const std::vector<LRESULT>& positions) {
-    allowOnly(after, {"exists", "gone", "registry", "registryGone", "exitCode", "progress", "log"},
+    allowOnly(after,
+              {"exists", "gone", "registry", "registryGone", "exitCode", "progress", "log", "wait",
+               "text"},
               "after");
+    if (after.contains("wait"))
+        waitAfterExit(run, after);
+    for (const Json& t : list(after, "text")) {
+        allowOnly(t, {"path", "has", "hasNot"}, "after.text");
+        std::vector<std::string> lines = fileLines(run.path(t["path"]));
+        EXPECT_EQ(missingLine(run, lines, list(t, "has")), "") << "not in " << run.path(t["path"]);
+        for (const Json& e : list(t, "hasNot"))
+            for (const std::string& line : lines)
+                EXPECT_FALSE(logMatches(line, run.expand(e))) << "in the file: " << line;
+    }
     EXPECT_EQ(int(r.exitCode), after.value("exitCode", 0));
     for (const Json& f : list(after, "exists")) {
         std::string p = run.path(f.is_object() ? f["path"] : f);
@@ -434,7 +512,7 @@ varnel::Bytes pack(const Json& manifest) {
 void runCase(const Json& c, const std::string& version) {
     allowOnly(c,
               {"name", "versions", "beds", "options", "before", "manifest", "locator", "answers",
-               "faults", "log", "after"},
+               "faults", "log", "env", "after"},
               c.value("name", "a case"));
     // "beds": the kinds of test bed the case runs in (default: every kind).
     char kind[16] = "win32";
@@ -458,6 +536,13 @@ void runCase(const Json& c, const std::string& version) {
         run.dir = bed::caseDir(c["name"]);
         run.exe = run.dir + "\\uninst.exe";
         try {
+            Json env = c.value("env", Json::object());
+            for (const auto& [name, value] : env.items()) {
+                char saved[MAX_PATH] = {};
+                GetEnvironmentVariableA(name.c_str(), saved, MAX_PATH);
+                run.savedEnv.emplace_back(name, saved);
+                SetEnvironmentVariableA(name.c_str(), run.expand(value).c_str());
+            }
             layOut(run, c.value("before", Json::object()));
             varnel::Bytes exe = varnel::readFileBytes(bed::fixture(stub));
             if (c.contains("manifest")) {

@@ -1,0 +1,154 @@
+// The pre-uninstall program: its command, its start from its own folder, and
+// the wait for its end.
+#include <string.h>
+
+#include "../driver/seam.h"
+#include "../driver/state.h"
+#include "../paths/paths.h"
+#include "../payload/payload.h"
+#include "../ui/ui.h"
+#include "process.h"
+
+// Splits `command` in place: a quoted program with something after its
+// closing quote gives the program between the quotes (blanks trimmed) and
+// the rest as arguments; anything else is the program as it stands.
+static void splitCommand(char* command, PreUninstallCommand* out) {
+    out->program = command;
+    out->arguments = "";
+    if (command[0] != '"')
+        return;
+    char* close = strchr(command + 1, '"');
+    if (!close || !close[1])
+        return;
+    *close = 0;
+    char* program = command + 1;
+    while (*program == ' ')
+        ++program;
+    for (char* end = close; end > program && end[-1] == ' ';)
+        *--end = 0;
+    char* arguments = close + 1;
+    while (*arguments == ' ')
+        ++arguments;
+    out->program = program;
+    out->arguments = arguments;
+}
+
+bool buildPreUninstallCommand(PreUninstallCommand* command) {
+    command->program = nullptr;
+    command->arguments = nullptr;
+    command->ownedBuffer = nullptr;
+    const char* text = optionText(OPTIONS_PRE_UNINSTALL_OFFSET);
+    if (!text)
+        return false;
+    const char* start = text;
+    if (*start == '"')
+        ++start;
+    while (*start == ' ')
+        ++start;
+
+    if (*start == '#') {
+        uint32_t length = expandFolderMacros(nullptr, text, 0);
+        if (!allocRawAs(length + 1, &command->ownedBuffer))
+            return false; // no room for the command: refused
+        expandFolderMacros(command->ownedBuffer, text, length + 1);
+        // A token whose folder cannot be had stays in place: the expansion
+        // changed nothing, and the text is taken relative to installDir.
+        if (length == strlen(text) && command->ownedBuffer[start - text] == '#')
+            freeAndClearAs(&command->ownedBuffer);
+        else if (length == 0)
+            return false; // refused as too long, or nothing left to run
+    }
+
+    char* full = command->ownedBuffer;
+    if (!full) {
+        full = state.workPath;
+        size_t quote = text[0] == '"' ? 1 : 0;
+        size_t dirLength = strlen(state.installDir);
+        size_t joint = dirLength && state.installDir[dirLength - 1] != '\\' ? 1 : 0;
+        // The quote, the folder, its backslash and the rest must fit whole.
+        if (quote + dirLength + joint + strlen(start) >= PATH_BUFFER_SIZE)
+            return false;
+        full[0] = '"';
+        strcpy(full + quote, state.installDir);
+        addTrailingBackslash(full);
+        strcat(full, start);
+    }
+    splitCommand(full, command);
+    return true;
+}
+
+void releasePreUninstallCommand(PreUninstallCommand* command) {
+    freeAndClearAs(&command->ownedBuffer);
+}
+
+int startProgram(const char* program, const char* arguments, HANDLE* process) {
+    *process = nullptr;
+    size_t programLength = strlen(program);
+    size_t argumentsLength = arguments && *arguments ? strlen(arguments) + 1 : 0;
+    // The quoted program, a space and the arguments must fit whole, and the
+    // program's folder in a path buffer.
+    if (programLength + 2 + argumentsLength >= COMMAND_BUFFER_SIZE ||
+        programLength >= PATH_BUFFER_SIZE)
+        return 0;
+    char* line;
+    char* folders;
+    if (!allocRawAs(COMMAND_BUFFER_SIZE, &line))
+        return 0;
+    if (!allocZeroedAs(2 * PATH_BUFFER_SIZE, &folders)) {
+        freeAndClearAs(&line);
+        return 0;
+    }
+    line[0] = '"';
+    memcpy(line + 1, program, programLength);
+    line[programLength + 1] = '"';
+    line[programLength + 2] = 0;
+    if (argumentsLength) {
+        strcat(line, " ");
+        strcat(line, arguments);
+    }
+
+    char* saved = folders;
+    char* folder = folders + PATH_BUFFER_SIZE;
+    DWORD savedLength = W32(GetCurrentDirectoryA, PATH_BUFFER_SIZE, saved);
+    bool canRestore = savedLength > 0 && savedLength < PATH_BUFFER_SIZE;
+    strcpy(folder, program);
+    char* lastBackslash = strrchr(folder, '\\');
+    // Without a way back, the current directory is left as it is.
+    if (lastBackslash && canRestore) {
+        *lastBackslash = 0;
+        W32(SetCurrentDirectoryA, folder);
+    }
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started = {};
+    BOOL ok = W32(CreateProcessA, nullptr, line, nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS,
+                  nullptr, nullptr, &startup, &started);
+    if (canRestore)
+        W32(SetCurrentDirectoryA, saved);
+    freeAndClearAs(&folders);
+    freeAndClearAs(&line);
+    if (!ok)
+        return 0;
+    W32(CloseHandle, started.hThread);
+    *process = started.hProcess;
+    return 1;
+}
+
+// The end of the process itself, not its exit code: a program may well end
+// with code 259 (STILL_ACTIVE).
+bool isProcessRunning(HANDLE process) {
+    return W32(WaitForSingleObject, process, 0) == WAIT_TIMEOUT;
+}
+
+int runProgram(const char* program, const char* arguments, int wait) {
+    HANDLE process;
+    if (!startProgram(program, arguments, &process))
+        return 0;
+    if (wait)
+        while (isProcessRunning(process)) {
+            pumpPendingMessages();
+            W32(Sleep, 200);
+        }
+    W32(CloseHandle, process);
+    return 1;
+}
