@@ -117,6 +117,7 @@ bool containsText(const char* haystack, const char* needle, int needleLength) {
 char line[LOG_LINE_SIZE];
 int lineLength;
 
+// The tab between fields (append turns tabs inside a field into blanks).
 void separate() {
     if (lineLength < LOG_LINE_SIZE - 2)
         line[lineLength++] = '\t';
@@ -187,12 +188,6 @@ uintptr_t seamFailure(const char* name, DWORD error) {
 void seamLogBegin(const char* name) {
     lineLength = 0;
     append(name, -1);
-}
-
-// The tab between fields (append turns tabs inside a field into blanks).
-static void separate() {
-    if (lineLength < LOG_LINE_SIZE - 2)
-        line[lineLength++] = '\t';
 }
 
 void seamLogText(const char* text, int length) {
