@@ -2,8 +2,6 @@
 #include "../driver/state.h"
 #include "removal.h"
 
-void removePatterns() {}
-
 void removeGroupFiles() {}
 
 void removeGroupFolders() {}
