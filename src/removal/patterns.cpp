@@ -101,23 +101,25 @@ void removeMatchingTree(const char* mask) {
 }
 
 // A path the pass will not walk: not a full path (an expansion can leave a
-// relative one), a ".." anywhere (it climbs out of the folder it names), or a
-// part with two "#" (a folder macro that stayed unexpanded names no folder).
+// relative one); a part made of dots and blanks with two dots or more (the
+// system reads ".." and "... " alike: it climbs out of the folder the pattern
+// names); or a part with two "#" (a folder macro that stayed unexpanded
+// names no folder).
 static bool isUnsafePattern(const char* path) {
     if (!(path[0] && path[1] == ':' && path[2] == '\\') && !(path[0] == '\\' && path[1] == '\\'))
         return true;
-    const char* part = path;
-    int hashes = 0;
+    int hashes = 0, dots = 0, others = 0;
     for (const char* p = path;; ++p) {
         if (*p == '\\' || !*p) {
-            if (hashes > 1 || (p - part == 2 && part[0] == '.' && part[1] == '.'))
+            if (hashes > 1 || (dots > 1 && !others))
                 return true;
             if (!*p)
                 return false;
-            part = p + 1;
-            hashes = 0;
-        } else if (*p == '#') {
-            ++hashes;
+            hashes = dots = others = 0;
+        } else {
+            hashes += *p == '#';
+            dots += *p == '.';
+            others += *p != '.' && *p != ' ';
         }
     }
 }
@@ -146,14 +148,14 @@ void removePatterns() {
         if (!mask || isUnsafePattern(path))
             continue;
         *mask++ = 0;
-        if (isProtectedFolder(path) || !W32(SetCurrentDirectoryA, path))
+        removeTrailingBackslash(path);
+        if (isProtectedFolder(path) || isLink(W32(GetFileAttributesA, path), path) ||
+            !W32(SetCurrentDirectoryA, path))
             continue;
-        // Test the folder really entered, not the text that named it: a
-        // relative or odd path can lead to a protected folder, and the folder
-        // may be a link.
+        // Test the folder really entered, not the text that named it: an odd
+        // path (a "." part, say) can lead into a protected folder.
         char entered[PATH_BUFFER_SIZE];
-        bool walk = readCurrentFolder(entered) && !isProtectedFolder(entered) &&
-                    !isLink(W32(GetFileAttributesA, entered), entered);
+        bool walk = readCurrentFolder(entered) && !isProtectedFolder(entered);
         if (walk)
             removeMatchingTree(mask);
         W32(SetCurrentDirectoryA, state.installDir);
