@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Installs everything the build and the test bed need on a Debian 12 machine.
+# (wine64 makes the 64-bit test bed, where the 32-bit programs run under WoW64.)
 # Safe to run again: packages already present are left as they are.
 set -euo pipefail
 
 packages=(
   cmake ninja-build g++ python3
   g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
-  wine wine32:i386 xvfb xauth x11-utils imagemagick
+  wine wine32:i386 wine64 xvfb xauth x11-utils imagemagick
   googletest nlohmann-json3-dev osslsigncode nsis clang-format
+  dpkg # dpkg-deb unpacks the varnel package in its install test (cpack comes with cmake)
 )
 
 missing=()

@@ -117,6 +117,12 @@ bool containsText(const char* haystack, const char* needle, int needleLength) {
 char line[LOG_LINE_SIZE];
 int lineLength;
 
+void separate() {
+    if (lineLength < LOG_LINE_SIZE - 2)
+        line[lineLength++] = '\t';
+}
+
+// Appends text to the line; tabs and line ends inside it become blanks.
 void append(const char* text, int length) {
     if (length < 0)
         length = (int)strlen(text);
@@ -184,7 +190,7 @@ void seamLogBegin(const char* name) {
 }
 
 void seamLogText(const char* text, int length) {
-    append("\t", 1);
+    separate();
     append(text, length);
 }
 
@@ -195,7 +201,7 @@ void seamLogNumber(unsigned long long value, bool negative) {
         digits[n++] = (char)('0' + value % 10);
         value /= 10;
     } while (value);
-    append("\t", 1);
+    separate();
     if (negative)
         append("-", 1);
     while (n)

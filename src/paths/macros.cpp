@@ -8,6 +8,7 @@
 #include "../driver/seam.h"
 #include "../driver/state.h"
 #include "../payload/memory.h"
+#include "folder_names.h"
 #include "paths.h"
 
 // In the test build a folder source can be made to fail or to give a chosen
@@ -165,31 +166,6 @@ static void systemFolder(char* buffer, int (*get)(char*)) {
     if (get(folder))
         strcpy(buffer, folder);
 }
-
-enum {
-    MACRO_WINDOWS,
-    MACRO_SYSTEM,
-    MACRO_TEMP,
-    MACRO_COMMON_FILES,
-    MACRO_PROGRAM_FILES,
-    MACRO_MY_DOCUMENTS,
-    MACRO_DESKTOP,
-    MACRO_APP_DATA,
-    MACRO_LOCAL_APP_DATA,
-    MACRO_ALL_USERS_APP_DATA,
-    MACRO_ALL_USERS_DOCUMENTS,
-    MACRO_ALL_USERS_DESKTOP,
-    MACRO_USER_DIR,
-    MACRO_ALL_USERS_DIR,
-    MACRO_INSTALL_DIR,
-    MACRO_COUNT
-};
-
-static const char* const macroNames[MACRO_COUNT] = {
-    "#Windows#",           "#System#",          "#TempDir#", "#CommonFiles#",  "#Program Files#",
-    "#MyDocuments#",       "#Desktop#",         "#AppData#", "#LocalAppData#", "#AllUsersAppData#",
-    "#AllUsersDocuments#", "#AllUsersDesktop#", "#UserDir#", "#AllUsersDir#",  "#InstallDir#",
-};
 
 static void resolveCommonFiles(char* buffer) {
     HKEY key;

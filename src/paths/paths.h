@@ -39,22 +39,26 @@ uint32_t expandFolderMacros(char* dst, const char* src, uint32_t size);
 // trailing backslash is taken off for the comparison and put back.
 int isProtectedFolder(char* path);
 
-// Appends a backslash unless `path` is empty or already ends with one.
+// Appends a backslash unless `path` is empty or already ends with one (the
+// buffer must have room for it).
 void addTrailingBackslash(char* path);
 // Removes a final backslash from a path of 4 or more bytes (a drive root keeps it).
 void removeTrailingBackslash(char* path);
-// Whole strings, equal but for the case of ASCII letters.
+// 1 when the whole strings are equal but for the case of ASCII letters, else 0.
 int pathsEqual(const char* a, const char* b);
 
 // Used inside the paths code.
-// The Windows folder into `out` (260 bytes); the empty string when it cannot be had.
+// The Windows folder into `out` (260 bytes). Returns 1 on success; 0, with the
+// empty string, when it cannot be had or does not fit.
 int getWindowsFolder(char* out);
-// The System folder into `out` (260 bytes); the empty string when it cannot be had.
+// The System folder into `out` (260 bytes); returns 1 or 0 as getWindowsFolder.
 int getSystemFolder(char* out);
-// Opens "Software\Microsoft\Windows\CurrentVersion" under HKEY_LOCAL_MACHINE for reading.
+// Opens "Software\Microsoft\Windows\CurrentVersion" under HKEY_LOCAL_MACHINE for
+// reading. Returns 1 with the key open, 0 on failure.
 int openCurrentVersionKey(HKEY* key);
 // Reads folder value `name` of that key into `out` (REGISTRY_FOLDER_SIZE bytes,
-// always terminated on success); `out` is untouched on failure.
+// always terminated on success). Returns 1 on success; 0, with `out`
+// untouched, on failure.
 int readFolderValue(HKEY key, const char* name, char* out);
 
 #ifdef VARNEL_TEST_HOOKS

@@ -6,6 +6,7 @@
 
 #include "../driver/state.h"
 #include "../payload/memory.h"
+#include "folder_names.h"
 #include "paths.h"
 
 void addTrailingBackslash(char* path) {
@@ -22,15 +23,8 @@ void removeTrailingBackslash(char* path) {
         path[length - 1] = 0;
 }
 
-static char asciiLower(char c) {
-    return c >= 'A' && c <= 'Z' ? (char)(c + ('a' - 'A')) : c;
-}
-
 int pathsEqual(const char* a, const char* b) {
-    for (; asciiLower(*a) == asciiLower(*b); ++a, ++b)
-        if (!*a)
-            return 1;
-    return 0;
+    return asciiEqualNoCase(a, b);
 }
 
 enum {

@@ -3,11 +3,27 @@
 # with no way out to the host's files, a private Xvfb display, and a
 # persistent wineserver. Writes bed/env, which every test run sources.
 #
-# Usage: setup.sh BED_DIR
+# Usage: setup.sh BED_DIR [win32|win64]
+# The kind: win32 (default) is 32-bit Windows; win64 is 64-bit Windows, where
+# the 32-bit uninstaller runs under WoW64 (HKLM\Software and System32 are
+# redirected for it).
 set -euo pipefail
 
-bed=$(realpath -m "${1:?usage: setup.sh BED_DIR}")
+bed=$(realpath -m "${1:?usage: setup.sh BED_DIR [win32|win64]}")
+kind=${2:-win32}
 here=$(cd "$(dirname "$0")" && pwd)
+
+# The loader that makes the prefix and starts its programs: a win64 prefix
+# needs the 64-bit one (it starts 32-bit programs under WoW64 itself).
+case "$kind" in
+  win32) wine=/usr/lib/wine/wine; [ -x "$wine" ] || wine=$(command -v wine || true) ;;
+  win64) wine=/usr/lib/wine/wine64; [ -x "$wine" ] || wine=$(command -v wine64 || true) ;;
+  *) echo "setup.sh: unknown kind '$kind' (win32 or win64)" >&2; exit 2 ;;
+esac
+if [ -z "$wine" ] || [ ! -x "$wine" ]; then
+  echo "setup.sh: no Wine loader for $kind (scripts/install-deps.sh installs it)" >&2
+  exit 1
+fi
 
 # Stop whatever an earlier bed left running, then start afresh.
 "$here/teardown.sh" "$bed" >/dev/null 2>&1 || true
@@ -23,10 +39,11 @@ export XDG_RUNTIME_DIR='$bed/runtime'
 export XDG_CONFIG_HOME='$bed/home/.config'
 export XDG_DATA_HOME='$bed/home/.local/share'
 export XDG_CACHE_HOME='$bed/home/.cache'
-export WINEARCH=win32
+export WINEARCH=$kind
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d'
 export VARNEL_BED='$bed'
+export VARNEL_BED_KIND=$kind
 ENV
 # shellcheck disable=SC1091
 . "$bed/env"
@@ -45,12 +62,12 @@ display=$(tr -dc 0-9 <"$bed/display")
 echo "export DISPLAY=':$display'" >>"$bed/env"
 export DISPLAY=":$display"
 
-wine=/usr/lib/wine/wine
-[ -x "$wine" ] || wine=$(command -v wine)
 echo "wine=$wine" >"$bed/wine"
 
-wineboot -i </dev/null >"$bed/wineboot.log" 2>&1
+"$wine" wineboot -i </dev/null >"$bed/wineboot.log" 2>&1
 wineserver -w
+grep -qx "#arch=$kind" "$WINEPREFIX/system.reg" ||
+  { echo "setup.sh: Wine did not make a $kind prefix in $WINEPREFIX" >&2; exit 1; }
 
 # Close every way out of the prefix: drives other than C:, and the links from
 # the user folders to the host's home.
@@ -77,6 +94,16 @@ if [ -n "$escapes" ]; then
   echo "$escapes" >&2
   exit 1
 fi
+# The system folders are the prefix's own: System32, and on win64 SysWOW64,
+# which a 32-bit program sees as its System32.
+system_dirs=(system32)
+[ "$kind" = win64 ] && system_dirs+=(syswow64)
+for dir in "${system_dirs[@]}"; do
+  if [ ! -d "$WINEPREFIX/drive_c/windows/$dir" ] || [ -L "$WINEPREFIX/drive_c/windows/$dir" ]; then
+    echo "setup.sh: $WINEPREFIX/drive_c/windows/$dir is not a folder of the prefix" >&2
+    exit 1
+  fi
+done
 
 # A wineserver that stays up between test programs keeps each start fast.
 wineserver -p </dev/null >"$bed/wineserver.log" 2>&1

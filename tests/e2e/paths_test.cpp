@@ -36,12 +36,6 @@ std::string lower(std::string s) {
     return s;
 }
 
-std::string upper(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; });
-    return s;
-}
-
 // Each argument in quotes; backslashes before the closing quote are doubled
 // so that they stay backslashes.
 std::string quoted(const std::vector<std::string>& args) {
@@ -121,163 +115,57 @@ TEST(PathsPlatform, EveryMacroResolvesToThePlatformsFolder) {
     }
 }
 
-TEST(PathsPlatform, FallbacksOfTheRealPlatformOnBothFamilies) {
-    std::string dir = bed::caseDir("paths-fallbacks");
-    for (const char* version : {"win98", "winxp"}) {
-        bool nt = std::string(version) != "win98";
-        SCOPED_TRACE(version);
-        std::string exe = probeAs(dir, version);
-        Values platform = bed::runProbe(exe, "platform-folders");
-        std::string windows = answer(platform, "windows") + "\\";
-        std::string appData = answer(platform, "csidl26");
-        std::string programFiles = answer(platform, "ProgramFilesDir");
-        // Two levels up from the application-data folder.
-        std::string base = appData.substr(0, appData.find_last_of('\\'));
-        base = base.substr(0, base.find_last_of('\\'));
-
-        // The specific folders fail; the application-data folder is still there.
-        SetEnvironmentVariableA(hookVariable,
-                                "csidl28|csidl35|csidl46|csidl25|csidl40|csidl5|CommonFilesDir");
-        Values got = bed::runProbe(
-            exe, "macro" + quoted({"#LocalAppData#", "#AllUsersAppData#", "#AllUsersDocuments#",
-                                   "#AllUsersDesktop#", "#UserDir#", "#AllUsersDir#",
-                                   "#MyDocuments#", "#CommonFiles#"}));
-        std::map<std::string, std::string> expected;
-        if (nt) {
-            expected = {
-                {"#LocalAppData#", appData.substr(0, appData.find_last_of('\\')) +
-                                       "\\Local Settings\\Application Data"},
-                {"#AllUsersAppData#", base + "\\All Users\\Application Data"},
-                {"#AllUsersDocuments#", base + "\\All Users\\Documents"},
-                {"#AllUsersDesktop#", base + "\\All Users\\Desktop"},
-                {"#UserDir#", appData.substr(0, appData.find_last_of('\\'))},
-                {"#AllUsersDir#", base + "\\All Users"},
-            };
-        } else {
-            expected = {
-                {"#LocalAppData#", windows + "Application Data"},
-                {"#AllUsersAppData#", windows + "All Users\\Application Data"},
-                {"#AllUsersDocuments#", windows + "All Users\\Documents"},
-                {"#AllUsersDesktop#", windows + "All Users\\Desktop"},
-                {"#UserDir#", stripped(windows)},
-                {"#AllUsersDir#", windows + "All Users"},
-            };
-        }
-        expected["#MyDocuments#"] = "#MyDocuments#";
-        expected["#CommonFiles#"] = programFiles + "\\Common Files";
-        for (const auto& e : expected)
-            EXPECT_EQ(lower(got[e.first]), lower(e.second)) << e.first;
-
-        // The application-data folder fails too.
-        SetEnvironmentVariableA(hookVariable, "csidl26|csidl28|csidl35|csidl40|key");
-        got =
-            bed::runProbe(exe, "macro" + quoted({"#AppData#", "#LocalAppData#", "#AllUsersAppData#",
-                                                 "#UserDir#", "#CommonFiles#", "#Program Files#"}));
-        SetEnvironmentVariableA(hookVariable, nullptr);
-        if (nt) {
-            expected = {
-                {"#AppData#", windows + "Profiles\\Administrator\\Application Data"},
-                {"#LocalAppData#",
-                 windows + "Profiles\\Administrator\\Local Settings\\Application Data"},
-                {"#AllUsersAppData#", windows + "Profiles\\All Users\\Application Data"},
-                {"#UserDir#", "c:\\"},
-            };
-        } else {
-            expected = {
-                {"#AppData#", windows + "Application Data"},
-                {"#LocalAppData#", windows + "Application Data"},
-                {"#AllUsersAppData#", windows + "All Users\\Application Data"},
-                {"#UserDir#", stripped(windows)},
-            };
-        }
-        expected["#CommonFiles#"] = "#CommonFiles#";
-        expected["#Program Files#"] = "#Program Files#";
-        for (const auto& e : expected)
-            EXPECT_EQ(lower(got[e.first]), lower(e.second)) << e.first;
-    }
-}
-
-struct Folder {
-    std::string path;
-    bool ntOnly;
-};
-
+// Which real folders are in the list on each version; the forms a path may
+// take, the short paths and the rest are Paths.* of the unit tests.
 TEST(PathsPlatform, ProtectedFoldersOfEachVersion) {
     std::string dir = bed::caseDir("paths-protected");
-    const char quickLaunch[] = "\\Microsoft\\Internet Explorer\\Quick Launch";
+    const std::string quickLaunch = "\\Microsoft\\Internet Explorer\\Quick Launch";
     for (const char* version : versions) {
         bool nt = std::string(version) != "win98";
         SCOPED_TRACE(version);
         std::string exe = probeAs(dir, version);
         Values p = bed::runProbe(exe, "platform-folders");
-        std::vector<Folder> list = {
-            {answer(p, "windows"), false}, {answer(p, "system"), false},
-            {answer(p, "csidl0"), false},  {answer(p, "csidl16"), false},
-            {answer(p, "csidl25"), true},  {answer(p, "csidl20"), false},
-            {answer(p, "csidl2"), false},  {answer(p, "csidl23"), true},
-            {answer(p, "csidl11"), false}, {answer(p, "csidl22"), true},
-            {answer(p, "csidl7"), false},  {answer(p, "csidl24"), true},
-            {answer(p, "csidl26"), false}, {answer(p, "csidl26") + quickLaunch, false},
-            {answer(p, "csidl35"), false}, {answer(p, "csidl35") + quickLaunch, false},
-            {answer(p, "csidl46"), false}, {p["ProgramFilesDir"], false},
-            {p["CommonFilesDir"], false},
-        };
-        auto inAlwaysList = [&](const std::string& path) {
-            for (const Folder& f : list)
-                if (!f.ntOnly && lower(f.path) == lower(path))
-                    return true;
-            return false;
-        };
-
         std::map<std::string, int> expected;
-        for (const Folder& f : list) {
-            int protectedHere = nt || !f.ntOnly;
-            if (!protectedHere)
-                ASSERT_FALSE(inAlwaysList(f.path)) << f.path << " is in the list another way";
-            for (const std::string& form :
-                 {f.path, f.path + "\\", upper(f.path), lower(f.path) + "\\"})
-                expected[form] = protectedHere;
-        }
+        for (const char* source : {"windows", "system", "csidl0", "csidl16", "csidl20", "csidl2",
+                                   "csidl11", "csidl7", "csidl26", "csidl35", "csidl46"})
+            expected[answer(p, source)] = 1;
+        for (const char* source : {"csidl26", "csidl35"})
+            expected[answer(p, source) + quickLaunch] = 1;
+        expected[p["ProgramFilesDir"]] = expected[p["CommonFilesDir"]] = 1;
+        // The all-users folders count on NT only (unless in the list another way).
+        for (const char* source : {"csidl25", "csidl23", "csidl22", "csidl24"})
+            expected.emplace(answer(p, source), nt);
         // Not in the list: sub-folders, parents, the user's own folders.
         for (const std::string& path :
              {answer(p, "windows") + "\\Sub", p["ProgramFilesDir"] + "\\Product",
-              p["CommonFilesDir"] + "\\Product", answer(p, "csidl26") + "\\Microsoft",
               answer(p, "csidl26") + "\\Microsoft\\Internet Explorer", answer(p, "csidl40"),
-              answer(p, "csidl5"), std::string("C:\\vt\\paths-protected")}) {
-            ASSERT_FALSE(inAlwaysList(path)) << path;
-            expected[path] = 0;
-        }
-        for (const std::string& path :
-             {std::string(""), std::string("C:"), std::string("C:\\"), std::string("c:\\")})
-            expected[path] = 1;
-
+              answer(p, "csidl5"), dir})
+            ASSERT_TRUE(expected.emplace(path, 0).second) << path;
         std::vector<std::string> args;
         for (const auto& e : expected)
             args.push_back(e.first);
         Values got = bed::runProbe(exe, "protected" + quoted(args));
-        for (const auto& e : expected) {
+        for (const auto& e : expected)
             EXPECT_EQ(got[e.first], std::to_string(e.second)) << e.first;
-            EXPECT_EQ(got["after:" + e.first], e.first) << "the path was changed";
-        }
-
-        std::string doubled = answer(p, "windows") + "\\Sub\\\\";
-        got = bed::runProbe(exe, "protected" + quoted({doubled}));
-        EXPECT_EQ(got[doubled], "0");
-        EXPECT_EQ(got["after:" + doubled], doubled.substr(0, doubled.size() - 1));
     }
 }
 
-TEST(PathsPlatform, RegistryKeyMissingEndsTheProtectedList) {
-    std::string dir = bed::caseDir("paths-nokey");
-    std::string exe = probeAs(dir, "winxp");
-    Values p = bed::runProbe(exe, "platform-folders");
-    SetEnvironmentVariableA(hookVariable, "key");
-    Values got = bed::runProbe(exe, "protected" + quoted({p["ProgramFilesDir"], p["CommonFilesDir"],
-                                                          answer(p, "csidl46")}));
-    SetEnvironmentVariableA(hookVariable, nullptr);
-    EXPECT_EQ(got[p["ProgramFilesDir"]], "0");
-    EXPECT_EQ(got[p["CommonFilesDir"]], "0");
-    EXPECT_EQ(got[answer(p, "csidl46")], "1");
+TEST(PathsPlatform, PlatformFlagsAndInstallDirOfEachVersion) {
+    std::string dir = bed::caseDir("platform");
+    const char* const expected[][3] = {
+        {"win98", "0", "0"}, {"winxp", "1", "0"}, {"win7", "1", "1"}, {"win10", "1", "1"}};
+    for (const auto& [version, isNT, isVista] : expected) {
+        SCOPED_TRACE(version);
+        Values values = bed::runProbe(probeAs(dir, version), "platform");
+        EXPECT_EQ(values["isNT"], isNT);
+        EXPECT_EQ(values["isVistaOrLater"], isVista);
+        EXPECT_EQ(values["installDir"], dir + "\\");
+    }
+    std::string root = "C:\\probe_root.exe"; // a program in a drive root keeps its backslash
+    ASSERT_TRUE(CopyFileA(bed::fixture("probe.exe").c_str(), root.c_str(), FALSE));
+    Values values = bed::runProbe(root, "platform");
+    DeleteFileA(root.c_str());
+    EXPECT_EQ(values["installDir"], "C:\\");
 }
 
 TEST(PathsBuild, OnlyTheTestBuildCarriesTheFolderSwitch) {

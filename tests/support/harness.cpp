@@ -1,7 +1,6 @@
 #include "harness.h"
 
 #include <map>
-#include <memory>
 #include <set>
 #include <stdexcept>
 
@@ -194,15 +193,6 @@ std::map<std::string, std::string> runProbe(const std::string& exe, const std::s
     if (!r.finished || r.exitCode != 0)
         throw std::runtime_error(exe + " " + command + " failed: " + r.output);
     return parseValues(r.output);
-}
-
-WindowHandler pressEach(std::vector<std::string> labels) {
-    auto next = std::make_shared<size_t>(0);
-    return [labels, next](const Dialog& dialog) {
-        // Windows without that button (the progress dialog) are left alone.
-        if (*next < labels.size() && pressButton(dialog, labels[*next]))
-            ++*next;
-    };
 }
 
 } // namespace bed

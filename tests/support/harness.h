@@ -53,7 +53,4 @@ std::map<std::string, std::string> parseValues(const std::string& output);
 // Runs a fixture that prints key=value lines (probe.exe); expects exit code 0.
 std::map<std::string, std::string> runProbe(const std::string& exe, const std::string& command);
 
-// Handlers for the usual cases.
-WindowHandler pressEach(std::vector<std::string> labels); // one label per window, in order
-
 } // namespace bed

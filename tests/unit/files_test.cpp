@@ -97,4 +97,47 @@ TEST_F(FilePass, ProgressFollowsTheEntriesOnlyWithATotal) {
     EXPECT_EQ(state.progressPosition, 100u);
 }
 
+// The seam makes chosen calls fail and records every call; the pass goes on
+// past each failure.
+TEST_F(FilePass, SeamFailsChosenCallsAndRecordsThem) {
+    std::string dir = installDir;
+    std::string log = dir + "seam.log";
+    struct Case {
+        const char* rules;
+        const char* kept; // the files that stay, in entry order
+    } cases[] = {
+        {"DeleteFileA~b.txt!32", "b"},       // a sharing violation: b.txt stays
+        {"DeleteFileA#2!5", "b"},            // only the second deletion (last entry first)
+        {"DeleteFileA!2", "abc"},            // every deletion: gone already, nothing asked
+        {"GetFileAttributesA~C.TXT!5", "c"}, // denied: in use; ASCII case ignored
+        {"", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rules);
+        entries.clear();
+        for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
+            bed::writeText(dir + name, name);
+            entries.push_back(entry(".", name));
+        }
+        useEntries();
+        DeleteFileA(log.c_str());
+        SetEnvironmentVariableA("VARNEL_SEAM", c.rules);
+        SetEnvironmentVariableA("VARNEL_SEAM_LOG", log.c_str());
+        removeInstalledFiles();
+        SetEnvironmentVariableA("VARNEL_SEAM", nullptr);
+        SetEnvironmentVariableA("VARNEL_SEAM_LOG", nullptr);
+        std::string kept;
+        for (char f : std::string("abc"))
+            if (bed::exists(dir + f + ".txt"))
+                kept += f;
+        EXPECT_EQ(kept, c.kept);
+        varnel::Bytes bytes = varnel::readFileBytes(log);
+        std::string text(bytes.begin(), bytes.end());
+        // Last entry first: c.txt is tested, and then deleted unless it counts as in use.
+        EXPECT_EQ(text.rfind("GetFileAttributesA\t" + dir + "c.txt\r\n", 0), 0u) << text;
+        EXPECT_EQ(text.find("DeleteFileA\t" + dir + "c.txt\r\n") != std::string::npos,
+                  std::string(c.kept) != "c");
+    }
+}
+
 } // namespace

@@ -31,18 +31,6 @@ Bytes files(std::vector<FileSpec> f) {
     return record(RT_FILES, filesBody(f));
 }
 
-TEST_F(Reader, FirstRecordEndLeavesEverythingEmpty) {
-    ASSERT_EQ(load(endRecord()), 0);
-    EXPECT_EQ(state.fileCount, 0u);
-    EXPECT_EQ(state.groupCount, 0u);
-    EXPECT_EQ(state.registryCount, 0u);
-    EXPECT_EQ(state.stringTable, nullptr);
-    EXPECT_EQ(state.options, nullptr);
-    EXPECT_EQ(state.patternList, nullptr);
-    EXPECT_EQ(optionFlags(), 0u);
-    EXPECT_EQ(text(0), "");
-}
-
 TEST_F(Reader, ReadsEveryRecordType) {
     OptionsSpec options{OF_WAIT | OF_THEMED, "setup.exe /clean", "#InstallDir#\\bye.htm"};
     Bytes payload = concat({strings({"Caption", "", "Done"}),
@@ -107,23 +95,6 @@ TEST_F(Reader, RepeatedRecordsFollowTheirRules) {
     EXPECT_EQ(state.groupEntries[1]->levels, 2u);
 }
 
-TEST_F(Reader, SecondStringTableWithTextsReplacesTheFirst) {
-    ASSERT_EQ(load(concat({strings({"a", "b", "c"}), strings({"x"}), endRecord()})), 0);
-    EXPECT_EQ(text(0), "x");
-    EXPECT_EQ(text(1), ""); // nothing of the first table is left
-}
-
-TEST_F(Reader, OnlyTheFirstTableOfARecordIsRead) {
-    Bytes body = stringsBody({"one"}, {{"other", "table"}});
-    ASSERT_EQ(load(concat({record(RT_STRINGS, body), endRecord()})), 0);
-    EXPECT_EQ(text(0), "one");
-    EXPECT_EQ(text(1), "");
-    // table count 0: no table at all
-    freePayload();
-    ASSERT_EQ(load(concat({record(RT_STRINGS, Bytes{0, 0, 1, 0, 1, 0, 'z'}), endRecord()})), 0);
-    EXPECT_EQ(state.stringTable, nullptr);
-}
-
 TEST_F(Reader, ZeroLengthAndUnknownRecordsAreSkipped) {
     Bytes payload = concat({
         record(RT_OPTIONS, optionsBody({OF_WAIT, "", ""})),
@@ -140,30 +111,12 @@ TEST_F(Reader, ZeroLengthAndUnknownRecordsAreSkipped) {
     EXPECT_STREQ(state.fileEntries[0]->folder, "real");
 }
 
-TEST_F(Reader, EndRecordBodyIsSkippedAndNothingAfterItIsRead) {
-    Bytes payload = concat({record(RT_END, Bytes(5, 1)), files({{"after", "end", 0}})});
-    ASSERT_EQ(load(payload), 0);
-    EXPECT_EQ(state.fileCount, 0u);
-}
-
 TEST_F(Reader, EndRecordBodyCutShortStillEndsThePayload) {
     Bytes payload = concat({strings({"c"}), recordHeader(RT_END, 100), Bytes(3, 0)});
     EXPECT_EQ(load(payload), 0);
     freePayload();
     // Any other record cut short still needs the header that cannot follow.
     EXPECT_EQ(load(concat({recordHeader(0x4242, 100), Bytes(3, 0)})), PAYLOAD_ERR_HEADER);
-}
-
-TEST_F(Reader, UnreadableFlagMattersOnlyForPatternsAndOptions) {
-    EXPECT_EQ(load(concat({strings({"c", "e1"}), record(RT_OPTIONS, optionsBody({}), RF_UNREADABLE),
-                           endRecord()})),
-              PAYLOAD_ERR_BLOB);
-    freePayload();
-    EXPECT_EQ(load(concat({record(RT_PATTERNS, Bytes{'p', 0, 0}, RF_UNREADABLE), endRecord()})),
-              PAYLOAD_ERR_BLOB);
-    freePayload();
-    EXPECT_EQ(load(concat({record(RT_FILES, filesBody({{"f", "n", 0}}), 0xFF), endRecord()})), 0);
-    EXPECT_EQ(state.fileCount, 1u);
 }
 
 TEST_F(Reader, MissingEndAndCutHeadersGiveTheHeaderError) {

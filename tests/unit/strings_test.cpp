@@ -41,21 +41,6 @@ TEST_F(Strings, LookupByNumber) {
     EXPECT_STREQ(getString(0, 0), "");
 }
 
-TEST_F(Strings, FormatWithOnePath) {
-    set(0, "Remove %s now?");
-    set(1, "100% sure, 50%d");
-    set(2, "a %%s b");
-    EXPECT_EQ(format(0, "C:\\x.txt"), "Remove C:\\x.txt now?");
-    EXPECT_EQ(format(1, "C:\\x"), "100% sure, 50%d"); // no %s: copied unchanged
-    EXPECT_EQ(format(2, "C:\\x"), "a %s b");          // %% gives one percent sign
-    EXPECT_EQ(format(3, "C:\\x"), "");
-}
-
-TEST_F(Strings, UntrustedConversionsReadNoArguments) {
-    set(0, "%s and %s and %d %x %n");
-    EXPECT_EQ(format(0, "P"), "P and  and %d %x %n");
-}
-
 TEST_F(Strings, ResultsAreCutTo1023Characters) {
     static char longText[5000];
     memset(longText, 'a', 4000);

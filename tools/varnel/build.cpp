@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
+#include <map>
 
 #include "codepage.h"
+#include "folder_names.h"
 #include "payload_decoder.h"
 #include "texts.h"
 
@@ -11,12 +14,6 @@ namespace varnel {
 namespace {
 
 enum { kMaxPath = 259, kShortestInstallDir = 3 }; // "C:\" is the shortest installation folder
-
-const char* const kMacros[] = {
-    "#Windows#",           "#System#",          "#TempDir#", "#CommonFiles#",  "#Program Files#",
-    "#MyDocuments#",       "#Desktop#",         "#AppData#", "#LocalAppData#", "#AllUsersAppData#",
-    "#AllUsersDocuments#", "#AllUsersDesktop#", "#UserDir#", "#AllUsersDir#",  "#InstallDir#",
-};
 
 // Folders that the uninstaller never removes, as a manifest can name them.
 const char* const kProtectedMacros[] = {
@@ -65,8 +62,139 @@ const char* const kProtectedEndings[] = {
 
 bool sameText(const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(uint8_t(x)) == std::tolower(uint8_t(y));
+               return asciiLowerChar(x) == asciiLowerChar(y);
            });
+}
+
+std::string lowered(std::string s) {
+    for (char& c : s)
+        c = asciiLowerChar(c);
+    return s;
+}
+
+// Key paths that hold a whole branch of a hive: deleting one would take
+// every product's settings, or the system's, with it.
+const char* const kHiveBranches[] = {
+    "Software",
+    "System",
+    "Software\\Microsoft",
+    "Software\\Microsoft\\Windows",
+    "Software\\Microsoft\\Windows\\CurrentVersion",
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+    "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+    "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths",
+    "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs",
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer",
+    "Software\\Microsoft\\Windows NT",
+    "Software\\Microsoft\\Windows NT\\CurrentVersion",
+    "Software\\Classes",
+    "Software\\Policies",
+    "Software\\Wow6432Node",
+    "System\\CurrentControlSet",
+    "System\\CurrentControlSet\\Control",
+    "System\\CurrentControlSet\\Services",
+    "System\\ControlSet001",
+};
+// The same under HKEY_CLASSES_ROOT (or Software\Classes).
+const char* const kClassBranches[] = {
+    "CLSID",
+    "Interface",
+    "TypeLib",
+    "AppID",
+    "*",
+    "Directory",
+    "Folder",
+    "Drive",
+    "AllFilesystemObjects",
+    "Applications",
+    "SystemFileAssociations",
+    "MIME",
+};
+
+// The whole branch a key entry would delete, if it is one.
+std::optional<std::string> hiveBranch(uint32_t root, std::string key) {
+    size_t first = key.find_first_not_of('\\');
+    size_t last = key.find_last_not_of('\\');
+    key = first == std::string::npos ? "" : key.substr(first, last + 1 - first);
+    if (key.empty())
+        return std::string("the root key itself");
+    std::string rest = key;
+    const std::string wow = "software\\wow6432node\\";
+    if (lowered(rest).rfind(wow, 0) == 0)
+        rest = "Software\\" + rest.substr(wow.size());
+    const std::string classes = "software\\classes\\";
+    bool underClasses = root == ROOT_HKCR;
+    if (lowered(rest).rfind(classes, 0) == 0) {
+        rest = rest.substr(classes.size());
+        underClasses = true;
+    }
+    for (const char* b : kHiveBranches)
+        if (sameText(rest, b))
+            return key;
+    if (underClasses)
+        for (const char* b : kClassBranches)
+            if (sameText(rest, b))
+                return key;
+    return std::nullopt;
+}
+
+// Why Windows cannot have this file or folder name, if it cannot.
+std::optional<std::string> invalidName(const std::string& name) {
+    for (char c : name) {
+        if (uint8_t(c) < 0x20)
+            return std::string("it holds a control character");
+        if (std::strchr("<>:\"/|?*", c))
+            return std::string("Windows does not allow \"") + c + "\" in a name";
+    }
+    if (name != "." && name != ".." && !name.empty() && (name.back() == '.' || name.back() == ' '))
+        return std::string("Windows drops a dot or a space at the end of a name");
+    std::string base = name.substr(0, name.find('.'));
+    while (!base.empty() && base.back() == ' ')
+        base.pop_back();
+    base = lowered(base);
+    static const char* const devices[] = {"con", "prn", "aux", "nul"};
+    bool device = std::any_of(std::begin(devices), std::end(devices),
+                              [&](const char* d) { return base == d; }) ||
+                  (base.size() == 4 && (base.rfind("com", 0) == 0 || base.rfind("lpt", 0) == 0) &&
+                   base[3] >= '1' && base[3] <= '9');
+    if (device)
+        return std::string("it is the name of a device");
+    return std::nullopt;
+}
+
+bool isFullPath(const std::string& folder) {
+    return (folder.size() >= 3 && std::isalpha(uint8_t(folder[0])) && folder[1] == ':' &&
+            folder[2] == '\\') ||
+           folder.rfind("\\\\", 0) == 0;
+}
+
+// The components of a path after its root ("C:\", "\\server\share\", ".\").
+std::vector<std::string> pathComponents(const std::string& path) {
+    size_t start = 0;
+    if (path.rfind("\\\\", 0) == 0) {
+        size_t share = path.find('\\', 2);
+        start = share == std::string::npos ? path.size() : path.find('\\', share + 1);
+        start = start == std::string::npos ? path.size() : start + 1;
+    } else if (path.size() >= 2 && path[1] == ':') {
+        start = path.size() >= 3 && path[2] == '\\' ? 3 : 2;
+    } else if (path.rfind(".\\", 0) == 0) {
+        start = 2;
+    }
+    std::vector<std::string> parts;
+    while (start < path.size()) {
+        size_t end = path.find('\\', start);
+        if (end == std::string::npos)
+            end = path.size();
+        if (end > start)
+            parts.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+std::string ticked(const std::string& s) {
+    return "`" + s + "`";
 }
 
 bool endsWithText(const std::string& s, const std::string& ending) {
@@ -115,8 +243,21 @@ std::vector<Token> macroTokens(const std::string& s) {
 }
 
 bool knownMacro(const std::string& token) {
-    return std::any_of(std::begin(kMacros), std::end(kMacros),
-                       [&](const char* m) { return sameText(token, m); });
+    return std::any_of(std::begin(macroNames), std::end(macroNames),
+                       [&](const char* m) { return asciiEqualNoCase(token.c_str(), m) != 0; });
+}
+
+// The length of the full path the uninstaller builds for a file entry,
+// counting relative folders with the shortest installation folder, "C:\\".
+// A joining backslash counts only where one is added: not after a folder that
+// ends with one, and never after the installation folder itself.
+size_t fullPathLength(const std::string& folder, const std::string& name) {
+    std::string path = folder;
+    if (!folder.empty() && folder[0] == '.')
+        path = "C:\\" + (folder.size() > 1 && folder[1] == '\\' ? folder.substr(2) : "");
+    if (name.empty())
+        return path.size();
+    return path.size() + (!path.empty() && path.back() != '\\' ? 1 : 0) + name.size();
 }
 
 class Encoder {
@@ -146,6 +287,8 @@ class Encoder {
         }
         Bytes out;
         const std::vector<RecordItem>& records = *m_.records;
+        if (records.empty())
+            error("records", "holds no record; an uninstaller needs at least an end record");
         for (size_t i = 0; i < records.size(); ++i) {
             const RecordItem& r = records[i];
             std::string where = "records[" + std::to_string(i) + "]";
@@ -222,7 +365,8 @@ class Encoder {
     }
 
     // Converts to the code page; a counted string must also fit its u16 length.
-    std::string convert(const std::string& utf8, const std::string& where, bool counted = true) {
+    std::string convert(const std::string& utf8, const std::string& where, bool counted = true,
+                        bool path = false) {
         std::string bytes = utf8;
         if (codePageUsable_) {
             ConversionFailure failure;
@@ -237,6 +381,13 @@ class Encoder {
                                  " cannot be stored in code page " + std::to_string(m_.codePage));
             } else {
                 bytes = *converted;
+                if (path)
+                    if (std::optional<size_t> at = backslashTrailByte(bytes, m_.codePage))
+                        warning(where, "a character before byte " + std::to_string(*at) +
+                                           " is stored with a backslash as its second byte in "
+                                           "code page " +
+                                           std::to_string(m_.codePage) +
+                                           "; the uninstaller takes it for a folder separator");
             }
         }
         if (counted && bytes.size() > 0xFFFF)
@@ -272,8 +423,7 @@ class Encoder {
     // hold %s; any other conversion would read an argument that is not there.
     void checkFormat(const std::string& text, unsigned number, const std::string& where) {
         static const unsigned formatted[] = {1, 5, 7, 8, 9, 10};
-        if (std::find(std::begin(formatted), std::end(formatted), number) == std::end(formatted) ||
-            text.find("%s") == std::string::npos)
+        if (std::find(std::begin(formatted), std::end(formatted), number) == std::end(formatted))
             return;
         int paths = 0;
         for (size_t i = 0; i < text.size(); ++i) {
@@ -285,8 +435,10 @@ class Encoder {
             } else if (next == 's') {
                 ++paths, ++i;
             } else {
-                warning(where, "holds a percent sign that is neither %s nor %%; write a literal "
-                               "percent sign as %%");
+                std::string conversion = text.substr(i, 2);
+                warning(where, "holds " + ticked(conversion) +
+                                   ", which the uninstaller shows as it stands: it fills in only "
+                                   "%s (the path); write a percent sign as %%");
                 return;
             }
         }
@@ -350,38 +502,123 @@ class Encoder {
             warning(where, *reason + "; " + consequence);
     }
 
+    // Reports a NUL in a string that the uninstaller reads up to its first NUL.
+    bool checkNul(const std::string& text, const std::string& where) {
+        if (text.find('\0') == std::string::npos)
+            return false;
+        error(where, "holds a NUL character; the uninstaller reads only " +
+                         ticked(text.substr(0, text.find('\0'))) + ", though dump shows it all");
+        return true;
+    }
+
+    void checkName(const std::string& name, const std::string& where) {
+        if (name.find('\\') != std::string::npos) {
+            error(where, ticked(name) + ": a backslash in a name makes it a path; give the "
+                                        "folder part in \"folder\"");
+            return;
+        }
+        if (std::optional<std::string> why = invalidName(name))
+            error(where, ticked(name) + " is a name Windows cannot have: " + *why);
+    }
+
+    void checkFolderNames(const std::string& folder, const std::string& where) {
+        for (const std::string& part : pathComponents(folder)) {
+            if (part == "..") {
+                error(where, ticked(folder) + " climbs out of its folder with `..`; give the "
+                                              "folder it means as a full path");
+                return;
+            }
+            if (part != ".")
+                if (std::optional<std::string> why = invalidName(part)) {
+                    error(where, ticked(folder) + ": " + ticked(part) +
+                                     " is a name Windows cannot have: " + *why);
+                    return;
+                }
+        }
+    }
+
+    // How the uninstaller reads a file entry's folder: a folder starting with
+    // "." is the installation folder, followed by what comes after ".\" if
+    // that is how it starts; anything else is used as it is.
+    bool checkFileFolder(const std::string& folder, const std::string& where) {
+        if (folder.empty()) {
+            error(where, "is empty, so the uninstaller resolves the entry against its current "
+                         "folder; write `.` for the installation folder");
+            return false;
+        }
+        if (folder[0] == '.' && folder != "." && folder[1] != '\\') {
+            std::string advice;
+            if (folder.rfind("..", 0) == 0) {
+                advice = "a folder outside it needs a full path";
+            } else {
+                std::string rest = folder.substr(folder[1] == '/' ? 2 : 0);
+                std::replace(rest.begin(), rest.end(), '/', '\\');
+                advice = "write " + ticked(".\\" + rest);
+            }
+            error(where, ticked(folder) + " is read as the installation folder itself; " + advice);
+            return false;
+        }
+        if (folder[0] != '.' && !isFullPath(folder)) {
+            std::string how = folder[0] == '#' ? "folder macros are not expanded in file entries, "
+                                                 "so it is resolved against the uninstaller's "
+                                                 "current folder"
+                                               : "it is resolved against the uninstaller's current "
+                                                 "folder, not the installation folder";
+            std::string rest = folder;
+            std::replace(rest.begin(), rest.end(), '/', '\\');
+            error(where, ticked(folder) + ": " + how + "; write " + ticked(".\\" + rest) +
+                             " or a full path");
+            return false;
+        }
+        return true;
+    }
+
     std::vector<FileSpec> files(const std::vector<FileItem>& items, const std::string& prefix) {
         std::vector<FileSpec> out;
+        std::map<std::string, size_t> seen;
         for (size_t i = 0; i < items.size(); ++i) {
             const FileItem& item = items[i];
             std::string where = prefix + "[" + std::to_string(i) + "]";
             FileSpec f;
-            f.folder = convert(item.folder, where + ".folder");
-            f.name = convert(item.name, where + ".name");
+            f.folder = convert(item.folder, where + ".folder", true, true);
+            f.name = convert(item.name, where + ".name", true, true);
             f.flags = item.flags;
             if (f.folder.size() + f.name.size() > FILE_ENTRY_STRING_LIMIT)
                 error(where, "folder and name hold " +
                                  std::to_string(f.folder.size() + f.name.size()) +
                                  " bytes together; the uninstaller reads at most " +
                                  std::to_string(FILE_ENTRY_STRING_LIMIT));
-            bool relative = !f.folder.empty() && f.folder[0] == '.';
-            size_t length =
-                relative
-                    ? kShortestInstallDir +
-                          (f.folder.size() > 1 && f.folder[1] == '\\' ? f.folder.size() - 2 : 0)
-                    : f.folder.size();
-            if (!f.name.empty())
-                length += (length > 0 && !(relative && length == kShortestInstallDir) &&
-                                   f.folder.back() != '\\'
-                               ? 1
-                               : 0) +
-                          f.name.size();
-            checkLength(length, where, "the full path");
+            bool nul = checkNul(item.folder, where + ".folder");
+            nul = checkNul(item.name, where + ".name") || nul;
+            if (!nul && checkFileFolder(item.folder, where + ".folder")) {
+                checkFolderNames(item.folder, where + ".folder");
+                if (!item.name.empty())
+                    checkName(item.name, where + ".name");
+                checkLength(fullPathLength(f.folder, f.name), where, "the full path");
+            }
+            std::string key = lowered(item.folder) + "|" + lowered(item.name);
+            if (!seen.emplace(key, i).second)
+                warning(where, "repeats " + prefix + "[" + std::to_string(seen[key]) + "]");
             if (f.name.empty()) {
-                if (!relative)
+                if (isFullPath(item.folder))
                     checkProtected(f.folder, where, "the uninstaller never removes this folder");
                 if (f.flags)
                     warning(where, "flags are ignored on a folder entry");
+                // The list is handled from its end: a folder listed after what it
+                // holds is tried while it is still full.
+                std::string inside = lowered(item.folder) + "\\";
+                for (size_t k = 0; k < i; ++k) {
+                    std::string other = lowered(items[k].folder);
+                    if ((other == lowered(item.folder) && !items[k].name.empty()) ||
+                        other.rfind(inside, 0) == 0) {
+                        warning(where, "the folder entry comes after " + prefix + "[" +
+                                           std::to_string(k) +
+                                           "], which is inside it; the uninstaller works from the "
+                                           "last entry back and tries the folder while it is "
+                                           "still full: list the folder first");
+                        break;
+                    }
+                }
             }
             out.push_back(std::move(f));
         }
@@ -390,6 +627,7 @@ class Encoder {
 
     std::vector<GroupSpec> groups(const std::vector<GroupItem>& items, const std::string& prefix) {
         std::vector<GroupSpec> out;
+        std::map<std::string, size_t> seen;
         for (size_t i = 0; i < items.size(); ++i) {
             const GroupItem& item = items[i];
             std::string where = prefix + "[" + std::to_string(i) + "]";
@@ -397,9 +635,22 @@ class Encoder {
             if (item.levels > 255)
                 error(where + ".levels", "must be 0 to 255");
             g.levels = uint8_t(item.levels);
-            g.folder = convert(item.folder, where + ".folder");
-            g.secondFolder = convert(item.secondFolder, where + ".secondFolder");
-            g.fileName = convert(item.fileName, where + ".fileName");
+            g.folder = convert(item.folder, where + ".folder", true, true);
+            g.secondFolder = convert(item.secondFolder, where + ".secondFolder", true, true);
+            g.fileName = convert(item.fileName, where + ".fileName", true, true);
+            bool nul = checkNul(item.folder, where + ".folder");
+            nul = checkNul(item.secondFolder, where + ".secondFolder") || nul;
+            nul = checkNul(item.fileName, where + ".fileName") || nul;
+            if (!nul) {
+                checkFolderNames(item.folder, where + ".folder");
+                checkFolderNames(item.secondFolder, where + ".secondFolder");
+                if (!item.fileName.empty())
+                    checkName(item.fileName, where + ".fileName");
+            }
+            std::string key = lowered(item.folder) + "|" + lowered(item.secondFolder) + "|" +
+                              lowered(item.fileName);
+            if (!seen.emplace(key, i).second)
+                warning(where, "repeats " + prefix + "[" + std::to_string(seen[key]) + "]");
             size_t total = g.folder.size() + g.secondFolder.size() + g.fileName.size();
             if (total > GROUP_ENTRY_STRING_LIMIT)
                 error(where, "the three strings hold " + std::to_string(total) +
@@ -430,21 +681,32 @@ class Encoder {
     std::vector<RegistrySpec> registry(const std::vector<RegistryItem>& items,
                                        const std::string& prefix) {
         std::vector<RegistrySpec> out;
+        std::map<std::string, size_t> seen;
         for (size_t i = 0; i < items.size(); ++i) {
             const RegistryItem& item = items[i];
             std::string where = prefix + "[" + std::to_string(i) + "]";
             RegistrySpec r;
             r.root = item.root;
             r.path = convert(registryPath(item), where);
+            checkNul(item.key, where + ".key");
+            if (item.value)
+                checkNul(*item.value, where + ".value");
+            std::string key = std::to_string(item.root) + "|" + lowered(r.path);
+            if (!seen.emplace(key, i).second)
+                warning(where, "repeats " + prefix + "[" + std::to_string(seen[key]) + "]");
             if (r.path.size() > REGISTRY_ENTRY_STRING_LIMIT)
                 error(where, "the path holds " + std::to_string(r.path.size()) +
                                  " bytes; the uninstaller reads at most " +
                                  std::to_string(REGISTRY_ENTRY_STRING_LIMIT));
-            if (r.path.empty())
-                warning(where, "the path is empty; the uninstaller passes over the entry");
-            else if (sameText(r.path, "Software") || sameText(r.path, "System"))
-                warning(where, "the uninstaller never deletes \"" + r.path +
-                                   "\"; it passes over the entry");
+            if (!item.value)
+                if (std::optional<std::string> branch = hiveBranch(item.root, item.key))
+                    error(where + ".key",
+                          ticked(item.key) + " reaches " +
+                              (item.key.find_first_not_of('\\') == std::string::npos
+                                   ? *branch
+                                   : "the whole branch " + ticked(*branch)) +
+                              ", which holds other products' or the system's keys; name the "
+                              "product's own key");
             if (item.value && item.value->find('\\') != std::string::npos)
                 warning(where + ".value", "holds a backslash; the uninstaller reads the entry "
                                           "as a key, or as another value");
@@ -462,13 +724,25 @@ class Encoder {
     std::vector<std::string> patterns(const std::vector<std::string>& items,
                                       const std::string& prefix) {
         std::vector<std::string> out;
+        std::map<std::string, size_t> seen;
         for (size_t i = 0; i < items.size(); ++i) {
             std::string where = prefix + "[" + std::to_string(i) + "]";
-            std::string p = convert(items[i], where, false);
+            std::string p = convert(items[i], where, false, true);
             if (p.empty())
                 error(where, "an empty pattern ends the list; the patterns after it would be lost");
             if (p.find('\0') != std::string::npos)
                 error(where, "holds a NUL character, which would split the pattern");
+            {
+                std::string parts = items[i];
+                std::replace(parts.begin(), parts.end(), '/', '\\');
+                std::vector<std::string> components = pathComponents(parts);
+                if (std::find(components.begin(), components.end(), "..") != components.end())
+                    error(where, ticked(items[i]) + " climbs out of its folder with `..`; the "
+                                                    "uninstaller would remove files outside it");
+            }
+            std::string key = lowered(items[i]);
+            if (!seen.emplace(key, i).second)
+                warning(where, "repeats " + prefix + "[" + std::to_string(seen[key]) + "]");
             if (p.find('#') != std::string::npos) {
                 checkMacros(p, where);
                 std::string literal;
@@ -575,6 +849,52 @@ bool hasErrors(const std::vector<Diagnostic>& diagnostics) {
                        [](const Diagnostic& d) { return d.level == Diagnostic::Level::Error; });
 }
 
+std::string summarizeManifest(const Manifest& m) {
+    size_t files = 0, folders = 0, groups = 0, registry = 0, patterns = 0;
+    auto count = [&](const std::vector<FileItem>& f, size_t g, size_t r, size_t p) {
+        for (const FileItem& item : f)
+            ++(item.name.empty() ? folders : files);
+        groups += g, registry += r, patterns += p;
+    };
+    if (m.records) {
+        for (const RecordItem& r : *m.records)
+            count(r.files, r.groups.size(), r.registry.size(), r.patterns.size());
+    } else {
+        count(m.files, m.groups.size(), m.registry.size(), m.patterns.size());
+    }
+    auto item = [](size_t n, const char* one, const char* many) {
+        return std::to_string(n) + " " + (n == 1 ? one : many);
+    };
+    return item(files, "file", "files") + ", " + item(folders, "folder", "folders") + ", " +
+           item(groups, "group entry", "group entries") + ", " +
+           item(registry, "registry entry", "registry entries") + ", " +
+           item(patterns, "pattern", "patterns");
+}
+
+std::optional<std::string> stubProblem(const Bytes& stub) {
+    auto u32 = [&](size_t at) {
+        return uint32_t(stub[at]) | uint32_t(stub[at + 1]) << 8 | uint32_t(stub[at + 2]) << 16 |
+               uint32_t(stub[at + 3]) << 24;
+    };
+    if (stub.size() < 0x40 || stub[0] != 'M' || stub[1] != 'Z')
+        return std::string("not a PE file (no MZ header); give the bare uninst.exe");
+    uint32_t pe = u32(0x3C);
+    if (size_t(pe) + 4 > stub.size() || std::memcmp(&stub[pe], "PE\0\0", 4) != 0)
+        return std::string("not a PE file (no PE signature); give the bare uninst.exe");
+    std::optional<size_t> field = findLocatorField(stub);
+    if (!field) {
+        const char* marker = PAYLOAD_MARKER;
+        bool any = std::search(stub.begin(), stub.end(), marker, marker + PAYLOAD_MARKER_LENGTH) !=
+                   stub.end();
+        return std::string(any ? "holds the payload marker more than once"
+                               : "has no payload marker; it is not a Varnel uninstaller stub");
+    }
+    uint32_t locator = readLocator(stub, *field);
+    if (locator != 0 && locator < stub.size())
+        return std::string("already packed; use the bare stub");
+    return std::nullopt;
+}
+
 PackError::PackError(std::vector<Diagnostic> errors)
     : std::runtime_error(errors.empty() ? "the manifest cannot be packed"
                                         : formatDiagnostic(errors.front())),
@@ -591,6 +911,11 @@ Bytes buildPayload(const Manifest& manifest) {
         throw PackError(std::move(errors));
     }
     return payload;
+}
+
+Bytes payloadBytesUnchecked(const Manifest& manifest) {
+    std::vector<Diagnostic> ignored;
+    return Encoder(manifest, ignored).encode();
 }
 
 Bytes buildUninstaller(const Bytes& stub, const Manifest& manifest) {

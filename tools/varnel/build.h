@@ -2,6 +2,7 @@
 // finished uninstaller.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,14 @@ std::vector<Diagnostic> checkManifest(const Manifest& manifest);
 
 bool hasErrors(const std::vector<Diagnostic>& diagnostics);
 
+// "12 files, 3 folders, 1 group entry, 2 registry entries, 1 pattern": what a
+// manifest lists, for the line that reports a clean check.
+std::string summarizeManifest(const Manifest& manifest);
+
+// Why a file cannot serve as the stub of an uninstaller, if it cannot: not a
+// PE file, no single payload marker, or a payload already appended.
+std::optional<std::string> stubProblem(const Bytes& stub);
+
 // A manifest that cannot be packed, with the errors that say why.
 class PackError : public std::runtime_error {
   public:
@@ -36,6 +45,11 @@ class PackError : public std::runtime_error {
 // The payload bytes of a manifest, texts and paths converted to its code
 // page. Throws PackError when the manifest has errors.
 Bytes buildPayload(const Manifest& manifest);
+
+// The payload bytes of a manifest as they would be written, whatever the
+// checks say (dump uses it to see which form gives a payload back); bytes of
+// an entry that cannot be encoded are left out or taken as they are.
+Bytes payloadBytesUnchecked(const Manifest& manifest);
 
 // A copy of the stub with the manifest's payload appended and the locator
 // pointing at it. Throws PackError, or std::runtime_error when the stub has no

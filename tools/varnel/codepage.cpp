@@ -1,6 +1,7 @@
 #include "codepage.h"
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <map>
 #include <mutex>
@@ -16,10 +17,14 @@ namespace {
 
 constexpr uint32_t kNoCharacter = 0xFFFFFFFFu;
 
-// One code page: the character of every byte, and the way back.
+// One code page: the character of every single byte, the characters of the
+// two-byte sequences of a double-byte page, and the way back (a byte, or a
+// lead byte shifted left by 8 and its trail byte).
 struct CodePageTable {
     std::array<uint32_t, 256> toUnicode{};
-    std::map<uint32_t, uint8_t> fromUnicode;
+    std::array<bool, 256> lead{};
+    std::map<uint16_t, uint32_t> pairs;
+    std::map<uint32_t, uint16_t> fromUnicode;
 };
 
 // Windows-1252 between 0x80 and 0x9F; everything else is Latin-1. The five
@@ -30,6 +35,10 @@ constexpr uint16_t kCp1252High[32] = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
+
+bool doubleByteCodePage(unsigned codePage) {
+    return codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950;
+}
 
 bool platformCodePage(unsigned codePage) {
     switch (codePage) {
@@ -48,36 +57,119 @@ bool platformCodePage(unsigned codePage) {
     case 1258:
         return true;
     default:
-        return false;
+        return doubleByteCodePage(codePage);
     }
 }
 
-// The character of one byte in a platform code page, or kNoCharacter.
-uint32_t platformByteToUnicode(unsigned codePage, uint8_t byte) {
-#ifdef _WIN32
-    char in = char(byte);
-    wchar_t out[2];
-    int n = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, &in, 1, out, 2);
-    return n == 1 ? uint32_t(out[0]) : kNoCharacter;
-#else
-    char name[16];
-    std::snprintf(name, sizeof name, "CP%u", codePage);
-    iconv_t cd = iconv_open("UTF-32LE", name);
-    if (cd == iconv_t(-1))
-        return kNoCharacter;
-    char in = char(byte);
-    unsigned char out[8] = {};
-    char* inPtr = &in;
-    size_t inLeft = 1;
-    char* outPtr = reinterpret_cast<char*>(out);
-    size_t outLeft = sizeof out;
-    size_t r = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
-    iconv_close(cd);
-    if (r == size_t(-1) || inLeft != 0 || sizeof out - outLeft != 4)
-        return kNoCharacter;
-    return uint32_t(out[0]) | uint32_t(out[1]) << 8 | uint32_t(out[2]) << 16 |
-           uint32_t(out[3]) << 24;
+// The platform's conversion of one code page, one or two bytes at a time.
+class PlatformDecoder {
+  public:
+    explicit PlatformDecoder(unsigned codePage) : codePage_(codePage) {
+#ifndef _WIN32
+        char name[16];
+        std::snprintf(name, sizeof name, "CP%u", codePage);
+        cd_ = iconv_open("UTF-32LE", name);
 #endif
+    }
+    ~PlatformDecoder() {
+#ifndef _WIN32
+        if (cd_ != iconv_t(-1))
+            iconv_close(cd_);
+#endif
+    }
+    PlatformDecoder(const PlatformDecoder&) = delete;
+    PlatformDecoder& operator=(const PlatformDecoder&) = delete;
+
+    // The one character of these bytes, or kNoCharacter.
+    uint32_t decode(const char* bytes, size_t length) {
+#ifdef _WIN32
+        wchar_t out[2];
+        int n = MultiByteToWideChar(codePage_, MB_ERR_INVALID_CHARS, bytes, int(length), out, 2);
+        return n == 1 ? uint32_t(out[0]) : kNoCharacter;
+#else
+        if (cd_ == iconv_t(-1))
+            return kNoCharacter;
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        unsigned char out[8] = {};
+        char* inPtr = const_cast<char*>(bytes);
+        size_t inLeft = length;
+        char* outPtr = reinterpret_cast<char*>(out);
+        size_t outLeft = sizeof out;
+        size_t r = iconv(cd_, &inPtr, &inLeft, &outPtr, &outLeft);
+        if (r == size_t(-1) || inLeft != 0 || sizeof out - outLeft != 4)
+            return kNoCharacter;
+        return uint32_t(out[0]) | uint32_t(out[1]) << 8 | uint32_t(out[2]) << 16 |
+               uint32_t(out[3]) << 24;
+#endif
+    }
+
+    // True when the byte starts a two-byte sequence.
+    bool isLead(uint8_t byte) {
+#ifdef _WIN32
+        return IsDBCSLeadByteEx(codePage_, byte) != 0;
+#else
+        if (cd_ == iconv_t(-1))
+            return false;
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        char in = char(byte);
+        char* inPtr = &in;
+        size_t inLeft = 1;
+        char out[8];
+        char* outPtr = out;
+        size_t outLeft = sizeof out;
+        return iconv(cd_, &inPtr, &inLeft, &outPtr, &outLeft) == size_t(-1) && errno == EINVAL;
+#endif
+    }
+
+  private:
+    unsigned codePage_;
+#ifndef _WIN32
+    iconv_t cd_;
+#endif
+};
+
+std::optional<CodePageTable> buildTable(unsigned codePage) {
+    CodePageTable table;
+    if (codePage == 1252) {
+        for (unsigned b = 0; b < 256; ++b) {
+            uint32_t c = (b >= 0x80 && b < 0xA0) ? kCp1252High[b - 0x80] : b;
+            table.toUnicode[b] = c;
+            table.fromUnicode.emplace(c, uint16_t(b));
+        }
+        return table;
+    }
+    if (!platformCodePage(codePage))
+        return std::nullopt;
+    PlatformDecoder decoder(codePage);
+    bool doubleByte = doubleByteCodePage(codePage);
+    for (unsigned b = 0; b < 256; ++b) {
+        char byte = char(b);
+        uint32_t c = b < 0x80 ? b : kNoCharacter;
+        if (b >= 0x80 && doubleByte && decoder.isLead(uint8_t(b)))
+            table.lead[b] = true;
+        else if (b >= 0x80)
+            c = decoder.decode(&byte, 1);
+        table.toUnicode[b] = c;
+        if (c != kNoCharacter)
+            table.fromUnicode.emplace(c, uint16_t(b));
+    }
+    for (unsigned l = 0x80; l < 256; ++l) {
+        if (!table.lead[l])
+            continue;
+        for (unsigned t = 0x40; t < 256; ++t) {
+            char pair[2] = {char(l), char(t)};
+            uint32_t c = decoder.decode(pair, 2);
+            if (c == kNoCharacter)
+                continue;
+            uint16_t code = uint16_t(l << 8 | t);
+            table.pairs.emplace(code, c);
+            table.fromUnicode.emplace(c, code);
+        }
+    }
+    // A page the platform does not know gives no character above ASCII.
+    if (table.fromUnicode.size() <= 0x80)
+        return std::nullopt;
+    return table;
 }
 
 const CodePageTable* tableFor(unsigned codePage) {
@@ -85,26 +177,8 @@ const CodePageTable* tableFor(unsigned codePage) {
     static std::map<unsigned, std::optional<CodePageTable>> tables;
     std::lock_guard<std::mutex> guard(lock);
     auto it = tables.find(codePage);
-    if (it == tables.end()) {
-        std::optional<CodePageTable> table;
-        if (codePage == 1252 || platformCodePage(codePage)) {
-            table.emplace();
-            for (unsigned b = 0; b < 256; ++b) {
-                uint32_t c;
-                if (codePage == 1252)
-                    c = (b >= 0x80 && b < 0xA0) ? kCp1252High[b - 0x80] : b;
-                else
-                    c = b < 0x80 ? b : platformByteToUnicode(codePage, uint8_t(b));
-                table->toUnicode[b] = c;
-                if (c != kNoCharacter)
-                    table->fromUnicode.emplace(c, uint8_t(b));
-            }
-            // A page the platform does not know gives no character above ASCII.
-            if (codePage != 1252 && table->fromUnicode.size() <= 0x80)
-                table.reset();
-        }
-        it = tables.emplace(codePage, std::move(table)).first;
-    }
+    if (it == tables.end())
+        it = tables.emplace(codePage, buildTable(codePage)).first;
     return it->second ? &*it->second : nullptr;
 }
 
@@ -179,7 +253,9 @@ std::optional<std::string> utf8ToCodePage(const std::string& utf8, unsigned code
                 *failure = {c, at};
             return std::nullopt;
         }
-        out += char(found->second);
+        if (found->second > 0xFF)
+            out += char(found->second >> 8);
+        out += char(found->second & 0xFF);
     }
     return out;
 }
@@ -192,15 +268,36 @@ std::optional<std::string> codePageToUtf8(const std::string& bytes, unsigned cod
     std::string out;
     out.reserve(bytes.size());
     for (size_t i = 0; i < bytes.size(); ++i) {
-        uint32_t c = table->toUnicode[uint8_t(bytes[i])];
+        uint8_t b = uint8_t(bytes[i]);
+        uint32_t c = table->toUnicode[b];
+        if (table->lead[b] && i + 1 < bytes.size()) {
+            auto found = table->pairs.find(uint16_t(b << 8 | uint8_t(bytes[i + 1])));
+            if (found != table->pairs.end()) {
+                c = found->second;
+                ++i;
+            }
+        }
         if (c == kNoCharacter) {
             if (failure)
-                *failure = {uint8_t(bytes[i]), i};
+                *failure = {b, i};
             return std::nullopt;
         }
         appendUtf8(out, c);
     }
     return out;
+}
+
+std::optional<size_t> backslashTrailByte(const std::string& bytes, unsigned codePage) {
+    const CodePageTable* table = tableFor(codePage);
+    if (!table)
+        return std::nullopt;
+    for (size_t i = 0; i + 1 < bytes.size(); ++i)
+        if (table->lead[uint8_t(bytes[i])]) {
+            if (bytes[i + 1] == '\\')
+                return i + 1;
+            ++i;
+        }
+    return std::nullopt;
 }
 
 std::string characterName(uint32_t character) {

@@ -1,9 +1,11 @@
-// Conversion between UTF-8 (manifests) and single-byte ANSI code pages (payloads).
+// Conversion between UTF-8 (manifests) and ANSI code pages (payloads).
 //
-// Code page 1252 is built in, so the default behaves the same everywhere. Other
-// single-byte code pages (1250 to 1258, 874, and the OEM pages 437, 850, 852,
-// 866) come from the platform: iconv on the host, MultiByteToWideChar on
-// Windows. A byte that the code page leaves undefined has no character.
+// Code page 1252 is built in, so the default behaves the same everywhere. The
+// other single-byte pages (1250 to 1258, 874, and the OEM pages 437, 850, 852,
+// 866) and the East Asian double-byte pages (932 Japanese, 936 Simplified
+// Chinese, 949 Korean, 950 Traditional Chinese) come from the platform: iconv
+// on the host, MultiByteToWideChar on Windows. A byte that the code page leaves
+// undefined has no character.
 #pragma once
 
 #include <cstdint>
@@ -30,6 +32,10 @@ std::optional<std::string> utf8ToCodePage(const std::string& utf8, unsigned code
 // The code page to UTF-8. Nothing when a byte is undefined in the code page.
 std::optional<std::string> codePageToUtf8(const std::string& bytes, unsigned codePage,
                                           ConversionFailure* failure = nullptr);
+
+// The byte position of the first trail byte of a double-byte character that
+// is a backslash (0x5C), which byte-wise path handling takes for a separator.
+std::optional<size_t> backslashTrailByte(const std::string& bytes, unsigned codePage);
 
 // "U+20AC" style name of a character, for messages.
 std::string characterName(uint32_t character);

@@ -186,11 +186,12 @@ Bytes payloadOf(const SplitPayload& split) {
     return out;
 }
 
-// Packs a manifest the way `pack` would, ignoring what it would only warn
-// about; nothing when it cannot be packed.
+// The payload a manifest packs to, whatever the checks say about it (a dump
+// shows what a payload holds, faults and all); nothing when it cannot be
+// encoded.
 std::optional<Bytes> repack(const Manifest& m) {
     try {
-        return buildPayload(m);
+        return payloadBytesUnchecked(m);
     } catch (const std::exception&) {
         return std::nullopt;
     }

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "fileio.h"
 #include "texts.h"
 
 namespace varnel {
@@ -17,6 +18,20 @@ ManifestError::ManifestError(const std::string& where, const std::string& proble
       problem(problem) {}
 
 namespace {
+
+// The problems found so far while a manifest is read; reading goes on with
+// the next entry or key after a problem.
+thread_local std::vector<ManifestError>* collected = nullptr;
+
+template <typename Step> void attempt(Step step) {
+    if (!collected)
+        return step();
+    try {
+        step();
+    } catch (const ManifestError& e) {
+        collected->push_back(e);
+    }
+}
 
 struct RootName {
     uint32_t root;
@@ -91,8 +106,10 @@ class Reader {
         for (auto it = json_.begin(); it != json_.end(); ++it)
             if (std::none_of(allowed.begin(), allowed.end(),
                              [&](const char* k) { return it.key() == k; }))
-                Reader(*it, where_.empty() ? it.key() : where_ + "." + it.key())
-                    .fail("unknown key");
+                attempt([&] {
+                    Reader(*it, where_.empty() ? it.key() : where_ + "." + it.key())
+                        .fail("unknown key");
+                });
     }
     void expectArray() const {
         if (!json_.is_array())
@@ -143,15 +160,16 @@ TextSet readTextSet(const Reader& object) {
         Reader texts = object.member("texts");
         if (!texts.json().is_object())
             texts.fail("must be an object");
-        for (auto it = texts.json().begin(); it != texts.json().end(); ++it) {
-            Reader text = texts.member(it.key());
-            std::optional<unsigned> number = textNumber(it.key());
-            if (!number)
-                text.fail("unknown text name (use a name such as \"caption\" or a number)");
-            if (set.texts.count(*number))
-                text.fail("text " + std::to_string(*number) + " is given twice");
-            set.texts[*number] = text.string();
-        }
+        for (auto it = texts.json().begin(); it != texts.json().end(); ++it)
+            attempt([&] {
+                Reader text = texts.member(it.key());
+                std::optional<unsigned> number = textNumber(it.key());
+                if (!number)
+                    text.fail("unknown text name (use a name such as \"caption\" or a number)");
+                if (set.texts.count(*number))
+                    text.fail("text " + std::to_string(*number) + " is given twice");
+                set.texts[*number] = text.string();
+            });
     }
     return set;
 }
@@ -199,35 +217,37 @@ void writeOptions(Json& out, const OptionsItem& o) {
 std::vector<FileItem> readFiles(const Reader& list) {
     list.expectArray();
     std::vector<FileItem> files;
-    for (size_t i = 0; i < list.json().size(); ++i) {
-        Reader e = list.element(i);
-        e.expectObject({"folder", "name", "flags"});
-        FileItem f;
-        if (!e.has("folder"))
-            e.fail("needs a \"folder\"");
-        f.folder = e.member("folder").string();
-        if (e.has("name"))
-            f.name = e.member("name").string();
-        if (e.has("flags")) {
-            Reader flags = e.member("flags");
-            flags.expectArray();
-            for (size_t k = 0; k < flags.json().size(); ++k) {
-                Reader flag = flags.element(k);
-                if (flag.json().is_string()) {
-                    std::string name = flag.string();
-                    auto known = std::find_if(std::begin(kFileFlags), std::end(kFileFlags),
-                                              [&](const FlagName& n) { return name == n.name; });
-                    if (known == std::end(kFileFlags))
-                        flag.fail("unknown flag \"" + name +
-                                  "\" (shared, font, selfreg, checkInUse, or a number)");
-                    f.flags |= known->bit;
-                } else {
-                    f.flags |= uint8_t(flag.unsignedNumber(255));
+    for (size_t i = 0; i < list.json().size(); ++i)
+        attempt([&] {
+            Reader e = list.element(i);
+            e.expectObject({"folder", "name", "flags"});
+            FileItem f;
+            if (!e.has("folder"))
+                e.fail("needs a \"folder\"");
+            f.folder = e.member("folder").string();
+            if (e.has("name"))
+                f.name = e.member("name").string();
+            if (e.has("flags")) {
+                Reader flags = e.member("flags");
+                flags.expectArray();
+                for (size_t k = 0; k < flags.json().size(); ++k) {
+                    Reader flag = flags.element(k);
+                    if (flag.json().is_string()) {
+                        std::string name = flag.string();
+                        auto known =
+                            std::find_if(std::begin(kFileFlags), std::end(kFileFlags),
+                                         [&](const FlagName& n) { return name == n.name; });
+                        if (known == std::end(kFileFlags))
+                            flag.fail("unknown flag \"" + name +
+                                      "\" (shared, font, selfreg, checkInUse, or a number)");
+                        f.flags |= known->bit;
+                    } else {
+                        f.flags |= uint8_t(flag.unsignedNumber(255));
+                    }
                 }
             }
-        }
-        files.push_back(f);
-    }
+            files.push_back(f);
+        });
     return files;
 }
 
@@ -258,21 +278,22 @@ Json writeFiles(const std::vector<FileItem>& files) {
 std::vector<GroupItem> readGroups(const Reader& list) {
     list.expectArray();
     std::vector<GroupItem> groups;
-    for (size_t i = 0; i < list.json().size(); ++i) {
-        Reader e = list.element(i);
-        e.expectObject({"levels", "folder", "secondFolder", "fileName"});
-        GroupItem g;
-        if (!e.has("folder"))
-            e.fail("needs a \"folder\"");
-        g.folder = e.member("folder").string();
-        if (e.has("levels"))
-            g.levels = unsigned(e.member("levels").unsignedNumber(255));
-        if (e.has("secondFolder"))
-            g.secondFolder = e.member("secondFolder").string();
-        if (e.has("fileName"))
-            g.fileName = e.member("fileName").string();
-        groups.push_back(g);
-    }
+    for (size_t i = 0; i < list.json().size(); ++i)
+        attempt([&] {
+            Reader e = list.element(i);
+            e.expectObject({"levels", "folder", "secondFolder", "fileName"});
+            GroupItem g;
+            if (!e.has("folder"))
+                e.fail("needs a \"folder\"");
+            g.folder = e.member("folder").string();
+            if (e.has("levels"))
+                g.levels = unsigned(e.member("levels").unsignedNumber(255));
+            if (e.has("secondFolder"))
+                g.secondFolder = e.member("secondFolder").string();
+            if (e.has("fileName"))
+                g.fileName = e.member("fileName").string();
+            groups.push_back(g);
+        });
     return groups;
 }
 
@@ -294,25 +315,26 @@ Json writeGroups(const std::vector<GroupItem>& groups) {
 std::vector<RegistryItem> readRegistry(const Reader& list) {
     list.expectArray();
     std::vector<RegistryItem> entries;
-    for (size_t i = 0; i < list.json().size(); ++i) {
-        Reader e = list.element(i);
-        e.expectObject({"root", "key", "value"});
-        RegistryItem r;
-        if (!e.has("root") || !e.has("key"))
-            e.fail("needs a \"root\" and a \"key\"");
-        Reader root = e.member("root");
-        if (root.json().is_string() && registryRoot(root.json().get<std::string>()))
-            r.root = *registryRoot(root.json().get<std::string>());
-        else if (root.json().is_string() && root.json().get<std::string>().rfind("0x", 0) != 0)
-            root.fail("unknown root \"" + root.json().get<std::string>() +
-                      "\" (HKCR, HKCU, HKLM, HKU, HKPD, HKCC, HKDD, or a number)");
-        else
-            r.root = uint32_t(root.numberOrHex(0xFFFFFFFFu));
-        r.key = e.member("key").string();
-        if (e.has("value"))
-            r.value = e.member("value").string();
-        entries.push_back(r);
-    }
+    for (size_t i = 0; i < list.json().size(); ++i)
+        attempt([&] {
+            Reader e = list.element(i);
+            e.expectObject({"root", "key", "value"});
+            RegistryItem r;
+            if (!e.has("root") || !e.has("key"))
+                e.fail("needs a \"root\" and a \"key\"");
+            Reader root = e.member("root");
+            if (root.json().is_string() && registryRoot(root.json().get<std::string>()))
+                r.root = *registryRoot(root.json().get<std::string>());
+            else if (root.json().is_string() && root.json().get<std::string>().rfind("0x", 0) != 0)
+                root.fail("unknown root \"" + root.json().get<std::string>() +
+                          "\" (HKCR, HKCU, HKLM, HKU, HKPD, HKCC, HKDD, or a number)");
+            else
+                r.root = uint32_t(root.numberOrHex(0xFFFFFFFFu));
+            r.key = e.member("key").string();
+            if (e.has("value"))
+                r.value = e.member("value").string();
+            entries.push_back(r);
+        });
     return entries;
 }
 
@@ -339,7 +361,7 @@ std::vector<std::string> readPatterns(const Reader& list) {
     list.expectArray();
     std::vector<std::string> patterns;
     for (size_t i = 0; i < list.json().size(); ++i)
-        patterns.push_back(list.element(i).string());
+        attempt([&] { patterns.push_back(list.element(i).string()); });
     return patterns;
 }
 
@@ -463,7 +485,9 @@ Json writeRecord(const RecordItem& item) {
 
 } // namespace
 
-Manifest manifestFromJson(const Json& json) {
+namespace {
+
+Manifest readManifest(const Json& json) {
     Reader top(json, "");
     if (!json.is_object())
         top.fail("the manifest must be a JSON object");
@@ -473,29 +497,67 @@ Manifest manifestFromJson(const Json& json) {
     else
         top.expectObject({"codePage", "language", "texts", "options", "files", "groups", "registry",
                           "patterns"});
-    if (top.has("codePage"))
-        m.codePage = unsigned(top.member("codePage").unsignedNumber(65535));
+    attempt([&] {
+        if (top.has("codePage"))
+            m.codePage = unsigned(top.member("codePage").unsignedNumber(65535));
+    });
     if (top.has("records")) {
         Reader list = top.member("records");
         list.expectArray();
         m.records.emplace();
         for (size_t i = 0; i < list.json().size(); ++i)
-            m.records->push_back(readRecord(list.element(i)));
+            attempt([&] { m.records->push_back(readRecord(list.element(i))); });
         return m;
     }
-    m.texts = readTextSet(top);
-    if (top.has("options"))
-        m.options = readOptions(top.member("options"), {"wait", "themed", "extraFlags",
-                                                        "preUninstall", "closingDocument"});
-    if (top.has("files"))
-        m.files = readFiles(top.member("files"));
-    if (top.has("groups"))
-        m.groups = readGroups(top.member("groups"));
-    if (top.has("registry"))
-        m.registry = readRegistry(top.member("registry"));
-    if (top.has("patterns"))
-        m.patterns = readPatterns(top.member("patterns"));
+    attempt([&] {
+        m.texts = readTextSet(top);
+        if (!top.has("codePage"))
+            if (std::optional<unsigned> cp = languageCodePage(m.texts.language))
+                m.codePage = *cp;
+    });
+    attempt([&] {
+        if (top.has("options"))
+            m.options = readOptions(top.member("options"), {"wait", "themed", "extraFlags",
+                                                            "preUninstall", "closingDocument"});
+    });
+    attempt([&] {
+        if (top.has("files"))
+            m.files = readFiles(top.member("files"));
+    });
+    attempt([&] {
+        if (top.has("groups"))
+            m.groups = readGroups(top.member("groups"));
+    });
+    attempt([&] {
+        if (top.has("registry"))
+            m.registry = readRegistry(top.member("registry"));
+    });
+    attempt([&] {
+        if (top.has("patterns"))
+            m.patterns = readPatterns(top.member("patterns"));
+    });
     return m;
+}
+
+} // namespace
+
+Manifest manifestFromJson(const Json& json) {
+    std::vector<ManifestError> problems;
+    std::vector<ManifestError>* outer = collected;
+    collected = &problems;
+    Manifest m;
+    try {
+        m = readManifest(json);
+    } catch (const ManifestError& e) {
+        problems.push_back(e);
+    }
+    collected = outer;
+    if (problems.empty())
+        return m;
+    ManifestError first = problems.front();
+    for (const ManifestError& e : problems)
+        first.all.emplace_back(e.where, e.problem);
+    throw first;
 }
 
 Json manifestToJson(const Manifest& m) {
@@ -529,6 +591,24 @@ Manifest parseManifest(const std::string& text) {
     Json json;
     try {
         json = Json::parse(text);
+    } catch (const nlohmann::json::parse_error& e) {
+        // Line and column of the byte where reading stopped, and the
+        // library's words without its prefix.
+        ManifestError error("", "");
+        size_t stop = std::min<size_t>(e.byte ? e.byte - 1 : 0, text.size());
+        error.line = 1;
+        error.column = 1;
+        for (size_t i = 0; i < stop; ++i)
+            if (text[i] == '\n')
+                ++error.line, error.column = 1;
+            else
+                ++error.column;
+        std::string what = e.what();
+        size_t column = what.find("column ");
+        size_t colon = column == std::string::npos ? std::string::npos : what.find(": ", column);
+        error.problem = colon == std::string::npos ? what : what.substr(colon + 2);
+        error.all.emplace_back("", error.problem);
+        throw error;
     } catch (const nlohmann::json::exception& e) {
         throw ManifestError("", std::string("not valid JSON: ") + e.what());
     }
@@ -536,12 +616,8 @@ Manifest parseManifest(const std::string& text) {
 }
 
 Manifest readManifestFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("cannot read " + path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return parseManifest(text.str());
+    Bytes bytes = readInput(path);
+    return parseManifest(std::string(bytes.begin(), bytes.end()));
 }
 
 namespace {

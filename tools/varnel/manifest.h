@@ -86,7 +86,7 @@ struct RecordItem {
 
 // All strings are UTF-8; they are converted to `codePage` when packed.
 struct Manifest {
-    unsigned codePage = 1252;
+    unsigned codePage = 1252; // when not given: the language's code page
     TextSet texts;
     std::optional<OptionsItem> options;
     std::vector<FileItem> files;
@@ -99,11 +99,16 @@ struct Manifest {
 };
 
 // A manifest that cannot be read; `where` is a JSON path such as "files[2].flags".
+// A JSON syntax error has no path but a line and a column (from 1). Reading
+// goes on past a bad entry, so `all` lists every problem found, this one first.
 class ManifestError : public std::runtime_error {
   public:
     ManifestError(const std::string& where, const std::string& problem);
     std::string where;
     std::string problem;
+    size_t line = 0;
+    size_t column = 0;
+    std::vector<std::pair<std::string, std::string>> all; // (where, problem)
 };
 
 Manifest manifestFromJson(const Json& json); // throws ManifestError

@@ -2,56 +2,133 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <set>
 #include <stdexcept>
 #include <system_error>
+
+#include <sys/stat.h>
+
+#include "codepage.h"
+#include "normalize.h"
 
 namespace varnel {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string utf8Name(const fs::path& p) {
+// A name or path as UTF-8 where the system's names are UTF-16 (Windows), and
+// as the bytes the system gives elsewhere, so that names that are not UTF-8
+// can be reported.
+std::string systemText(const fs::path& p) {
+#ifdef _WIN32
 #if defined(__cpp_char8_t)
     std::u8string s = p.u8string();
     return std::string(s.begin(), s.end());
 #else
     return p.u8string();
 #endif
+#else
+    return p.string();
+#endif
 }
 
-void scanFolder(const fs::path& folder, const std::string& relative, std::vector<FileItem>& out) {
-    std::error_code ec;
-    std::vector<std::pair<std::string, fs::path>> files;
-    std::vector<std::pair<std::string, fs::path>> folders;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        std::string name = utf8Name(it->path().filename());
-        if (it->is_directory(ec))
-            folders.emplace_back(name, it->path());
-        else
-            files.emplace_back(name, it->path());
+class Scanner {
+  public:
+    Scanner(unsigned codePage, ScanReport& report) : codePage_(codePage), report_(report) {}
+
+    void folder(const fs::path& folder, const std::string& relative) {
+        if (!firstVisit(folder)) {
+            report_.errors.push_back(systemText(folder) +
+                                     ": this folder was met before (a loop); not entered again");
+            return;
+        }
+        std::error_code ec;
+        std::vector<std::pair<std::string, fs::path>> files;
+        std::vector<std::pair<std::string, fs::path>> folders;
+        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+            const fs::path& path = it->path();
+            if (it->is_symlink(ec)) {
+                report_.warnings.push_back(systemText(path) +
+                                           ": a symbolic link; not followed and not listed");
+                continue;
+            }
+            std::optional<std::string> name = storableName(path);
+            if (!name)
+                continue;
+            if (it->is_directory(ec))
+                folders.emplace_back(*name, path);
+            else
+                files.emplace_back(*name, path);
+        }
+        if (ec)
+            throw std::runtime_error("cannot read the folder " + systemText(folder) + ": " +
+                                     ec.message());
+        std::sort(files.begin(), files.end());
+        std::sort(folders.begin(), folders.end());
+        for (const auto& f : files)
+            report_.files.push_back({relative, f.first, 0});
+        for (const auto& d : folders) {
+            std::string sub = relative + "\\" + d.first;
+            report_.files.push_back({sub, "", 0});
+            this->folder(d.second, sub);
+        }
     }
-    if (ec)
-        throw std::runtime_error("cannot read the folder " + folder.string() + ": " + ec.message());
-    std::sort(files.begin(), files.end());
-    std::sort(folders.begin(), folders.end());
-    for (const auto& f : files)
-        out.push_back({relative, f.first, 0});
-    for (const auto& d : folders) {
-        std::string sub = relative + "\\" + d.first;
-        out.push_back({sub, "", 0});
-        scanFolder(d.second, sub, out);
+
+  private:
+    // The name in normal form C, or nothing (and an error) when it cannot be stored.
+    std::optional<std::string> storableName(const fs::path& path) {
+        std::optional<std::string> name = composeUtf8(systemText(path.filename()));
+        if (!name) {
+            report_.errors.push_back(systemText(path) + ": the name is not valid UTF-8");
+            return std::nullopt;
+        }
+        ConversionFailure failure;
+        if (!utf8ToCodePage(*name, codePage_, &failure)) {
+            report_.errors.push_back(systemText(path) + ": the name holds " +
+                                     characterName(failure.character) + ", which code page " +
+                                     std::to_string(codePage_) + " cannot store");
+            return std::nullopt;
+        }
+        return name;
     }
-}
+
+    bool firstVisit(const fs::path& folder) {
+#ifdef _WIN32
+        std::error_code ec;
+        std::string key = fs::weakly_canonical(folder, ec).string();
+        return visitedNames_.insert(key).second;
+#else
+        struct stat st;
+        if (stat(folder.c_str(), &st) != 0)
+            return true;
+        return visited_.insert({uint64_t(st.st_dev), uint64_t(st.st_ino)}).second;
+#endif
+    }
+
+    unsigned codePage_;
+    ScanReport& report_;
+    std::set<std::pair<uint64_t, uint64_t>> visited_;
+    std::set<std::string> visitedNames_;
+};
 
 } // namespace
 
-std::vector<FileItem> scanDirectory(const std::string& directory) {
+ScanReport scanTree(const std::string& directory, unsigned codePage) {
     std::error_code ec;
     if (!fs::is_directory(fs::path(directory), ec))
         throw std::runtime_error("not a folder: " + directory);
-    std::vector<FileItem> out;
-    scanFolder(fs::path(directory), ".", out);
-    return out;
+    if (!isSupportedCodePage(codePage))
+        throw std::runtime_error("code page " + std::to_string(codePage) + " is not supported");
+    ScanReport report;
+    Scanner(codePage, report).folder(fs::path(directory), ".");
+    return report;
+}
+
+std::vector<FileItem> scanDirectory(const std::string& directory, unsigned codePage) {
+    ScanReport report = scanTree(directory, codePage);
+    if (!report.errors.empty())
+        throw std::runtime_error(report.errors.front());
+    return std::move(report.files);
 }
 
 } // namespace varnel

@@ -8,13 +8,27 @@
 
 namespace varnel {
 
+// What a scan found: the file list, and what the vendor should look at.
+struct ScanReport {
+    std::vector<FileItem> files;
+    std::vector<std::string> warnings; // "PATH: ...": symbolic links passed over
+    std::vector<std::string> errors;   // "PATH: ...": names that cannot be stored, loops
+};
+
 // The files and folders below `directory`, relative to the installation
 // folder: files directly inside it under ".", a sub-folder under ".\sub".
 // Each folder's own entry (empty name) comes before the entries of what it
 // holds, so the uninstaller, which works from the last entry to the first,
-// empties a folder before it removes it. Names are sorted by their bytes;
-// files come before sub-folders. The staged folder itself gets no entry.
-// Throws std::runtime_error when the folder cannot be read.
-std::vector<FileItem> scanDirectory(const std::string& directory);
+// empties a folder before it removes it. Names are taken to normal form C
+// (as a Mac gives them decomposed) and sorted by their bytes; files come
+// before sub-folders. Symbolic links are neither followed nor listed (a
+// warning each); a folder met twice (a loop) is not entered again (an
+// error); a name that is not UTF-8, or that `codePage` cannot store, is an
+// error. The staged folder itself gets no entry. Throws std::runtime_error
+// when the folder cannot be read.
+ScanReport scanTree(const std::string& directory, unsigned codePage = 1252);
+
+// The file list alone; throws std::runtime_error on the first error.
+std::vector<FileItem> scanDirectory(const std::string& directory, unsigned codePage = 1252);
 
 } // namespace varnel

@@ -107,6 +107,125 @@ const std::array<const char*, TEXT_COUNT> kSpanish = {
     "elija Reintentar, o elija Cancelar para detenerse.",
 };
 
+const std::array<const char*, TEXT_COUNT> kItalian = {
+    "Disinstallazione",
+    "Rimuovere questo prodotto e tutti i suoi componenti dal computer?",
+    "Il prodotto è stato rimosso dal computer.",
+    "&Sì",
+    "Sì a &tutti",
+    "&No",
+    "N&o a tutti",
+    "Memoria insufficiente per leggere le informazioni di disinstallazione in %s.",
+    "Le informazioni di disinstallazione in %s sono danneggiate o incomplete.",
+    "Il file %s è protetto da scrittura. Rimuoverlo comunque?",
+    "Il file condiviso %s non è più utilizzato da altri programmi. Rimuoverlo?",
+    "Rimozione dei file in corso...",
+    "Rimozione delle voci del gruppo di programmi in corso...",
+    "Rimozione delle cartelle in corso...",
+    "Rimozione delle voci del Registro di sistema in corso...",
+    "Un file di questo prodotto è ancora in uso. Chiudere il programma che lo utilizza e "
+    "scegliere Riprova, oppure scegliere Annulla per interrompere.",
+};
+
+const std::array<const char*, TEXT_COUNT> kPolish = {
+    "Dezinstalacja",
+    "Czy chcesz usunąć ten produkt i wszystkie jego składniki z komputera?",
+    "Produkt został usunięty z komputera.",
+    "&Tak",
+    "Tak dla &wszystkich",
+    "&Nie",
+    "N&ie dla wszystkich",
+    "Za mało pamięci, aby odczytać informacje o dezinstalacji z pliku %s.",
+    "Informacje o dezinstalacji w pliku %s są uszkodzone lub niekompletne.",
+    "Plik %s jest chroniony przed zapisem. Czy mimo to chcesz go usunąć?",
+    "Plik współdzielony %s nie jest już używany przez żaden inny program. Czy chcesz go usunąć?",
+    "Usuwanie plików...",
+    "Usuwanie skrótów z grupy programów...",
+    "Usuwanie folderów...",
+    "Usuwanie wpisów rejestru...",
+    "Plik tego produktu jest nadal używany. Zamknij program, który go używa, i wybierz Ponów "
+    "próbę albo wybierz Anuluj, aby przerwać.",
+};
+
+const std::array<const char*, TEXT_COUNT> kRussian = {
+    "Удаление",
+    "Удалить этот продукт и все его компоненты с компьютера?",
+    "Продукт удалён с компьютера.",
+    "&Да",
+    "Да для &всех",
+    "&Нет",
+    "Н&ет для всех",
+    "Недостаточно памяти для чтения сведений об удалении из %s.",
+    "Сведения об удалении в %s повреждены или неполны.",
+    "Файл %s защищён от записи. Всё равно удалить его?",
+    "Общий файл %s больше не используется другими программами. Удалить его?",
+    "Удаление файлов...",
+    "Удаление ярлыков из группы программ...",
+    "Удаление папок...",
+    "Удаление записей реестра...",
+    "Файл этого продукта ещё используется. Закройте программу, которая его использует, и "
+    "нажмите «Повторить» или нажмите «Отмена», чтобы прервать удаление.",
+};
+
+const std::array<const char*, TEXT_COUNT> kJapanese = {
+    "アンインストール",
+    "この製品とそのすべてのコンポーネントをコンピューターから削除しますか？",
+    "製品はコンピューターから削除されました。",
+    "はい(&Y)",
+    "すべてはい(&A)",
+    "いいえ(&N)",
+    "すべていいえ(&O)",
+    "%s のアンインストール情報を読み込むためのメモリが不足しています。",
+    "%s のアンインストール情報が壊れているか、不完全です。",
+    "ファイル %s は書き込み禁止になっています。削除してもよろしいですか？",
+    "共有ファイル %s は、ほかのプログラムで使用されなくなりました。削除しますか？",
+    "ファイルを削除しています...",
+    "プログラム グループの項目を削除しています...",
+    "フォルダーを削除しています...",
+    "レジストリ エントリを削除しています...",
+    "この製品のファイルがまだ使用中です。そのファイルを使用しているプログラムを終了してから"
+    "[再試行] を選ぶか、[キャンセル] を選んで中止してください。",
+};
+
+const std::array<const char*, TEXT_COUNT> kSimplifiedChinese = {
+    "卸载",
+    "确实要从计算机中删除此产品及其所有组件吗？",
+    "此产品已从计算机中删除。",
+    "是(&Y)",
+    "全部是(&A)",
+    "否(&N)",
+    "全部否(&O)",
+    "内存不足，无法读取 %s 中的卸载信息。",
+    "%s 中的卸载信息已损坏或不完整。",
+    "文件 %s 受写保护。仍要删除它吗？",
+    "共享文件 %s 已不再被其他程序使用。要删除它吗？",
+    "正在删除文件...",
+    "正在删除程序组项目...",
+    "正在删除文件夹...",
+    "正在删除注册表项...",
+    "此产品的某个文件仍在使用中。请关闭正在使用该文件的程序，然后选择“重试”；或选择“取消”"
+    "停止卸载。",
+};
+
+struct Language {
+    const char* name;
+    unsigned codePage;
+    const std::array<const char*, TEXT_COUNT>* texts;
+};
+
+// In the order in which dump prefers them.
+const Language kLanguages[] = {
+    {"English", 1252, &kEnglish},
+    {"German", 1252, &kGerman},
+    {"French", 1252, &kFrench},
+    {"Spanish", 1252, &kSpanish},
+    {"Italian", 1252, &kItalian},
+    {"Polish", 1250, &kPolish},
+    {"Russian", 1251, &kRussian},
+    {"Japanese", 932, &kJapanese},
+    {"SimplifiedChinese", 936, &kSimplifiedChinese},
+};
+
 bool sameWord(const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(uint8_t(x)) == std::tolower(uint8_t(y));
@@ -139,20 +258,39 @@ std::string textKey(unsigned number) {
 }
 
 const std::vector<std::string>& languageNames() {
-    static const std::vector<std::string> names = {"English", "German", "French", "Spanish"};
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> out;
+        for (const Language& l : kLanguages)
+            out.push_back(l.name);
+        return out;
+    }();
     return names;
 }
 
-const std::array<const char*, TEXT_COUNT>* languageTexts(const std::string& language) {
-    if (sameWord(language, "English"))
-        return &kEnglish;
-    if (sameWord(language, "German"))
-        return &kGerman;
-    if (sameWord(language, "French"))
-        return &kFrench;
-    if (sameWord(language, "Spanish"))
-        return &kSpanish;
+namespace {
+
+const Language* findLanguage(const std::string& language) {
+    for (const Language& l : kLanguages)
+        if (sameWord(language, l.name))
+            return &l;
     return nullptr;
+}
+
+} // namespace
+
+const std::array<const char*, TEXT_COUNT>* languageTexts(const std::string& language) {
+    const Language* l = findLanguage(language);
+    return l ? l->texts : nullptr;
+}
+
+std::optional<unsigned> languageCodePage(const std::string& language) {
+    const Language* l = findLanguage(language);
+    return l ? std::optional<unsigned>(l->codePage) : std::nullopt;
+}
+
+std::optional<std::string> canonicalLanguageName(const std::string& language) {
+    const Language* l = findLanguage(language);
+    return l ? std::optional<std::string>(l->name) : std::nullopt;
 }
 
 } // namespace varnel

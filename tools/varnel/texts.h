@@ -28,4 +28,11 @@ const std::vector<std::string>& languageNames();
 // case); nothing for an unknown language.
 const std::array<const char*, TEXT_COUNT>* languageTexts(const std::string& language);
 
+// The ANSI code page a built-in language's texts are written for (1252 for
+// English, 932 for Japanese ...); a manifest without a "codePage" uses it.
+std::optional<unsigned> languageCodePage(const std::string& language);
+
+// The built-in spelling of a language name given in any case.
+std::optional<std::string> canonicalLanguageName(const std::string& language);
+
 } // namespace varnel

@@ -10,8 +10,8 @@
 //     m.registry.push_back({varnel::ROOT_HKCU, "Software\\Varnel Demo", std::nullopt});
 //     for (const varnel::Diagnostic& d : varnel::checkManifest(m))
 //         log(varnel::formatDiagnostic(d));
-//     varnel::Bytes stub = varnel::readFileBytes(installDir + "uninst.exe");
-//     varnel::writeFileBytes(installDir + "uninst.exe", varnel::buildUninstaller(stub, m));
+//     varnel::Bytes stub = varnel::readInput(stubPath);   // the bare stub
+//     varnel::writeOutput(installDir + "uninst.exe", varnel::buildUninstaller(stub, m), true);
 //
 // All strings are UTF-8 and are converted to the manifest's code page when
 // packed. The pieces:
@@ -23,7 +23,9 @@
 //   PackError on errors), buildUninstaller (stub + payload, locator patched).
 // - dump.h: manifestFromUninstaller, the way back from an uninstaller to its
 //   manifest (throws PayloadDamage, from payload_decoder.h).
-// - scan.h: scanDirectory, the file list of a staged product folder.
+// - scan.h: scanTree, the file list of a staged product folder.
+// - fileio.h: reading with a cap and "-", writing whole or not at all.
+// - normalize.h: composed (NFC) names.
 // - texts.h: the text names 0 to 15 and the built-in languages.
 // - codepage.h: UTF-8 to ANSI code page conversion and back.
 // - payload_writer.h / payload_decoder.h: the bytes of the format.
@@ -32,7 +34,9 @@
 #include "build.h"
 #include "codepage.h"
 #include "dump.h"
+#include "fileio.h"
 #include "manifest.h"
+#include "normalize.h"
 #include "payload_decoder.h"
 #include "payload_writer.h"
 #include "scan.h"

@@ -1,14 +1,14 @@
 # Windows-side tests of varnel.exe, run under Wine in the test bed. The
 # scripts drive the Windows program through tests/bed/wine-run and look at
-# its results inside the bed's prefix.
+# its results inside the bed's prefix, in both kinds of bed.
 set(VARNEL_TOOL_TESTS ${CMAKE_CURRENT_SOURCE_DIR}/tests)
 
 varnel_add_wine_test(NAME varnel.wine.roundtrip
   COMMAND ${VARNEL_TOOL_TESTS}/wine-roundtrip.sh ${VARNEL_WINE_RUN} $<TARGET_FILE:varnel>
           $<TARGET_FILE:uninst> ${PROJECT_SOURCE_DIR}/demo/sample-product.json
-  TIMEOUT 300)
+  TIMEOUT 300 KINDS win32 win64)
 
 varnel_add_wine_test(NAME varnel.wine.signed
   COMMAND ${VARNEL_TOOL_TESTS}/wine-signed.sh ${VARNEL_WINE_RUN} $<TARGET_FILE:varnel>
           $<TARGET_FILE:uninst>
-  TIMEOUT 300)
+  TIMEOUT 300 KINDS win32 win64)

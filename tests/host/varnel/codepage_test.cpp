@@ -68,8 +68,35 @@ TEST(CodePage, OtherWindowsCodePagesComeFromThePlatform) {
     EXPECT_FALSE(utf8ToCodePage("é", 1251));
 }
 
-TEST(CodePage, MultiByteAndUnknownCodePagesAreNotSupported) {
-    for (unsigned cp : {0u, 932u, 936u, 65001u, 1200u, 12345u}) {
+// The East Asian pages store a character in one or two bytes; a lone lead
+// byte, or a pair the page leaves undefined, has no character.
+TEST(CodePage, EastAsianDoubleBytePagesComeFromThePlatform) {
+    struct Row {
+        unsigned codePage;
+        const char* text;
+        std::string bytes;
+    };
+    for (const Row& r : std::vector<Row>{
+             {932, "aｱ表示", bytes({'a', 0xB1, 0x95, 0x5C, 0x8E, 0xA6})},
+             {936, "a 卸载", bytes({'a', ' ', 0xD0, 0xB6, 0xD4, 0xD8})},
+             {949, "한글", bytes({0xC7, 0xD1, 0xB1, 0xDB})},
+             {950, "中文", bytes({0xA4, 0xA4, 0xA4, 0xE5})},
+         }) {
+        ASSERT_TRUE(isSupportedCodePage(r.codePage)) << r.codePage;
+        EXPECT_EQ(utf8ToCodePage(r.text, r.codePage), r.bytes) << r.codePage;
+        EXPECT_EQ(codePageToUtf8(r.bytes, r.codePage), std::string(r.text)) << r.codePage;
+        EXPECT_FALSE(codePageToUtf8(r.bytes.substr(0, r.bytes.size() - 1), r.codePage))
+            << r.codePage << ": a lead byte at the end";
+        EXPECT_FALSE(utf8ToCodePage("Dvořák", r.codePage)) << r.codePage;
+    }
+    // 0x5C after a lead byte is part of a character, not a folder separator.
+    EXPECT_EQ(backslashTrailByte(bytes({'a', 0x95, 0x5C}), 932), 2u);
+    EXPECT_FALSE(backslashTrailByte(bytes({'a', '\\', 0xB1, 0x5C}), 932));
+    EXPECT_FALSE(backslashTrailByte(bytes({0x95, 0x5C}), 1252));
+}
+
+TEST(CodePage, UnknownCodePagesAreNotSupported) {
+    for (unsigned cp : {0u, 65001u, 1200u, 12345u, 54936u}) {
         EXPECT_FALSE(isSupportedCodePage(cp)) << cp;
         EXPECT_FALSE(utf8ToCodePage("a", cp)) << cp;
     }

@@ -60,7 +60,7 @@ TEST(DumpRoundTrip, EveryRecordTypeComesBackAsTheSameManifest) {
             "levels": 255}, {"folder": "", "levels": 0}]})",
         R"({"registry": [{"root": "HKCR", "key": ".vdm"}, {"root": "HKU", "key": "a",
             "value": ""}, {"root": "0x80000006", "key": "x", "value": "y"},
-            {"root": "0x00000042", "key": ""}]})",
+            {"root": "0x00000042", "key": "k"}]})",
         R"({"patterns": ["a\\*.log", "#TempDir#\\vd*.tmp"]})",
         R"({"codePage": 1251, "language": "none", "texts": {"caption": "Удалить"},
             "files": [{"folder": ".\\Документы"}]})",
@@ -249,7 +249,7 @@ TEST(DumpDamage, CutOrScrambledUninstallersAreReportedOrReadNeverMisread) {
         try {
             SplitPayload split = splitPayload(scrambled);
             Manifest m = manifestFromPayload(split);
-            EXPECT_EQ(buildPayload(m), payloadBytes(scrambled, split)) << round;
+            EXPECT_EQ(payloadBytesUnchecked(m), payloadBytes(scrambled, split)) << round;
             ++read;
         } catch (const PayloadDamage&) {
             ++damaged;

@@ -12,7 +12,11 @@ varnel::Bytes bytesOf(std::initializer_list<Piece> pieces) {
 }
 
 varnel::Bytes fakeStub(uint32_t locator) {
-    varnel::Bytes stub = bytesOf({"MZ", 0x90, 0, 3, 0, "stub code ", "wwgT)H"});
+    // An MZ header whose e_lfanew (at 0x3C) points at the PE signature at 0x40.
+    varnel::Bytes stub = bytesOf({"MZ", 0x90, 0, 3, 0});
+    stub.resize(0x3C);
+    varnel::putU32(stub, 0x40);
+    varnel::append(stub, bytesOf({"PE", 0, 0, "stub code ", "wwgT)H"}));
     varnel::putU32(stub, locator);
     for (int i = 0; i < 21; ++i)
         stub.push_back(uint8_t(i * 7));

@@ -16,7 +16,7 @@ struct Piece {
 };
 varnel::Bytes bytesOf(std::initializer_list<Piece> pieces);
 
-// A small stand-in for the uninstaller: some bytes, the locator holding
+// A small stand-in for the uninstaller: a PE header, the locator holding
 // `locator`, some more bytes.
 varnel::Bytes fakeStub(uint32_t locator = 0);
 

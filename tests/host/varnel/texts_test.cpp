@@ -28,7 +28,7 @@ TEST(TextNames, NamesAndNumbersCorrespond) {
         EXPECT_FALSE(textNumber(bad)) << bad;
 }
 
-TEST(BuiltInLanguages, EveryTextIsThereAndFitsCodePage1252) {
+TEST(BuiltInLanguages, EveryTextIsThereAndFitsItsCodePage) {
     for (const std::string& language : languageNames()) {
         const auto* texts = languageTexts(language);
         ASSERT_NE(texts, nullptr) << language;
@@ -36,7 +36,7 @@ TEST(BuiltInLanguages, EveryTextIsThereAndFitsCodePage1252) {
         for (unsigned i = 0; i < TEXT_COUNT; ++i) {
             std::string text = (*texts)[i];
             EXPECT_FALSE(text.empty()) << language << " " << i;
-            EXPECT_TRUE(utf8ToCodePage(text, 1252)) << language << " " << i;
+            EXPECT_TRUE(utf8ToCodePage(text, *languageCodePage(language))) << language << " " << i;
             bool path = i == 7 || i == 8 || i == 9 || i == 10;
             EXPECT_EQ(text.find("%s") != std::string::npos, path) << language << " " << i;
             EXPECT_EQ(text.find('%'), text.rfind('%')) << language << " " << i;
@@ -47,6 +47,16 @@ TEST(BuiltInLanguages, EveryTextIsThereAndFitsCodePage1252) {
     }
     EXPECT_NE(languageTexts("german"), nullptr);
     EXPECT_EQ(languageTexts("Klingon"), nullptr);
+    EXPECT_EQ(canonicalLanguageName("JAPANESE"), "Japanese");
+    // At least four languages beyond the first four, one of them East Asian.
+    EXPECT_GE(languageNames().size(), 8u);
+    for (const char* language : {"Italian", "Polish", "Russian", "Japanese"})
+        EXPECT_NE(languageTexts(language), nullptr) << language;
+    EXPECT_EQ(languageCodePage("Japanese"), 932u);
+    EXPECT_EQ(languageCodePage("Russian"), 1251u);
+    // A manifest without a code page takes its language's.
+    EXPECT_EQ(parseManifest(R"({"language": "polish"})").codePage, 1250u);
+    EXPECT_EQ(parseManifest(R"({"language": "Polish", "codePage": 1252})").codePage, 1252u);
 }
 
 TEST(TextSets, ResolveOverALanguageOrNone) {

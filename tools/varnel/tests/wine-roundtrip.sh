@@ -26,6 +26,41 @@ diff -u "$manifest" "$dir/dump.json" || fail "dump does not give the manifest ba
   fail "packing the dump exited with $?"
 cmp "$dir/product.exe" "$dir/again.exe" || fail "packing the dump gives other bytes"
 
+# Packing over an existing uninstaller replaces it whole (a new file renamed over it).
+"$wine_run" "$varnel" pack "C:\\$case\\dump.json" -o "C:\\$case\\again.exe" --stub "$stub" ||
+  fail "packing over an existing uninstaller exited with $?"
+cmp "$dir/product.exe" "$dir/again.exe" || fail "packing over an existing file gives other bytes"
+ls -a "$dir" | grep -q '\.tmp$' && fail "a temporary file was left behind"
+
+# With no --stub, varnel.exe finds the stub in ..\share\varnel beside its own
+# folder (C:\bed\bin), as the Windows package lays it out.
+share="$WINEPREFIX/drive_c/bed/share/varnel"
+mkdir -p "$share" && cp "$stub" "$share/uninst.exe"
+"$wine_run" "$varnel" pack "C:\\$case\\dump.json" -o "C:\\$case\\found.exe" ||
+  fail "pack without --stub exited with $?"
+rm -rf "$WINEPREFIX/drive_c/bed/share"
+cmp "$dir/product.exe" "$dir/found.exe" || fail "the stub found beside varnel.exe gives other bytes"
+
+# Japanese through Windows' own code page 932 conversion: texts and a file
+# name come back the same.
+cat >"$dir/ja.json" <<'JSON'
+{
+  "codePage": 932,
+  "language": "Japanese",
+  "texts": {
+    "caption": "製品のアンインストール"
+  },
+  "files": [
+    {"folder": ".", "name": "説明書.txt"}
+  ]
+}
+JSON
+"$wine_run" "$varnel" pack "C:\\$case\\ja.json" -o "C:\\$case\\ja.exe" --stub "$stub" ||
+  fail "pack of the Japanese manifest exited with $?"
+"$wine_run" "$varnel" dump "C:\\$case\\ja.exe" --code-page=932 -o "C:\\$case\\ja-dump.json" ||
+  fail "dump of the Japanese uninstaller exited with $?"
+diff -u "$dir/ja.json" "$dir/ja-dump.json" || fail "the Japanese manifest does not come back"
+
 # A copy cut short inside its last record: reported, not a crash.
 size=$(stat -c %s "$dir/product.exe")
 head -c $((size - 3)) "$dir/product.exe" >"$dir/cut.exe"
