@@ -375,7 +375,7 @@ varnel::Bytes pack(const Json& manifest) {
                                                      raw.reserved));
             varnel::append(out, raw.body);
         } else {
-            varnel::Bytes b = varnel::buildPayload(m);
+            varnel::Bytes b = varnel::payloadBytesUnchecked(m); // as documented: unchecked
             out.insert(out.end(), b.begin(), b.end() - PAYLOAD_HEADER_SIZE);
         }
     }
