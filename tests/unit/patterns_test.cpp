@@ -1,6 +1,6 @@
-// The pattern pass's walk in process: where it leaves the current directory
-// on every path, and a tree deeper than a path buffer can name. The cases of
-// whole uninstalls are rows of tests/cases/patterns.json.
+// The pattern pass in process, for what a row cannot show: a tree deeper than
+// a path buffer can name, and where the pass leaves the current directory.
+// Everything else is rows of tests/cases/patterns.json.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -9,7 +9,6 @@
 
 #include "driver/state.h"
 #include "harness.h"
-#include "paths/paths.h"
 #include "removal/removal.h"
 
 namespace {
@@ -53,8 +52,7 @@ void removeLong(const std::string& path) {
     RemoveDirectoryW(longPath(path).c_str());
 }
 
-// A case folder, the seam rules of the test, and the current directory and
-// state put back afterwards.
+// A case folder, and the current directory and state put back afterwards.
 class Walk : public ::testing::Test {
   protected:
     std::string dir;
@@ -70,14 +68,8 @@ class Walk : public ::testing::Test {
     }
     void TearDown() override {
         SetCurrentDirectoryA(saved.c_str());
-        SetEnvironmentVariableA("VARNEL_SEAM", nullptr);
-        resetProtectedFolders();
         state = savedState;
         removeLong(dir);
-    }
-    void seam(const std::string& rules) {
-        SetEnvironmentVariableA("VARNEL_SEAM", rules.c_str());
-        resetProtectedFolders();
     }
     void file(const std::string& relative) {
         std::string path = dir + "\\" + relative;
@@ -88,39 +80,6 @@ class Walk : public ::testing::Test {
     }
     bool there(const std::string& relative) { return existsLong(dir + "\\" + relative); }
 };
-
-// Every way out of a folder (removed, left because not empty, protected,
-// left as a link, not enterable) takes exactly one step up: the walk ends in
-// the parent of the folder it began in, and deletes in the right folders.
-TEST_F(Walk, EndsOneLevelUpOnEveryPath) {
-    for (const char* f : {"top\\a.tmp", "top\\keep.txt", "top\\empty\\gone.tmp", "top\\desk\\d.tmp",
-                          "top\\linked\\l.tmp", "top\\locked\\k.tmp", "top\\full\\x.tmp",
-                          "top\\full\\y.txt", "top\\nest\\n1\\n2\\z.tmp"})
-        file(f);
-    seam("csidl16=" + dir + "\\top\\desk|reparse=linked|SetCurrentDirectoryA~locked!5");
-    ASSERT_TRUE(SetCurrentDirectoryA((dir + "\\top").c_str()));
-    removeMatchingTree("*.tmp");
-    EXPECT_EQ(currentFolder(), dir);
-    for (const char* gone : {"top\\a.tmp", "top\\empty", "top\\full\\x.tmp", "top\\nest"})
-        EXPECT_FALSE(there(gone)) << gone;
-    for (const char* kept : {"top\\keep.txt", "top\\desk\\d.tmp", "top\\linked\\l.tmp",
-                             "top\\locked\\k.tmp", "top\\full\\y.txt"})
-        EXPECT_TRUE(there(kept)) << kept;
-
-    // An emptied folder goes, and the walk still ends one level up.
-    ASSERT_TRUE(SetCurrentDirectoryA((dir + "\\top\\full").c_str()));
-    removeMatchingTree("*.*");
-    EXPECT_EQ(currentFolder(), dir + "\\top");
-    EXPECT_FALSE(there("top\\full"));
-    ASSERT_TRUE(SetCurrentDirectoryA((dir + "\\top\\desk").c_str()));
-    removeMatchingTree("*.*"); // protected: emptied, but it stays
-    EXPECT_EQ(currentFolder(), dir + "\\top");
-    EXPECT_FALSE(there("top\\desk\\d.tmp"));
-    EXPECT_TRUE(there("top\\desk"));
-    leaveAndRemoveFolder(); // not empty: only the step up
-    EXPECT_EQ(currentFolder(), dir);
-    EXPECT_TRUE(there("top"));
-}
 
 // 140 levels: far more than a 260-byte path can name. The levels that can
 // be entered are walked, the rest stays, and nothing overflows.
