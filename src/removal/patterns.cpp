@@ -101,10 +101,10 @@ void removeMatchingTree(const char* mask) {
 }
 
 // A path the pass will not walk: not a full path (an expansion can leave a
-// relative one); a part made of dots and blanks with two dots or more (the
-// system reads ".." and "... " alike: it climbs out of the folder the pattern
-// names); or a part with two "#" (a folder macro that stayed unexpanded
-// names no folder).
+// relative one); a part made of dots and blanks with two dots or more (".."
+// climbs out of the folder the pattern names, and the systems may read ".. "
+// or "..." as a step up too); or a part with two "#" (a folder macro that
+// stayed unexpanded names no folder).
 static bool isUnsafePattern(const char* path) {
     if (!(path[0] && path[1] == ':' && path[2] == '\\') && !(path[0] == '\\' && path[1] == '\\'))
         return true;
