@@ -158,7 +158,9 @@ void removePatterns() {
         bool walk = readCurrentFolder(entered) && !isProtectedFolder(entered);
         if (walk)
             removeMatchingTree(mask);
-        W32(SetCurrentDirectoryA, state.installDir);
+        strcpy(entered, state.installDir); // as a folder, without its backslash
+        removeTrailingBackslash(entered);
+        W32(SetCurrentDirectoryA, entered);
         if (walk)
             W32(RemoveDirectoryA, path);
     }
