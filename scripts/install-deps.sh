@@ -8,7 +8,7 @@ packages=(
   cmake ninja-build g++ python3
   g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
   wine wine32:i386 wine64 xvfb xauth x11-utils imagemagick
-  googletest nlohmann-json3-dev osslsigncode nsis clang-format
+  googletest nlohmann-json3-dev osslsigncode nsis clang-format fonts-dejavu-core
   dpkg # dpkg-deb unpacks the varnel package in its install test (cpack comes with cmake)
 )
 

@@ -22,6 +22,12 @@ void runRegistryPass();
 bool joinEntryPath(char* out, const char* installDir, const FileEntry* entry);
 // joinEntryPath into state.workPath.
 bool buildEntryPath(const FileEntry* entry);
+// Cuts `path` at its last backslash; false, leaving it whole, when it has none.
+bool cutLastPart(char* path);
+// Deletes the key `subKey` of `parent` with all its sub-keys, depth first;
+// the first key that cannot go stops the deletion. Returns 0 or the registry
+// error (ERROR_BADKEY for an empty or null subKey).
+LONG deleteKeyTree(HKEY parent, const char* subKey);
 // 1 when the file exists but cannot be opened for reading and writing, or is
 // read-only and cannot be made writable; else 0.
 int isFileInUse(const char* path);
@@ -36,6 +42,12 @@ bool isAccessError(DWORD error);
 void removeMatchingTree(const char* mask);
 void leaveAndRemoveFolder();
 
-// Font and COM server unregistration of flagged files, given workPath.
+// Font unregistration: withdraws the font file at `path`, deletes its
+// registration value and tells every top-level window.
 void unregisterFont(const char* path);
+// The full name of the TrueType font at `path` into `out` (FONT_NAME_SIZE
+// bytes); empty when there is none.
+void readFontFullName(const char* path, char* out);
+// COM server unregistration of the server at workPath. The error mode and the
+// current directory are as they were on return.
 void unregisterComServer();

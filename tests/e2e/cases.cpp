@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <sstream>
 #include <regex>
 #include <set>
 
@@ -54,6 +55,12 @@ const std::map<std::string, std::string>& folders() {
         f["WINDOWS"] = noTrailingBackslash(buffer);
         GetSystemDirectoryA(buffer, MAX_PATH);
         f["SYSTEM"] = noTrailingBackslash(buffer);
+        // The folder of the system's 32-bit programs: SysWOW64 under WoW64.
+        BOOL wow64 = FALSE;
+        IsWow64Process(GetCurrentProcess(), &wow64);
+        f["SYSWOW"] = wow64 && GetSystemWow64DirectoryA(buffer, MAX_PATH)
+                          ? noTrailingBackslash(buffer)
+                          : f["SYSTEM"];
         GetTempPathA(MAX_PATH, buffer);
         f["TEMP"] = noTrailingBackslash(buffer);
         const std::pair<const char*, int> shell[] = {
@@ -86,6 +93,7 @@ struct Run {
     std::string dir, exe, log;
     std::vector<std::string> made;                                  // files and folders, in order
     std::vector<std::pair<HKEY, std::string>> keys;                 // keys made
+    std::vector<std::tuple<HKEY, std::string, REGSAM>> viewKeys;    // keys made in another view
     std::vector<std::tuple<HKEY, std::string, std::string>> values; // values made
     std::vector<HANDLE> held;                                       // files held open
 
@@ -139,6 +147,22 @@ HKEY rootOf(const Json& entry) {
     return HKEY(ULONG_PTR(*root));
 }
 
+// The registry view an entry names ("view": 64 or 32); none: the program's own.
+REGSAM viewOf(const Json& entry) {
+    int view = entry.value("view", 0);
+    return view == 64 ? KEY_WOW64_64KEY : view == 32 ? KEY_WOW64_32KEY : 0;
+}
+
+// A key with its sub-keys, in one view.
+void deleteTree(HKEY root, const std::string& name, REGSAM view) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, name.c_str(), 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS)
+        return;
+    RegDeleteTreeA(key, nullptr);
+    RegCloseKey(key);
+    RegDeleteKeyExA(root, name.c_str(), view, 0);
+}
+
 // A registry entry's data as the registry holds it: dword, sz, or binary from hex.
 std::pair<DWORD, std::string> registryData(const Run& run, const Json& e) {
     const Json& data = e["data"];
@@ -163,13 +187,19 @@ void layOut(Run& run, const Json& before) {
         run.makeFolders(run.path(f));
     for (const Json& f : list(before, "files")) {
         if (f.is_object())
-            allowOnly(f, {"path", "content", "readOnly"}, "before.files");
+            allowOnly(f, {"path", "content", "fixture", "readOnly"}, "before.files");
         std::string p = run.path(f.is_object() ? f["path"] : f);
         run.makeFolders(p.substr(0, p.find_last_of('\\')));
         if (!run.inCase(p) && !bed::exists(p))
             run.made.push_back(p);
-        bed::writeText(p,
-                       f.is_object() ? f.value("content", "content of " + p) : "content of " + p);
+        if (f.is_object() && f.contains("fixture")) {
+            std::string from = bed::fixture(f["fixture"]);
+            if (!CopyFileA(from.c_str(), p.c_str(), FALSE))
+                throw std::runtime_error("cannot copy " + from + " to " + p);
+        } else {
+            bed::writeText(p, f.is_object() ? f.value("content", "content of " + p)
+                                            : "content of " + p);
+        }
         if (f.is_object() && f.value("readOnly", false))
             SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_READONLY);
     }
@@ -182,20 +212,23 @@ void layOut(Run& run, const Json& before) {
             SHDeleteKeyA(rootOf(e), key.c_str());
     }
     for (const Json& e : list(before, "registry")) {
-        allowOnly(e, {"root", "key", "value", "type", "data"}, "before.registry");
+        allowOnly(e, {"root", "key", "value", "type", "data", "view"}, "before.registry");
         HKEY root = rootOf(e), key = nullptr;
         std::string name = run.expand(e["key"]);
+        REGSAM view = viewOf(e);
         DWORD disposition = 0;
-        if (RegCreateKeyExA(root, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+        if (RegCreateKeyExA(root, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key,
                             &disposition) != ERROR_SUCCESS)
             throw std::runtime_error("cannot create the key " + name);
-        if (disposition == REG_CREATED_NEW_KEY)
+        if (disposition == REG_CREATED_NEW_KEY && view)
+            run.viewKeys.emplace_back(root, name, view);
+        else if (disposition == REG_CREATED_NEW_KEY)
             run.keys.emplace_back(root, name);
         if (e.contains("value")) {
             std::string value = run.expand(e["value"]);
             auto [type, bytes] = registryData(run, e);
-            if (RegQueryValueExA(key, value.c_str(), nullptr, nullptr, nullptr, nullptr) !=
-                ERROR_SUCCESS)
+            if (!view && RegQueryValueExA(key, value.c_str(), nullptr, nullptr, nullptr, nullptr) !=
+                             ERROR_SUCCESS)
                 run.values.emplace_back(root, name, value);
             RegSetValueExA(key, value.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
                            DWORD(bytes.size()));
@@ -226,6 +259,8 @@ void cleanUp(Run& run) {
         SHDeleteValueA(root, key.c_str(), value.c_str());
     for (auto k = run.keys.rbegin(); k != run.keys.rend(); ++k)
         SHDeleteKeyA(k->first, k->second.c_str());
+    for (auto k = run.viewKeys.rbegin(); k != run.viewKeys.rend(); ++k)
+        deleteTree(std::get<0>(*k), std::get<1>(*k), std::get<2>(*k));
     if (!run.log.empty())
         DeleteFileA(run.log.c_str());
 }
@@ -238,6 +273,15 @@ LRESULT progressPosition(const bed::Dialog& d) {
         if (HWND bar = GetDlgItem(window, 1009))
             return SendMessageA(bar, PBM_GETPOS, 0, 0);
     return -1;
+}
+
+// The lines of a text, without their carriage returns.
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line.empty() || line.back() != '\r' ? line : line.substr(0, line.size() - 1));
+    return out;
 }
 
 // A log line matches an expected one that equals it or names its leading fields.
@@ -256,6 +300,13 @@ void checkAfter(Run& run, const Json& after, const bed::RunResult& r,
         EXPECT_NE(attributes, INVALID_FILE_ATTRIBUTES) << p << " is gone";
         if (f.is_object() && f.contains("readOnly") && attributes != INVALID_FILE_ATTRIBUTES)
             EXPECT_EQ(bool(attributes & FILE_ATTRIBUTE_READONLY), f["readOnly"].get<bool>()) << p;
+        if (f.is_object() && f.contains("has")) {
+            std::ifstream in(p, std::ios::binary);
+            auto held = lines(std::string(std::istreambuf_iterator<char>(in), {}));
+            for (const Json& e : list(f, "has"))
+                EXPECT_NE(std::find(held.begin(), held.end(), run.expand(e)), held.end())
+                    << p << " has no line " << run.expand(e);
+        }
     }
     for (const Json& f : list(after, "gone"))
         EXPECT_FALSE(bed::exists(run.path(f))) << run.path(f) << " is still there";
@@ -264,8 +315,8 @@ void checkAfter(Run& run, const Json& after, const bed::RunResult& r,
         for (const Json& e : list(after, which)) {
             std::string key = run.expand(e["key"]);
             HKEY handle = nullptr;
-            bool keyThere =
-                RegOpenKeyExA(rootOf(e), key.c_str(), 0, KEY_READ, &handle) == ERROR_SUCCESS;
+            bool keyThere = RegOpenKeyExA(rootOf(e), key.c_str(), 0, KEY_READ | viewOf(e),
+                                          &handle) == ERROR_SUCCESS;
             std::string name = e.contains("value") ? run.expand(e["value"]) : "";
             DWORD type = 0, size = 0;
             bool there = keyThere && (!e.contains("value") ||
@@ -288,10 +339,8 @@ void checkAfter(Run& run, const Json& after, const bed::RunResult& r,
         EXPECT_EQ(positions, after["progress"].get<std::vector<LRESULT>>());
     if (after.contains("log")) {
         allowOnly(after["log"], {"has", "hasNot"}, "after.log");
-        std::ifstream in(run.log);
-        std::vector<std::string> log;
-        for (std::string line; std::getline(in, line);)
-            log.push_back(line);
+        std::ifstream in(run.log, std::ios::binary);
+        std::vector<std::string> log = lines(std::string(std::istreambuf_iterator<char>(in), {}));
         size_t at = 0;
         for (const Json& e : list(after["log"], "has")) {
             std::string expected = run.expand(e);
@@ -363,7 +412,7 @@ bed::RunResult runWithAnswers(Run& run, const std::string& options, const Json& 
 // payloads that the tool refuses to pack.
 varnel::Bytes pack(const Json& manifest) {
     if (!manifest.contains("records"))
-        return varnel::buildPayload(varnel::manifestFromJson(manifest));
+        return varnel::payloadBytesUnchecked(varnel::manifestFromJson(manifest));
     varnel::Bytes out;
     for (const Json& r : manifest["records"]) {
         Json one = manifest;
@@ -375,7 +424,7 @@ varnel::Bytes pack(const Json& manifest) {
                                                      raw.reserved));
             varnel::append(out, raw.body);
         } else {
-            varnel::Bytes b = varnel::payloadBytesUnchecked(m); // as documented: unchecked
+            varnel::Bytes b = varnel::payloadBytesUnchecked(m);
             out.insert(out.end(), b.begin(), b.end() - PAYLOAD_HEADER_SIZE);
         }
     }
@@ -384,9 +433,15 @@ varnel::Bytes pack(const Json& manifest) {
 
 void runCase(const Json& c, const std::string& version) {
     allowOnly(c,
-              {"name", "versions", "options", "before", "manifest", "locator", "answers", "faults",
-               "log", "after"},
+              {"name", "versions", "beds", "options", "before", "manifest", "locator", "answers",
+               "faults", "log", "after"},
               c.value("name", "a case"));
+    // "beds": the kinds of test bed the case runs in (default: every kind).
+    char kind[16] = "win32";
+    GetEnvironmentVariableA("VARNEL_BED_KIND", kind, sizeof(kind));
+    if (c.contains("beds") &&
+        std::count(c["beds"].begin(), c["beds"].end(), std::string(kind)) == 0)
+        GTEST_SKIP() << "only in the test beds " << c["beds"].dump();
     std::string stub = "uninst.exe";
     if (c.contains("faults") || c.value("log", false)) {
         stub = "uninst_seam.exe";

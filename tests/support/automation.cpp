@@ -191,7 +191,7 @@ std::string readIcon(const Dialog& dialog) {
     // clearly nearer than the others (a box half painted, or covered for a
     // moment, matches nothing well).
     std::string last;
-    for (int attempt = 0; attempt < 40; ++attempt) {
+    for (int attempt = 0; attempt < 200; ++attempt) {
         Sleep(25);
         HDC screen = GetDC(nullptr);
         std::vector<COLORREF> shown = grab(screen, icon->rect.left, icon->rect.top, width, height);

@@ -1,0 +1,78 @@
+// The group passes: each group entry's file, then its folders and as many
+// emptied parents as the entry allows.
+#include <string.h>
+
+#include "../driver/seam.h"
+#include "../driver/state.h"
+#include "../paths/paths.h"
+#include "../ui/ui.h"
+#include "removal.h"
+
+// Both passes cover the same span of the bar: the bar goes back when the
+// folder pass starts.
+static void reportGroup(uint32_t i) {
+    if (state.progressTotal)
+        setProgress((state.fileCount + i) * 100 / state.progressTotal);
+}
+
+void removeGroupFiles() {
+    for (uint32_t i = 0; i < state.groupCount; ++i) {
+        const GroupEntry* entry = state.groupEntries[i];
+        size_t folderLength = strlen(entry->folder);
+        size_t nameLength = strlen(entry->fileName);
+        // Only a backslash that is really added counts. A path that would not
+        // fit is skipped whole: cut, it could name another file.
+        size_t joint = folderLength && entry->folder[folderLength - 1] != '\\' ? 1 : 0;
+        if (nameLength && folderLength + joint + nameLength < PATH_BUFFER_SIZE) {
+            char* path = state.workPath;
+            memcpy(path, entry->folder, folderLength + 1);
+            addTrailingBackslash(path);
+            strcat(path, entry->fileName);
+            W32(DeleteFileA, path);
+        }
+        reportGroup(i);
+    }
+}
+
+bool cutLastPart(char* path) {
+    char* last = strrchr(path, '\\');
+    if (!last)
+        return false;
+    *last = 0;
+    return true;
+}
+
+// Removes `folder`, first stepping out of it when it is the current directory.
+static void removeFolderFrom(const char* folder, const char* current) {
+    if (pathsEqual(folder, current))
+        W32(SetCurrentDirectoryA, "..");
+    W32(RemoveDirectoryA, folder);
+}
+
+void removeGroupFolders() {
+    char current[PATH_BUFFER_SIZE];
+    for (uint32_t i = 0; i < state.groupCount; ++i) {
+        GroupEntry* entry = state.groupEntries[i];
+        char* folder = entry->folder;
+        char* second = entry->secondFolder;
+        // The entry is consumed: its folders shorten and its level count goes down.
+        if (folder[0] && !isProtectedFolder(folder)) {
+            while (!(second[0] && isProtectedFolder(second))) {
+                DWORD length = W32(GetCurrentDirectoryA, PATH_BUFFER_SIZE, current);
+                if (!length || length >= PATH_BUFFER_SIZE)
+                    current[0] = 0;
+                removeTrailingBackslash(current);
+                removeFolderFrom(folder, current);
+                if (second[0])
+                    removeFolderFrom(second, current);
+                if (!entry->levels)
+                    break;
+                --entry->levels;
+                if (!cutLastPart(folder) || (second[0] && !cutLastPart(second)) ||
+                    isProtectedFolder(folder))
+                    break;
+            }
+        }
+        reportGroup(i);
+    }
+}

@@ -1,0 +1,47 @@
+// Pruning: the folders of the installed files, and their parents, once empty.
+#include <string.h>
+
+#include "../driver/seam.h"
+#include "../driver/state.h"
+#include "../paths/paths.h"
+#include "../ui/ui.h"
+#include "removal.h"
+
+void pruneInstallFolders() {
+    char* path = state.workPath;
+    // Out of the installation folder, so that no folder below it is the
+    // current directory.
+    strcpy(path, state.installDir);
+    removeTrailingBackslash(path);
+    W32(SetCurrentDirectoryA, path);
+    W32(SetCurrentDirectoryA, "..");
+    // The folder that the last successful walk started from: the next
+    // entries of that folder need no attempt.
+    char pruneMemo[PATH_BUFFER_SIZE];
+    pruneMemo[0] = 0;
+    for (uint32_t i = 0; i < state.fileCount; ++i) {
+        const FileEntry* entry = state.fileEntries[i];
+        if (entry->flags & FE_FONT)
+            continue; // neither pruned nor counted
+        // A path that does not fit is skipped whole, never cut.
+        if (buildEntryPath(entry)) {
+            char* last = strrchr(path, '\\');
+            if (entry->name[0] && last)
+                *last = 0; // the folder the file lay in
+            if (!entry->name[0] || last) {
+                removeTrailingBackslash(path);
+                if (!pathsEqual(path, pruneMemo) && !isProtectedFolder(path)) {
+                    for (bool first = true; W32(RemoveDirectoryA, path); first = false) {
+                        if (first)
+                            strcpy(pruneMemo, path);
+                        if (!cutLastPart(path) || isProtectedFolder(path))
+                            break;
+                    }
+                }
+            }
+        }
+        if (state.progressTotal)
+            setProgress((state.groupCount + state.registryCount + state.fileCount + i) * 100 /
+                        state.progressTotal);
+    }
+}

@@ -1,0 +1,80 @@
+// The registry pass: the payload's keys, each with its sub-keys, and values.
+#include <string.h>
+
+#include "../driver/seam.h"
+#include "../driver/state.h"
+#include "../ui/ui.h"
+#include "removal.h"
+
+LONG deleteKeyTree(HKEY parent, const char* subKey) {
+    if (!subKey || !subKey[0])
+        return ERROR_BADKEY;
+    HKEY key;
+    LONG result = W32(RegOpenKeyExA, parent, subKey, 0, DELETE | KEY_ENUMERATE_SUB_KEYS, &key);
+    if (result != ERROR_SUCCESS)
+        return result;
+    char name[1024];
+    for (;;) {
+        DWORD length = sizeof(name);
+        result = W32(RegEnumKeyExA, key, 0, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (result == ERROR_NO_MORE_ITEMS) {
+            result = W32(RegDeleteKeyA, parent, subKey);
+            break;
+        }
+        // The first sub-key that cannot go stops the whole tree: asking for
+        // index 0 again would find it again.
+        if (result != ERROR_SUCCESS || (result = deleteKeyTree(key, name)) != ERROR_SUCCESS)
+            break;
+    }
+    W32(RegCloseKey, key);
+    return result;
+}
+
+// Whether `text` (`length` bytes) is `word`, in any letter case.
+static bool isWord(const char* text, size_t length, const char* word) {
+    return length == strlen(word) && !_strnicmp(text, word, length);
+}
+
+// Whether the pass must leave the entry `path` alone: the whole "Software"
+// or "System" tree of a root, and a key entry that names the root itself.
+// Separators at either end do not hide such a path: "Software\" or
+// "\System" would otherwise delete the whole tree.
+static bool isGuarded(const char* path) {
+    while (*path == '\\')
+        ++path;
+    size_t length = strlen(path);
+    while (length && path[length - 1] == '\\')
+        --length;
+    return !length || isWord(path, length, "Software") || isWord(path, length, "System");
+}
+
+void runRegistryPass() {
+    for (uint32_t i = 0; i < state.registryCount; ++i) {
+        RegistryEntry* entry = state.registryEntries[i];
+        HKEY root = (HKEY)(ULONG_PTR)entry->root;
+        char* path = entry->path;
+        // A value entry is a key part, two backslashes and a value name (none:
+        // the default value); with an empty key part, a value of the root.
+        char* last = strrchr(path, '\\');
+        bool valueEntry = last && last > path && last[-1] == '\\';
+        bool underRoot = valueEntry && last == path + 1;
+        if (path[0] && (underRoot || !isGuarded(path))) {
+            if (valueEntry) {
+                HKEY key;
+                last[-1] = 0;
+                if (W32(RegOpenKeyA, root, path, &key) == ERROR_SUCCESS) {
+                    W32(RegDeleteValueA, key, last + 1);
+                    W32(RegCloseKey, key);
+                }
+                last[-1] = '\\';
+                continue; // a value entry does not move the bar
+            }
+            if (state.isNT)
+                deleteKeyTree(root, path);
+            else
+                W32(RegDeleteKeyA, root, path); // 9x deletes the sub-keys with the key
+        }
+        if (state.progressTotal)
+            setProgress((state.fileCount + state.groupCount + i) * 100 / state.progressTotal);
+    }
+}
