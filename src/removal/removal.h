@@ -35,6 +35,13 @@ int isFileInUse(const char* path);
 // opposed to, say, a missing file).
 bool isAccessError(DWORD error);
 
+// The pattern pass's walk, on the current directory F. removeMatchingTree
+// deletes the files matching `mask` (may be empty: none) in F and every folder
+// below it, removes the folders left empty, F too, and ends in F's parent.
+// leaveAndRemoveFolder steps from F to its parent and removes F if it is empty.
+void removeMatchingTree(const char* mask);
+void leaveAndRemoveFolder();
+
 // Font unregistration: withdraws the font file at `path`, deletes its
 // registration value and tells every top-level window.
 void unregisterFont(const char* path);

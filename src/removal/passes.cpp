@@ -1,5 +1,0 @@
-// The wildcard pattern pass.
-#include "../driver/state.h"
-#include "removal.h"
-
-void removePatterns() {}
