@@ -222,6 +222,16 @@ TEST(PathsPlatform, ProtectedFoldersOfEachVersion) {
             {answer(p, "csidl46"), false}, {p["ProgramFilesDir"], false},
             {p["CommonFilesDir"], false},
         };
+        // The user's folder, the folder of all profiles, #AllUsersDir# (the
+        // parent of the shared documents), the user's documents; pictures, music
+        // and videos, the user's and all users', where the system has them.
+        for (const std::string& path :
+             {answer(p, "csidl40"), parentOf(answer(p, "csidl40")), parentOf(answer(p, "csidl46")),
+              answer(p, "csidl5"), stripped(p["csidl39"]), stripped(p["csidl13"]),
+              stripped(p["csidl14"]), stripped(p["csidl54"]), stripped(p["csidl53"]),
+              stripped(p["csidl55"])})
+            if (!path.empty())
+                list.push_back({path, false});
         auto inAlwaysList = [&](const std::string& path) {
             for (const Folder& f : list)
                 if (!f.ntOnly && lower(f.path) == lower(path))
@@ -238,12 +248,12 @@ TEST(PathsPlatform, ProtectedFoldersOfEachVersion) {
                  {f.path, f.path + "\\", upper(f.path), lower(f.path) + "\\"})
                 expected[form] = protectedHere;
         }
-        // Not in the list: sub-folders, parents, the user's own folders.
+        // Not in the list: sub-folders, parents.
         for (const std::string& path :
              {answer(p, "windows") + "\\Sub", p["ProgramFilesDir"] + "\\Product",
               p["CommonFilesDir"] + "\\Product", answer(p, "csidl26") + "\\Microsoft",
-              answer(p, "csidl26") + "\\Microsoft\\Internet Explorer", answer(p, "csidl40"),
-              answer(p, "csidl5"), std::string("C:\\vt\\paths-protected")}) {
+              answer(p, "csidl26") + "\\Microsoft\\Internet Explorer",
+              answer(p, "csidl5") + "\\Product", std::string("C:\\vt\\paths-protected")}) {
             ASSERT_FALSE(inAlwaysList(path)) << path;
             expected[path] = 0;
         }
