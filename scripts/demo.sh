@@ -17,7 +17,7 @@ mode=${1:-}
 
 scripts/install-deps.sh
 cmake --preset host >/dev/null && cmake --build --preset host --target varnel >/dev/null
-cmake --preset win32 >/dev/null && cmake --build --preset win32 --target uninst autoanswer >/dev/null
+cmake --preset win32 >/dev/null && cmake --build --preset win32 --target uninst autoanswer com_demo >/dev/null
 
 bed=$root/build/demo/bed
 tests/bed/setup.sh "$bed" >/dev/null
@@ -38,6 +38,17 @@ while IFS=$'\t' read -r key value; do
   fi
 done < <(grep -P '^reg\t' "$bed/layout.txt" | cut -f2-)
 
+# The product's font (DejaVu Sans Mono under a name of its own) and COM
+# server are real, and registered as their installer would register them.
+fonts_key='HKLM\Software\Microsoft\Windows NT\CurrentVersion\Fonts'
+font_value='Varnel Demo Mono (TrueType)'
+clsid_key='HKCR\CLSID\{5E1A0C3B-7D2F-4A69-9B48-0C6D3E2F1A57}'
+python3 tests/fixtures/rename_font.py /usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf \
+  "$host_product/VarnelDemo.ttf" "Varnel Demo Mono"
+cp build/win32/tests/com_demo.dll "$host_product/bin/VarnelDemoCom.dll"
+run reg add "$fonts_key" /v "$font_value" /d "$product\VarnelDemo.ttf" /f >/dev/null 2>&1
+run regsvr32 /s "$product\bin\VarnelDemoCom.dll" >/dev/null 2>&1
+
 build/host/tools/varnel/varnel pack demo/sample-product.json -o "$host_product/uninst.exe" \
   --stub build/win32/uninst.exe
 
@@ -49,6 +60,12 @@ snapshot() {
       echo "registry: $key${value:+ [$value]}"
     fi
   done
+  if run reg query "$fonts_key" /v "$font_value" >/dev/null 2>&1; then
+    echo "registry: font $font_value"
+  fi
+  if run reg query "$clsid_key" >/dev/null 2>&1; then
+    echo "registry: COM server $clsid_key"
+  fi
   } | sort
 }
 before=$(snapshot)

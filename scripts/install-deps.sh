@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ python3
   g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
   wine wine32:i386 xvfb xauth x11-utils imagemagick
-  googletest nlohmann-json3-dev osslsigncode nsis clang-format
+  googletest nlohmann-json3-dev osslsigncode nsis clang-format fonts-dejavu-core
   clang libclang-rt-14-dev
 )
 

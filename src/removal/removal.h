@@ -29,6 +29,12 @@ int isFileInUse(const char* path);
 // opposed to, say, a missing file).
 bool isAccessError(DWORD error);
 
-// Font and COM server unregistration of flagged files, given workPath.
+// Font unregistration: withdraws the font file at `path`, deletes its
+// registration value and tells every top-level window.
 void unregisterFont(const char* path);
+// The full name of the TrueType font at `path` into `out` (FONT_NAME_SIZE
+// bytes); empty when there is none.
+void readFontFullName(const char* path, char* out);
+// COM server unregistration of the server at workPath. The error mode and the
+// current directory are as they were on return.
 void unregisterComServer();

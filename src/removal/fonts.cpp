@@ -1,0 +1,50 @@
+// Font unregistration of installed files flagged FE_FONT.
+#include <string.h>
+
+#include "../driver/seam.h"
+#include "../driver/state.h"
+#include "../payload/payload.h"
+#include "font_name.h"
+#include "removal.h"
+
+static const char ntFontsKey[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
+static const char fontsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Fonts";
+
+// The file is mapped rather than read piece by piece: the parser sees its
+// bytes and their number, and checks every offset against it.
+void readFontFullName(const char* path, char* out) {
+    out[0] = 0;
+    HANDLE file = openExistingFile(path, FILE_MODE_READ);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD high = 0;
+    DWORD size = W32(GetFileSize, file, &high);
+    HANDLE mapping = high || size == INVALID_FILE_SIZE
+                         ? nullptr
+                         : W32(CreateFileMappingA, file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    if (mapping) {
+        void* view = W32(MapViewOfFile, mapping, FILE_MAP_READ, 0, 0, 0);
+        if (view) {
+            parseFontFullName(static_cast<const unsigned char*>(view), size, out);
+            W32(UnmapViewOfFile, view);
+        }
+        W32(CloseHandle, mapping);
+    }
+    closeFile(file);
+}
+
+void unregisterFont(const char* path) {
+    char name[FONT_NAME_SIZE];
+    readFontFullName(path, name);
+    W32(RemoveFontResourceA, path);
+    if (name[0]) {
+        strcat(name, " (TrueType)"); // the parser keeps 11 bytes and the terminator free
+        HKEY key;
+        if (W32(RegOpenKeyA, HKEY_LOCAL_MACHINE, state.isNT ? ntFontsKey : fontsKey, &key) ==
+            ERROR_SUCCESS) {
+            W32(RegDeleteValueA, key, name);
+            W32(RegCloseKey, key);
+        }
+    }
+    W32(SendMessageA, HWND_BROADCAST, WM_FONTCHANGE, 0, 0);
+}
