@@ -146,6 +146,8 @@ class Encoder {
         }
         Bytes out;
         const std::vector<RecordItem>& records = *m_.records;
+        if (records.empty())
+            error("records", "holds no record; an uninstaller needs at least an end record");
         for (size_t i = 0; i < records.size(); ++i) {
             const RecordItem& r = records[i];
             std::string where = "records[" + std::to_string(i) + "]";
