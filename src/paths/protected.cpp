@@ -28,7 +28,9 @@ int pathsEqual(const char* a, const char* b) {
 }
 
 enum {
-    PROTECTED_MAX = 19,
+    // Windows and System, 18 shell folders, 2 Quick Launch folders, the
+    // user's folder and its parent, the all users' folder, 2 registry folders.
+    PROTECTED_MAX = 29,
     // The longest entry: a 259-character application-data folder, a
     // backslash and "Microsoft\Internet Explorer\Quick Launch".
     PROTECTED_SLOT_SIZE = 304,
@@ -39,7 +41,7 @@ enum {
 // every folder costs tens of milliseconds, the removal passes test a folder
 // for nearly every entry, and the folders cannot change while the uninstall
 // runs. This is the one thing the paths code caches. The list lives on the
-// heap (a static one would take its 5.7 KB in the executable file) and is
+// heap (a static one would take its 8.8 KB in the executable file) and is
 // handed back with the rest of the process's memory when it ends.
 struct ProtectedFolders {
     int count;
@@ -48,17 +50,21 @@ struct ProtectedFolders {
 
 static ProtectedFolders* protectedFolders;
 
-// Shell folders of the list, in order; the common ones count on NT only.
+// Shell folders of the list, in order; the first common ones count on NT only.
+// The user's own documents, pictures, music and videos and the all users'
+// ones count on both families, where the system has them.
 struct ShellFolderEntry {
     unsigned char csidl;
     unsigned char ntOnly;
 };
 
 static const ShellFolderEntry protectedShellFolders[] = {
-    {CSIDL_DESKTOP, 0},        {CSIDL_DESKTOPDIRECTORY, 0}, {CSIDL_COMMON_DESKTOPDIRECTORY, 1},
-    {CSIDL_FONTS, 0},          {CSIDL_PROGRAMS, 0},         {CSIDL_COMMON_PROGRAMS, 1},
-    {CSIDL_STARTMENU, 0},      {CSIDL_COMMON_STARTMENU, 1}, {CSIDL_STARTUP, 0},
-    {CSIDL_COMMON_STARTUP, 1},
+    {CSIDL_DESKTOP, 0},         {CSIDL_DESKTOPDIRECTORY, 0}, {CSIDL_COMMON_DESKTOPDIRECTORY, 1},
+    {CSIDL_FONTS, 0},           {CSIDL_PROGRAMS, 0},         {CSIDL_COMMON_PROGRAMS, 1},
+    {CSIDL_STARTMENU, 0},       {CSIDL_COMMON_STARTMENU, 1}, {CSIDL_STARTUP, 0},
+    {CSIDL_COMMON_STARTUP, 1},  {CSIDL_COMMON_DOCUMENTS, 0}, {CSIDL_PERSONAL, 0},
+    {CSIDL_MYPICTURES, 0},      {CSIDL_MYMUSIC, 0},          {CSIDL_MYVIDEO, 0},
+    {CSIDL_COMMON_PICTURES, 0}, {CSIDL_COMMON_MUSIC, 0},     {CSIDL_COMMON_VIDEO, 0},
 };
 
 static const char quickLaunch[] = "Microsoft\\Internet Explorer\\Quick Launch";
@@ -91,6 +97,24 @@ static void gatherShellFolder(int csidl, int withQuickLaunch) {
     keepFolder(0);
 }
 
+// A folder as its macro resolves it and, when `withParent`, the folder that
+// holds it. A macro that keeps its token names no folder.
+static void gatherMacroFolder(const char* token, int withParent) {
+    char folder[MACRO_BUFFER_SIZE];
+    strcpy(folder, token);
+    resolveFolderMacro(folder);
+    if (folder[0] == '#' || strlen(folder) >= PROTECTED_SLOT_SIZE)
+        return;
+    strcpy(nextSlot(), folder);
+    keepFolder(0);
+    char* cut = strrchr(folder, '\\');
+    if (!withParent || !cut)
+        return;
+    *cut = 0;
+    strcpy(nextSlot(), folder);
+    keepFolder(0);
+}
+
 // Returns 0 when there is no memory for the list.
 static int gatherProtectedFolders() {
     if (!allocZeroedAs(sizeof(ProtectedFolders), &protectedFolders))
@@ -104,7 +128,9 @@ static int gatherProtectedFolders() {
             gatherShellFolder(entry.csidl, 0);
     gatherShellFolder(CSIDL_APPDATA, 1);
     gatherShellFolder(CSIDL_COMMON_APPDATA, 1);
-    gatherShellFolder(CSIDL_COMMON_DOCUMENTS, 0);
+    // The user's profile and the folder of all profiles; the all users' folder.
+    gatherMacroFolder("#UserDir#", 1);
+    gatherMacroFolder("#AllUsersDir#", 0);
     HKEY key;
     if (openCurrentVersionKey(&key)) { // a key that cannot be opened ends the list
         if (readFolderValue(key, "ProgramFilesDir", nextSlot()))

@@ -127,19 +127,28 @@ TEST(PathsPlatform, ProtectedFoldersOfEachVersion) {
         Values p = bed::runProbe(exe, "platform-folders");
         std::map<std::string, int> expected;
         for (const char* source : {"windows", "system", "csidl0", "csidl16", "csidl20", "csidl2",
-                                   "csidl11", "csidl7", "csidl26", "csidl35", "csidl46"})
+                                   "csidl11", "csidl7", "csidl26", "csidl35", "csidl46", "csidl40",
+                                   "csidl5"})
             expected[answer(p, source)] = 1;
         for (const char* source : {"csidl26", "csidl35"})
             expected[answer(p, source) + quickLaunch] = 1;
         expected[p["ProgramFilesDir"]] = expected[p["CommonFilesDir"]] = 1;
+        // The folder of all profiles, #AllUsersDir#, and the pictures, music and
+        // videos of the user and of all users, where the system has them.
+        for (const std::string& path :
+             {parentOf(answer(p, "csidl40")), parentOf(answer(p, "csidl46")),
+              stripped(p["csidl39"]), stripped(p["csidl13"]), stripped(p["csidl14"]),
+              stripped(p["csidl54"]), stripped(p["csidl53"]), stripped(p["csidl55"])})
+            if (!path.empty())
+                expected[path] = 1;
         // The all-users folders count on NT only (unless in the list another way).
         for (const char* source : {"csidl25", "csidl23", "csidl22", "csidl24"})
             expected.emplace(answer(p, source), nt);
-        // Not in the list: sub-folders, parents, the user's own folders.
+        // Not in the list: sub-folders.
         for (const std::string& path :
              {answer(p, "windows") + "\\Sub", p["ProgramFilesDir"] + "\\Product",
-              answer(p, "csidl26") + "\\Microsoft\\Internet Explorer", answer(p, "csidl40"),
-              answer(p, "csidl5"), dir})
+              answer(p, "csidl26") + "\\Microsoft\\Internet Explorer",
+              answer(p, "csidl5") + "\\Product", dir})
             ASSERT_TRUE(expected.emplace(path, 0).second) << path;
         std::vector<std::string> args;
         for (const auto& e : expected)

@@ -409,6 +409,16 @@ ProtectedSetup protectedSetup() {
     add("csidl35", "C:\\ProgramData", false);
     s.folders.push_back({"C:\\ProgramData\\Microsoft\\Internet Explorer\\Quick Launch", false});
     add("csidl46", "C:\\Users\\Public\\Documents", false);
+    add("csidl5", "C:\\Users\\me\\Documents", false);
+    add("csidl39", "C:\\Users\\me\\Pictures", false);
+    add("csidl13", "C:\\Users\\me\\Music", false);
+    add("csidl14", "C:\\Users\\me\\Videos", false);
+    add("csidl54", "C:\\Users\\Public\\Pictures", false);
+    add("csidl53", "C:\\Users\\Public\\Music", false);
+    add("csidl55", "C:\\Users\\Public\\Videos", false);
+    add("csidl40", "C:\\Users\\me", false);
+    s.folders.push_back({"C:\\Users", false});         // the folder of all profiles
+    s.folders.push_back({"C:\\Users\\Public", false}); // #AllUsersDir#, above csidl46
     add("ProgramFilesDir", "C:\\Program Files", false);
     add("CommonFilesDir", "C:\\Program Files\\Common Files", false);
     return s;
@@ -439,7 +449,7 @@ std::string lower(std::string s) {
 
 TEST(Paths, ProtectedFoldersInEveryForm) {
     ProtectedSetup s = protectedSetup();
-    ASSERT_EQ(s.folders.size(), 19u);
+    ASSERT_EQ(s.folders.size(), 29u);
     for (int family : {1, 0}) {
         Setting setting(s.hooks, family);
         for (const auto& folder : s.folders) {
@@ -456,11 +466,39 @@ TEST(Paths, ProtectedFoldersInEveryForm) {
             EXPECT_EQ(protectedAfter(bare + "x"), 0);
         }
         // Parents that are not in the list.
-        for (const char* parent : {"C:\\Users\\me", "C:\\Users\\me\\AppData",
+        for (const char* parent : {"C:\\Users\\me\\AppData",
                                    "C:\\Users\\me\\AppData\\Roaming\\Microsoft\\Internet Explorer",
-                                   "C:\\ProgramData\\Microsoft", "C:\\Users\\Public"})
+                                   "C:\\ProgramData\\Microsoft", "C:\\Users\\me\\Start Menu\\Sub"})
             EXPECT_EQ(protectedAfter(parent), 0) << parent;
     }
+}
+
+// The user's folder, the folder of all profiles and the all users' folder
+// are protected as #UserDir# and #AllUsersDir# resolve them, fallbacks included.
+TEST(Paths, ProfileFoldersAreProtectedAsTheirMacrosResolve) {
+    const std::string base = "windows=C:\\Win|csidl26=E:\\Profiles\\me\\Application Data|";
+    struct Case {
+        std::string hooks, path;
+        int nt, nine;
+    } cases[] = {
+        {base + "csidl40=E:\\Users\\me\\", "E:\\Users\\me", 1, 1},
+        {base + "csidl40=E:\\Users\\me\\", "E:\\Users\\", 1, 1},
+        {base + "csidl40=E:\\Users\\me", "E:\\Profiles", 0, 0},
+        {base + "csidl40", "E:\\Profiles\\me", 1, 0}, // 9x: the Windows folder
+        {base + "csidl40", "E:\\Profiles", 1, 0},
+        {base + "csidl46=E:\\All\\Users\\Documents", "E:\\All\\Users", 1, 1},
+        {base + "csidl46=E:\\All\\Users\\Documents", "E:\\All", 0, 0},
+        {base + "csidl46", "E:\\Profiles\\All Users", 1, 0},
+        {base + "csidl46", "C:\\Win\\All Users", 0, 1},
+        {"windows|csidl26|csidl40|csidl46", "#AllUsersDir#", 0, 0}, // names no folder
+        {"windows=C:\\Win|csidl26|csidl46", "C:\\Win\\Profiles\\All Users", 1, 0},
+    };
+    for (const Case& c : cases)
+        for (int family : {1, 0}) {
+            SCOPED_TRACE(c.path + " with " + c.hooks + (family ? " on NT" : " on 9x"));
+            Setting setting(c.hooks, family);
+            EXPECT_EQ(protectedAfter(c.path), family ? c.nt : c.nine);
+        }
 }
 
 TEST(Paths, ShortPathsAreProtectedAndUntouched) {
@@ -518,8 +556,11 @@ TEST(Paths, RealProtectedFoldersOfThisPlatform) {
     EXPECT_EQ(
         protectedAfter(shellFolder(CSIDL_APPDATA) + "\\Microsoft\\Internet Explorer\\Quick Launch"),
         1);
-    EXPECT_EQ(protectedAfter(shellFolder(CSIDL_PROFILE)), 0);
-    EXPECT_EQ(protectedAfter(shellFolder(CSIDL_PERSONAL)), 0);
+    std::string profile = shellFolder(CSIDL_PROFILE);
+    for (int csidl : {CSIDL_PROFILE, CSIDL_PERSONAL, CSIDL_MYMUSIC, CSIDL_COMMON_VIDEO})
+        EXPECT_EQ(protectedAfter(shellFolder(csidl)), 1) << csidl;
+    EXPECT_EQ(protectedAfter(profile.substr(0, profile.rfind('\\'))), 1);
+    EXPECT_EQ(protectedAfter(shellFolder(CSIDL_PERSONAL) + "\\Product"), 0);
     EXPECT_EQ(protectedAfter(windowsFolder() + "\\Temp"), 0);
 }
 

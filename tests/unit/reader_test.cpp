@@ -219,13 +219,24 @@ TEST_F(Reader, StringTableCutShortKeepsWhatIsThere) {
     ASSERT_EQ(load(concat({record(RT_STRINGS, body), endRecord()})), 0);
     EXPECT_EQ(text(0), "caption");
     EXPECT_EQ(text(1), "a longe");
-    // a string count far beyond the body: the missing texts are empty
+    // a string count far beyond the body: the missing texts are empty, and
+    // cost no memory each (the table and "c" are the only blocks)
     freePayload();
-    ASSERT_EQ(load(concat({record(RT_STRINGS, Bytes{1, 0, 0xFF, 0xFF, 1, 0, 'c'}), endRecord()})),
-              0);
+    std::string log = bed::caseDir("unit-reader") + "\\seam.log";
+    SetEnvironmentVariableA("VARNEL_SEAM_LOG", log.c_str());
+    int error = load(concat({record(RT_STRINGS, Bytes{1, 0, 0xFF, 0xFF, 1, 0, 'c'}), endRecord()}));
+    SetEnvironmentVariableA("VARNEL_SEAM_LOG", nullptr);
+    ASSERT_EQ(error, 0);
     EXPECT_EQ(text(0), "c");
     EXPECT_EQ(text(1), "");
     EXPECT_EQ(text(65534), "");
+    Bytes calls = readFileBytes(log);
+    std::string lines(calls.begin(), calls.end());
+    size_t blocks = 0;
+    for (size_t at = lines.find("calloc\t"); at != std::string::npos;
+         at = lines.find("calloc\t", at + 1))
+        ++blocks;
+    EXPECT_EQ(blocks, 2u);
 }
 
 TEST_F(Reader, PatternListWithoutClosingNulsStaysInItsBuffer) {

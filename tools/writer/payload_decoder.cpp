@@ -105,15 +105,28 @@ std::string tagName(uint16_t tag) {
 SplitPayload splitPayload(const Bytes& executable) {
     SplitPayload split;
     const char* marker = PAYLOAD_MARKER;
-    size_t markers = 0;
-    for (size_t i = 0; i + PAYLOAD_MARKER_LENGTH <= executable.size(); ++i)
-        if (std::memcmp(&executable[i], marker, PAYLOAD_MARKER_LENGTH) == 0) {
-            if (++markers == 1)
-                split.locatorField = i + PAYLOAD_MARKER_LENGTH;
-        }
-    if (markers == 0)
+    auto markerAt = [&](size_t i) {
+        return std::memcmp(&executable[i], marker, PAYLOAD_MARKER_LENGTH) == 0;
+    };
+    size_t first = 0;
+    while (first + PAYLOAD_MARKER_LENGTH <= executable.size() && !markerAt(first))
+        ++first;
+    if (first + PAYLOAD_MARKER_LENGTH > executable.size())
         throw PayloadDamage(0, std::nullopt, std::nullopt,
                             "no payload locator: the marker \"wwgT)H\" is missing");
+    split.locatorField = first + PAYLOAD_MARKER_LENGTH;
+    // The payload's own bytes may hold the marker (in a text, say): when the
+    // locator points past itself, only the markers before the payload make it
+    // ambiguous.
+    size_t limit = executable.size();
+    if (split.locatorField + 4 <= executable.size()) {
+        size_t start = readLocator(executable, split.locatorField);
+        if (start > split.locatorField && start <= limit)
+            limit = start;
+    }
+    size_t markers = 0;
+    for (size_t i = first; i + PAYLOAD_MARKER_LENGTH <= limit; ++i)
+        markers += markerAt(i);
     if (markers > 1)
         throw PayloadDamage(0, std::nullopt, std::nullopt,
                             "the payload locator's marker occurs " + std::to_string(markers) +

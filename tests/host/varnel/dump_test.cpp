@@ -146,6 +146,16 @@ TEST(DumpDamage, TheLocatorMustFindAPayload) {
     Bytes twoMarkers = fakeStub(0);
     append(twoMarkers, bytesOf({"wwgT)H", 0, 0, 0, 0}));
     EXPECT_NE(damageOf(twoMarkers).problem.find("2 times"), std::string::npos);
+    Bytes markerInStub = fakeStub(uint32_t(fakeStub(0).size() + 6)); // before the payload
+    append(markerInStub, bytesOf({"wwgT)H"}));
+    append(markerInStub, endRecord());
+    EXPECT_NE(damageOf(markerInStub).problem.find("2 times"), std::string::npos);
+
+    // The payload's texts may hold the marker: it is not a second locator.
+    Manifest m;
+    m.texts.texts[0] = "wwgT)H";
+    m.files.push_back({".", "wwgT)H", 0});
+    EXPECT_EQ(manifestFromUninstaller(buildUninstaller(fakeStub(0), m)).files.size(), 1u);
 
     PayloadDamage zero = damageOf(fakeStub(0));
     EXPECT_EQ(zero.offset, *findLocatorField(fakeStub(0)));
