@@ -39,7 +39,7 @@ class SelfDeletion : public ::testing::Test {
   protected:
     std::string dir, temp, exe;
     void place(const std::string& name, bool seamBuild) {
-        temp = bed::caseDir("self-deletion-tmp");
+        temp = bed::caseDir(name + "-tmp"); // a batch file of an earlier case cannot touch it
         dir = bed::caseDir(name);
         exe = dir + "\\uninst.exe";
         PayloadSpec spec;
@@ -64,7 +64,7 @@ class SelfDeletion : public ::testing::Test {
 TEST_F(SelfDeletion, PathWithSpacesAndALetterOutsideAscii) {
     place("Self Deletion \xE9t\xE9", false);
     ASSERT_TRUE(run().finished);
-    EXPECT_TRUE(waitFor([&] { return allGone(); }, 20000));
+    EXPECT_TRUE(waitFor([&] { return allGone(); }, 60000)); // the batch's bound, and more
 }
 
 // Where 8.3 names are disabled, GetShortPathNameA hands back the long path:
