@@ -74,13 +74,13 @@ static int getTempFolder(char* out) {
     return keepSystemAnswer(out, W32(GetTempPathA, PATH_BUFFER_SIZE, out));
 }
 
-int openCurrentVersionKey(HKEY* key) {
+int openCurrentVersionKey(HKEY* key, REGSAM view) {
 #ifdef VARNEL_TEST_HOOKS
     char unused[4];
     if (seamAnswer("key", unused, sizeof(unused)) == 0)
         return 0;
 #endif
-    return W32(RegOpenKeyExA, HKEY_LOCAL_MACHINE, currentVersionKey, 0, KEY_READ, key) ==
+    return W32(RegOpenKeyExA, HKEY_LOCAL_MACHINE, currentVersionKey, 0, KEY_READ | view, key) ==
            ERROR_SUCCESS;
 }
 

@@ -55,7 +55,8 @@ int getWindowsFolder(char* out);
 int getSystemFolder(char* out);
 // Opens "Software\Microsoft\Windows\CurrentVersion" under HKEY_LOCAL_MACHINE for
 // reading. Returns 1 with the key open, 0 on failure.
-int openCurrentVersionKey(HKEY* key);
+// In the program's own registry view or, with KEY_WOW64_64KEY, in the 64-bit one.
+int openCurrentVersionKey(HKEY* key, REGSAM view = 0);
 // Reads folder value `name` of that key into `out` (REGISTRY_FOLDER_SIZE bytes,
 // always terminated on success). Returns 1 on success; 0, with `out`
 // untouched, on failure.

@@ -29,8 +29,9 @@ int pathsEqual(const char* a, const char* b) {
 
 enum {
     // Windows and System, 18 shell folders, 2 Quick Launch folders, the
-    // user's folder and its parent, the all users' folder, 2 registry folders.
-    PROTECTED_MAX = 29,
+    // user's folder and its parent, the all users' folder, 2 registry folders
+    // in each of the two views.
+    PROTECTED_MAX = 31,
     // The longest entry: a 259-character application-data folder, a
     // backslash and "Microsoft\Internet Explorer\Quick Launch".
     PROTECTED_SLOT_SIZE = 304,
@@ -115,6 +116,18 @@ static void gatherMacroFolder(const char* token, int withParent) {
     keepFolder(0);
 }
 
+// ProgramFilesDir and CommonFilesDir of one view of the registry.
+static void gatherRegistryFolders(REGSAM view) {
+    HKEY key;
+    if (!openCurrentVersionKey(&key, view))
+        return;
+    if (readFolderValue(key, "ProgramFilesDir", nextSlot()))
+        keepFolder(1);
+    if (readFolderValue(key, "CommonFilesDir", nextSlot()))
+        keepFolder(1);
+    RegCloseKey(key);
+}
+
 // Returns 0 when there is no memory for the list.
 static int gatherProtectedFolders() {
     if (!allocZeroedAs(sizeof(ProtectedFolders), &protectedFolders))
@@ -131,14 +144,11 @@ static int gatherProtectedFolders() {
     // The user's profile and the folder of all profiles; the all users' folder.
     gatherMacroFolder("#UserDir#", 1);
     gatherMacroFolder("#AllUsersDir#", 0);
-    HKEY key;
-    if (openCurrentVersionKey(&key)) { // a key that cannot be opened ends the list
-        if (readFolderValue(key, "ProgramFilesDir", nextSlot()))
-            keepFolder(1);
-        if (readFolderValue(key, "CommonFilesDir", nextSlot()))
-            keepFolder(1);
-        RegCloseKey(key);
-    }
+    gatherRegistryFolders(0);
+    // Under WoW64 the view above names the 32-bit folders; the system's own
+    // Program Files and Common Files are named in the 64-bit view. A 32-bit
+    // system ignores the flag and names the same folders again.
+    gatherRegistryFolders(KEY_WOW64_64KEY);
     return 1;
 }
 

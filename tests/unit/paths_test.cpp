@@ -576,4 +576,24 @@ TEST(Paths, TheProtectedListIsGatheredOnceAndKept) {
     EXPECT_EQ(protectedAfter("C:\\Second"), 1);
 }
 
+// Under WoW64 the registry's own view names the 32-bit Program Files; the
+// system's 64-bit Program Files and Common Files are protected as well.
+TEST(Paths, ProgramFilesOfBothRegistryViewsAreProtected) {
+    resetProtectedFolders();
+    for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_64KEY)})
+        for (const char* name : {"ProgramFilesDir", "CommonFilesDir"}) {
+            char folder[MAX_PATH] = {};
+            DWORD size = sizeof(folder) - 1;
+            HKEY key;
+            ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                                    "Software\\Microsoft\\Windows\\CurrentVersion", 0,
+                                    KEY_READ | view, &key),
+                      ERROR_SUCCESS);
+            RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(folder), &size);
+            RegCloseKey(key);
+            EXPECT_EQ(isProtectedFolder(folder), 1) << folder;
+        }
+    resetProtectedFolders();
+}
+
 } // namespace
