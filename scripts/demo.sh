@@ -56,7 +56,7 @@ build/host/tools/varnel/varnel pack demo/sample-product.json -o "$host_product/u
 
 snapshot() {
   {
-  (cd "$WINEPREFIX/drive_c" && find "Program Files/Varnel Demo" ProgramData -path '*Varnel Demo*')
+  (cd "$WINEPREFIX/drive_c" && find "Program Files/Varnel Demo" ProgramData -path '*Varnel Demo*' 2>/dev/null)
   grep -P '^reg\t' "$bed/layout.txt" | cut -f2- | while IFS=$'\t' read -r key value; do
     if run reg query "$key" ${value:+/v "$value"} >/dev/null 2>&1; then
       echo "registry: $key${value:+ [$value]}"
