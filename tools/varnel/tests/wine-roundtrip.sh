@@ -1,73 +1,48 @@
 #!/usr/bin/env bash
-# The Windows varnel under Wine: packs the demo's sample product, dumps it back
-# to the very same manifest, packs the dump to the very same uninstaller, and
-# reports a damaged copy with exit code 1.
+# The Windows varnel under Wine: packs the demo's sample product, dumps it back to the very same
+# manifest, packs the dump over an existing file and with the stub found beside varnel.exe to the
+# very same uninstaller, round-trips a Japanese manifest through code page 932, and reports a
+# damaged copy with exit code 1.
 # Arguments: wine-run varnel.exe uninst.exe manifest.json
 set -euo pipefail
 wine_run=$1 varnel=$2 stub=$3 manifest=$4
 # shellcheck disable=SC1091
 . "$VARNEL_BED/env"
-case=varnel-roundtrip
-dir="$WINEPREFIX/drive_c/$case"
+dir="$WINEPREFIX/drive_c/varnel-roundtrip" win='C:\varnel-roundtrip'
 rm -rf "$dir" && mkdir -p "$dir"
 fail() { echo "FAIL: $*" >&2; exit 1; }
+v() { "$wine_run" "$varnel" "$@" || fail "varnel $* exited with $?"; }
 
-"$wine_run" "$varnel" pack "$manifest" -o "C:\\$case\\product.exe" --stub "$stub" ||
-  fail "pack exited with $?"
-[ -f "$dir/product.exe" ] || fail "pack wrote no uninstaller"
+v pack "$manifest" -o "$win\\product.exe" --stub "$stub"
 # The stub's locator already holds its own size: the stub comes through unchanged.
 cmp -n "$(stat -c %s "$stub")" "$stub" "$dir/product.exe" || fail "the stub's bytes changed"
-
-"$wine_run" "$varnel" dump "C:\\$case\\product.exe" -o "C:\\$case\\dump.json" ||
-  fail "dump exited with $?"
+v dump "$win\\product.exe" -o "$win\\dump.json"
 diff -u "$manifest" "$dir/dump.json" || fail "dump does not give the manifest back"
 
-"$wine_run" "$varnel" pack "C:\\$case\\dump.json" -o "C:\\$case\\again.exe" --stub "$stub" ||
-  fail "packing the dump exited with $?"
-cmp "$dir/product.exe" "$dir/again.exe" || fail "packing the dump gives other bytes"
-
-# Packing over an existing uninstaller replaces it whole (a new file renamed over it).
-"$wine_run" "$varnel" pack "C:\\$case\\dump.json" -o "C:\\$case\\again.exe" --stub "$stub" ||
-  fail "packing over an existing uninstaller exited with $?"
-cmp "$dir/product.exe" "$dir/again.exe" || fail "packing over an existing file gives other bytes"
-ls -a "$dir" | grep -q '\.tmp$' && fail "a temporary file was left behind"
-
-# With no --stub, varnel.exe finds the stub in ..\share\varnel beside its own
-# folder (C:\bed\bin), as the Windows package lays it out.
+# Over an existing file, a new file renamed over it; with no --stub, varnel.exe finds the stub in
+# ..\share\varnel beside its own folder (C:\bed\bin), as the Windows package lays it out.
+cp "$manifest" "$dir/again.exe"
+v pack "$win\\dump.json" -o "$win\\again.exe" --stub "$stub"
 share="$WINEPREFIX/drive_c/bed/share/varnel"
 mkdir -p "$share" && cp "$stub" "$share/uninst.exe"
-"$wine_run" "$varnel" pack "C:\\$case\\dump.json" -o "C:\\$case\\found.exe" ||
-  fail "pack without --stub exited with $?"
+v pack "$win\\dump.json" -o "$win\\found.exe"
 rm -rf "$WINEPREFIX/drive_c/bed/share"
-cmp "$dir/product.exe" "$dir/found.exe" || fail "the stub found beside varnel.exe gives other bytes"
+for out in again found; do
+  cmp "$dir/product.exe" "$dir/$out.exe" || fail "$out.exe: packing the dump gives other bytes"
+done
+ls -a "$dir" | grep -q '\.tmp$' && fail "a temporary file was left behind"
 
-# Japanese through Windows' own code page 932 conversion: texts and a file
-# name come back the same.
-cat >"$dir/ja.json" <<'JSON'
-{
-  "codePage": 932,
-  "language": "Japanese",
-  "texts": {
-    "caption": "製品のアンインストール"
-  },
-  "files": [
-    {"folder": ".", "name": "説明書.txt"}
-  ]
-}
-JSON
-"$wine_run" "$varnel" pack "C:\\$case\\ja.json" -o "C:\\$case\\ja.exe" --stub "$stub" ||
-  fail "pack of the Japanese manifest exited with $?"
-"$wine_run" "$varnel" dump "C:\\$case\\ja.exe" --code-page=932 -o "C:\\$case\\ja-dump.json" ||
-  fail "dump of the Japanese uninstaller exited with $?"
+# Japanese through Windows' own code page 932 conversion: texts and a file name come back.
+printf '{\n  "codePage": 932,\n  "language": "Japanese",\n  "texts": {\n    "caption": "%s"\n  },\n  "files": [\n    {"folder": ".", "name": "%s"}\n  ]\n}\n' \
+  "製品のアンインストール" "説明書.txt" >"$dir/ja.json"
+v pack "$win\\ja.json" -o "$win\\ja.exe" --stub "$stub"
+v dump "$win\\ja.exe" --code-page=932 -o "$win\\ja-dump.json"
 diff -u "$dir/ja.json" "$dir/ja-dump.json" || fail "the Japanese manifest does not come back"
 
 # A copy cut short inside its last record: reported, not a crash.
-size=$(stat -c %s "$dir/product.exe")
-head -c $((size - 3)) "$dir/product.exe" >"$dir/cut.exe"
-set +e
-"$wine_run" "$varnel" dump "C:\\$case\\cut.exe" -o "C:\\$case\\cut.json" 2>"$dir/cut.err"
-rc=$?
-set -e
+head -c -3 "$dir/product.exe" >"$dir/cut.exe"
+rc=0
+"$wine_run" "$varnel" dump "$win\\cut.exe" -o "$win\\cut.json" 2>"$dir/cut.err" || rc=$?
 [ "$rc" -eq 1 ] || fail "dump of a damaged payload exited with $rc, not 1"
 grep -q "RT_END" "$dir/cut.err" || fail "the damage report names no record: $(cat "$dir/cut.err")"
-echo "PASS"
+echo PASS

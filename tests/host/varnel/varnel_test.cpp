@@ -1,0 +1,268 @@
+// The authoring tool: the rows of check.txt, payload.txt and cli.txt, each run by one runner,
+// and the few checks that rows cannot express.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <set>
+
+#include <unistd.h>
+
+#include "varnel.h"
+
+using namespace varnel;
+namespace fs = std::filesystem;
+
+namespace {
+
+const size_t npos = std::string::npos;
+
+std::string readText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::vector<std::string> split(const std::string& text, const std::string& separator) {
+    std::vector<std::string> out;
+    for (size_t at = 0;;) {
+        size_t end = text.find(separator, at);
+        out.push_back(text.substr(at, end - at));
+        if (end == npos)
+            return out;
+        at = end + separator.size();
+    }
+}
+
+// Calls `run(where, left, right)` for each row "LEFT => RIGHT" of a data file (blank lines and "#"
+// lines passed over) and reports what it throws. With `expand`, <TEXT*N> is TEXT N times.
+template <typename Run> void forEachRow(const std::string& name, bool expand, Run run) {
+    std::ifstream in(VARNEL_TEST_DATA "/" + name);
+    std::string line;
+    EXPECT_TRUE(in) << name;
+    for (int number = 1; std::getline(in, line); ++number) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        for (size_t at = 0; expand && (at = line.find('<', at)) != npos; ++at) {
+            size_t star = line.find('*', at), end = line.find('>', at);
+            if (end == npos || star > end)
+                continue;
+            std::string unit = line.substr(at + 1, star - at - 1), text;
+            for (int n = std::stoi(line.substr(star + 1)); n > 0; --n)
+                text += unit;
+            line.replace(at, end + 1 - at, text);
+            at += text.size() - 1;
+        }
+        std::string where = name + ":" + std::to_string(number);
+        size_t arrow = line.find(" => ");
+        EXPECT_NE(arrow, npos) << where;
+        try {
+            run(where, line.substr(0, arrow), arrow == npos ? "" : line.substr(arrow + 4));
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << where << ": " << e.what();
+        }
+    }
+}
+
+// "HEAD: PART" matches a text that begins with "HEAD: " and holds PART after it.
+bool matches(const std::string& text, const std::string& expected) {
+    size_t colon = expected.find(": ");
+    std::string head = expected.substr(0, colon == npos ? expected.find(':') : colon) + ": ";
+    std::string part = colon == npos ? "" : expected.substr(colon + 2);
+    return text.rfind(head, 0) == 0 && text.find(part, head.size()) != npos;
+}
+
+// A stand-in for the uninstaller: a PE header, the payload marker and a locator of 0, more bytes.
+Bytes fakeStub() {
+    Bytes stub = {'M', 'Z'};
+    stub.resize(0x3C);
+    putU32(stub, 0x40);
+    std::string code("PE\0\0stub code wwgT)H", 20);
+    stub.insert(stub.end(), code.begin(), code.end());
+    putU32(stub, 0);
+    stub.resize(stub.size() + 21, 0x90);
+    return stub;
+}
+
+// Hex pairs, and "..." for characters as they stand; spaces are passed over.
+Bytes hexBytes(const std::string& text) {
+    Bytes out;
+    for (size_t i = 0; i < text.size(); ++i)
+        if (text[i] == '"') {
+            size_t end = text.find('"', i + 1);
+            out.insert(out.end(), text.begin() + long(i) + 1, text.begin() + long(end));
+            i = end;
+        } else if (text[i] != ' ') {
+            out.push_back(uint8_t(std::stoi(text.substr(i++, 2), nullptr, 16)));
+        }
+    return out;
+}
+
+} // namespace
+
+// check.txt: MANIFEST => ok, or "LEVEL WHERE: part" of each finding in order; errors, also those
+// of reading the manifest, stop packing, warnings do not.
+TEST(Varnel, CheckRows) {
+    forEachRow("check.txt", true, [](auto where, auto manifest, auto right) {
+        std::string found;
+        try {
+            for (const Diagnostic& d : checkManifest(parseManifest(manifest)))
+                found +=
+                    std::string(d.level == Diagnostic::Level::Error ? " | error" : " | warning") +
+                    (d.where.empty() ? "" : " " + d.where) + ": " + d.message;
+        } catch (const ManifestError& e) {
+            for (const auto& [at, problem] : e.all)
+                found += " | error" + (at.empty() ? "" : " " + at) + ": " + problem;
+        }
+        std::vector<std::string> got = split(found.empty() ? "ok" : found.substr(3), " | ");
+        std::vector<std::string> expected = split(right, " | ");
+        bool same = got.size() == expected.size();
+        for (size_t i = 0; same && i < got.size(); ++i)
+            same = got[i] == expected[i] || matches(got[i], expected[i]);
+        EXPECT_TRUE(same) << where << ": " << found;
+        bool packed = true;
+        try {
+            buildPayload(parseManifest(manifest));
+        } catch (const std::runtime_error&) {
+            packed = false;
+        }
+        EXPECT_EQ(packed, right.find("error") == npos) << where;
+    });
+}
+
+// payload.txt: MANIFEST [cut N] => what an uninstaller with its payload (packed unchecked, less
+// its last N bytes) dumps to: the payload's bytes (and the manifest back), "same" (the manifest),
+// another manifest, "records" (the record form), or "damage OFFSET [TAG@RECORD]: part" with
+// offsets from the payload's start. Whatever is dumped packs to the same payload again, also
+// through its printed JSON.
+TEST(Varnel, PayloadRows) {
+    const Bytes stub = fakeStub();
+    forEachRow("payload.txt", true, [&](auto where, auto left, auto right) {
+        size_t cut = left.rfind(" cut ");
+        Manifest given = parseManifest(left.substr(0, cut));
+        Bytes payload = payloadBytesUnchecked(given);
+        if (cut != npos)
+            payload.resize(payload.size() - std::stoul(left.substr(cut + 5)));
+        Manifest back;
+        try {
+            back = manifestFromUninstaller(attachPayload(stub, payload), given.codePage);
+        } catch (const PayloadDamage& d) {
+            std::string text = "damage " + std::to_string(d.offset - stub.size());
+            if (d.tag)
+                text += " " + tagName(*d.tag) + "@" + std::to_string(*d.recordOffset - stub.size());
+            EXPECT_TRUE(matches(text + ": " + d.problem, right)) << where << ": " << d.what();
+            return;
+        }
+        EXPECT_EQ(buildPayload(back), payload) << where;
+        EXPECT_EQ(buildPayload(parseManifest(formatManifest(back))), payload) << where;
+        if (right == "records")
+            EXPECT_TRUE(back.records) << where << ": " << formatManifest(back);
+        else if (right != "same" && right[0] != '{')
+            EXPECT_EQ(payload, hexBytes(right)) << where;
+        if (right != "records")
+            EXPECT_EQ(manifestToJson(back),
+                      manifestToJson(parseManifest(right[0] == '{' ? right : left)))
+                << where;
+    });
+}
+
+// cli.txt: a bash fragment, run in one folder that starts with stub.exe (fakeStub) and demo.json,
+// with $V the program => its exit code, then "out= TEXT" (the whole standard output, a newline
+// added unless empty), "out~ TEXT" (a part of it), "err= ", "err~ "; "\n" is a newline. A row that
+// exits with 77 is skipped.
+TEST(Varnel, CliRows) {
+    fs::path dir = fs::temp_directory_path() / ("varnel-cli-" + std::to_string(getpid()));
+    fs::create_directories(dir / "work");
+    writeFileBytes((dir / "work/stub.exe").string(), fakeStub());
+    fs::copy_file(VARNEL_DEMO_MANIFEST, dir / "work/demo.json");
+    forEachRow("cli.txt", false, [&](auto where, auto fragment, auto right) {
+        std::ofstream(dir / "row.sh") << fragment << "\n";
+        std::string command = "cd '" + (dir / "work").string() +
+                              "' && unset VARNEL_STUB && umask 022 && V='" VARNEL_EXE
+                              "' bash ../row.sh >../out 2>../err";
+        int status = std::system(command.c_str());
+        std::string code = std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+        std::string out = readText(dir / "out"), err = readText(dir / "err");
+        std::vector<std::string> want = split(right, " | ");
+        if (code == "77" && want[0] != "77")
+            return void(std::cout << where << ": skipped\n");
+        EXPECT_EQ(code, want[0]) << where << "\n" << err;
+        for (size_t i = 1; i < want.size(); ++i) {
+            std::string text = want[i].size() > 5 ? want[i].substr(5) : "";
+            for (size_t at = 0; (at = text.find("\\n", at)) != npos;)
+                text.replace(at, 2, "\n");
+            const std::string& stream = want[i].rfind("out", 0) == 0 ? out : err;
+            if (want[i][3] == '=')
+                EXPECT_EQ(stream, text.empty() ? text : text + "\n") << where;
+            else
+                EXPECT_NE(stream.find(text), npos) << where << ": no " << text << " in\n" << stream;
+        }
+    });
+    fs::remove_all(dir);
+}
+
+// Cut anywhere, or scrambled, the demo's uninstaller is reported as damaged or read back to the
+// very payload it holds.
+TEST(Varnel, DamagedUninstallersAreReportedOrReadNeverMisread) {
+    const Bytes stub = fakeStub();
+    Bytes exe = buildUninstaller(stub, parseManifest(readText(VARNEL_DEMO_MANIFEST)));
+    for (size_t size = stub.size(); size < exe.size(); ++size)
+        EXPECT_THROW(manifestFromUninstaller(Bytes(exe.begin(), exe.begin() + long(size))),
+                     PayloadDamage)
+            << size;
+    std::mt19937 random(20240611);
+    int read = 0, damaged = 0;
+    for (int round = 0; round < 3000; ++round) {
+        Bytes scrambled = exe;
+        for (int k = 0; k < 3; ++k)
+            scrambled[stub.size() + random() % (exe.size() - stub.size())] = uint8_t(random());
+        try {
+            SplitPayload split = splitPayload(scrambled);
+            EXPECT_EQ(payloadBytesUnchecked(manifestFromPayload(split)),
+                      payloadBytes(scrambled, split))
+                << round;
+            ++read;
+        } catch (const PayloadDamage&) {
+            ++damaged;
+        }
+    }
+    EXPECT_GT(read, 0);
+    EXPECT_GT(damaged, 0);
+}
+
+// Every built-in text is there, the four buttons differ, and only the texts that take a path
+// (7 to 10) hold "%s", once. (That they fit their code pages, cli.txt checks.)
+TEST(Varnel, BuiltInTexts) {
+    for (const std::string& language : languageNames()) {
+        const auto& texts = *languageTexts(language);
+        EXPECT_EQ(std::set<std::string>(texts.begin() + 3, texts.begin() + 7).size(), 4u)
+            << language;
+        for (unsigned i = 0; i < TEXT_COUNT; ++i) {
+            std::string text = texts[i];
+            EXPECT_FALSE(text.empty()) << language << " " << i;
+            EXPECT_EQ(text.find("%s") != npos, i >= 7 && i <= 10) << language << " " << i;
+            EXPECT_EQ(text.find('%'), text.rfind('%')) << language << " " << i;
+        }
+    }
+}
+
+// What an installer reaches only through the library: bytes that are not UTF-8, a manifest built
+// in code, every byte of code page 1252 there and back.
+TEST(Varnel, LibraryOnly) {
+    for (const char* bad : {"\xC0\xAF", "\x80", "a\xE2\x82", "\xED\xA0\x80", "\xF8\x88\x80\x80"})
+        EXPECT_FALSE(utf8ToCodePage(bad, 1252)) << bad;
+    std::string all;
+    for (int b = 0; b < 256; ++b)
+        all += char(b);
+    EXPECT_EQ(utf8ToCodePage(codePageToUtf8(all, 1252).value_or(""), 1252), all);
+    Manifest m;
+    m.texts.texts[0] = "Demo";
+    m.files.push_back({".\\bin", "", 0});
+    EXPECT_EQ(manifestToJson(m),
+              manifestToJson(parseManifest(
+                  R"({"texts": {"caption": "Demo"}, "files": [{"folder": ".\\bin"}]})")));
+    m.texts.language = "Latin";
+    std::vector<Diagnostic> found = checkManifest(m);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].where, "language");
+}
