@@ -208,15 +208,19 @@ Manifest manifestFromPayload(const SplitPayload& split, unsigned codePage) {
         records.push_back(typed ? *typed : rawRecord(r));
     }
     Bytes original = payloadOf(split);
+    // A dump must pack again to the same bytes: a readable form that does not,
+    // or that the checks refuse (a name Windows cannot have, say), is not taken.
+    auto packsBack = [&](const Manifest& m) {
+        return repack(m) == original && !hasErrors(checkManifest(m));
+    };
     if (std::optional<Manifest> usual = usualForm(records, codePage))
-        if (repack(*usual) == original)
+        if (packsBack(*usual))
             return *usual;
     Manifest m;
     m.codePage = codePage;
     m.records = records;
-    // A typed record that does not pack back the same (a character that
-    // converts differently, say) falls back to its bytes.
-    if (repack(m) != original) {
+    // Otherwise the typed records fall back to their bytes.
+    if (!packsBack(m)) {
         for (size_t i = 0; i < records.size(); ++i)
             (*m.records)[i] = rawRecord(split.records[i]);
     }

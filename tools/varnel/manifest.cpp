@@ -588,14 +588,10 @@ Json manifestToJson(const Manifest& m) {
 }
 
 Manifest parseManifest(const std::string& text) {
-    Json json;
-    try {
-        json = Json::parse(text);
-    } catch (const nlohmann::json::parse_error& e) {
-        // Line and column of the byte where reading stopped, and the
-        // library's words without its prefix.
+    // An error at byte `stop`, with its line and column.
+    auto errorAt = [&](size_t stop, const std::string& problem) {
         ManifestError error("", "");
-        size_t stop = std::min<size_t>(e.byte ? e.byte - 1 : 0, text.size());
+        stop = std::min(stop, text.size());
         error.line = 1;
         error.column = 1;
         for (size_t i = 0; i < stop; ++i)
@@ -603,12 +599,24 @@ Manifest parseManifest(const std::string& text) {
                 ++error.line, error.column = 1;
             else
                 ++error.column;
+        error.problem = problem;
+        error.all.emplace_back("", error.problem);
+        return error;
+    };
+    // The JSON library stops at a NUL byte as at the end: whatever follows
+    // would be passed over unread.
+    if (size_t nul = text.find('\0'); nul != std::string::npos)
+        throw errorAt(nul, "a NUL byte; a manifest is text");
+    Json json;
+    try {
+        json = Json::parse(text);
+    } catch (const nlohmann::json::parse_error& e) {
+        // The byte where reading stopped, and the library's words without its prefix.
         std::string what = e.what();
         size_t column = what.find("column ");
         size_t colon = column == std::string::npos ? std::string::npos : what.find(": ", column);
-        error.problem = colon == std::string::npos ? what : what.substr(colon + 2);
-        error.all.emplace_back("", error.problem);
-        throw error;
+        throw errorAt(e.byte ? e.byte - 1 : 0,
+                      colon == std::string::npos ? what : what.substr(colon + 2));
     } catch (const nlohmann::json::exception& e) {
         throw ManifestError("", std::string("not valid JSON: ") + e.what());
     }
