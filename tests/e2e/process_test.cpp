@@ -42,6 +42,7 @@ class SelfDeletion : public ::testing::Test {
         temp = bed::caseDir(name + "-tmp"); // a batch file of an earlier case cannot touch it
         dir = bed::caseDir(name);
         exe = dir + "\\uninst.exe";
+        bed::setWindowsVersion("uninst.exe", ""); // the bed's own (NT), whatever a row set last
         PayloadSpec spec;
         spec.texts = {"Self-deletion"};
         writeFileBytes(exe, attachPayload(readFileBytes(bed::fixture(seamBuild ? "uninst_seam.exe"
