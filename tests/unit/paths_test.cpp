@@ -1,144 +1,107 @@
 // Folder macros, their expansion, the protected folders and the backslash
-// operations. Sources the platform cannot be made to fail or to give a chosen
-// path are set through the test build's VARNEL_SEAM.
-#include <gtest/gtest.h>
-
-#include <windows.h>
-
-#include <shlobj.h>
-
-#include <string>
-#include <vector>
-
+// operations. The platform's answers are set through the test build's seam;
+// the real folders of each version are PathsPlatform.* of the e2e tests.
 #include "driver/driver.h"
-#include "driver/state.h"
 #include "paths/paths.h"
+#include "unit.h"
 
 namespace {
 
-const char hookVariable[] = "VARNEL_SEAM";
-
-// Sets the hooks, the platform family and the installation folder for one
-// case, and puts everything back afterwards.
-class Setting {
-  public:
-    explicit Setting(const std::string& hooks, int isNT = 1, const char* installDir = nullptr)
-        : savedNT(state.isNT), savedInstallDir(state.installDir) {
-        SetEnvironmentVariableA(hookVariable, hooks.empty() ? nullptr : hooks.c_str());
+// The seam, the platform family and the installation folder for one case.
+struct Setting : unit::Seam {
+    int savedNT = state.isNT;
+    char* savedDir = state.installDir;
+    char dir[PATH_BUFFER_SIZE] = {};
+    explicit Setting(const std::string& hooks, int isNT = 1,
+                     const std::string& installDir = "C:\\vt\\unit-paths\\")
+        : Seam(hooks) {
         resetProtectedFolders();
         state.isNT = isNT;
-        if (installDir) {
-            lstrcpynA(dir, installDir, sizeof(dir));
-            state.installDir = dir;
-        }
+        lstrcpynA(dir, installDir.c_str(), sizeof(dir));
+        state.installDir = dir;
     }
     ~Setting() {
-        SetEnvironmentVariableA(hookVariable, nullptr);
         resetProtectedFolders();
         state.isNT = savedNT;
-        state.installDir = savedInstallDir;
+        state.installDir = savedDir;
     }
-
-  private:
-    int savedNT;
-    char* savedInstallDir;
-    char dir[PATH_BUFFER_SIZE] = {};
 };
 
-const size_t CANARY = 64;
-
-// Resolves one token in a buffer of exactly MACRO_BUFFER_SIZE bytes and checks
-// that nothing past it was written.
+// Runs `fill` on a buffer of `size` bytes followed by a canary that must stay.
+template <class Fill> std::string inBuffer(size_t size, Fill fill) {
+    std::vector<char> buffer(size + 64, 'Z');
+    fill(buffer.data());
+    for (size_t i = size; i < buffer.size(); ++i)
+        EXPECT_EQ(buffer[i], 'Z') << "written past the buffer at " << i;
+    return std::string(buffer.data(), strnlen(buffer.data(), size));
+}
 std::string resolve(const std::string& token) {
-    std::vector<char> buffer(MACRO_BUFFER_SIZE + CANARY, 'Z');
-    lstrcpynA(buffer.data(), token.c_str(), MACRO_BUFFER_SIZE);
-    resolveFolderMacro(buffer.data());
-    for (size_t i = MACRO_BUFFER_SIZE; i < buffer.size(); ++i)
-        EXPECT_EQ(buffer[i], 'Z') << "written past the buffer at " << i << " for " << token;
-    return std::string(buffer.data(), strnlen(buffer.data(), MACRO_BUFFER_SIZE));
+    return inBuffer(MACRO_BUFFER_SIZE, [&](char* b) {
+        lstrcpynA(b, token.c_str(), MACRO_BUFFER_SIZE);
+        resolveFolderMacro(b);
+    });
 }
-
-struct Expanded {
-    std::string text;
-    uint32_t length;
-};
-
-Expanded expand(const std::string& src) {
-    std::vector<char> dst(MACRO_SCRATCH_SIZE + CANARY, 'Z');
-    uint32_t length = expandFolderMacros(dst.data(), src.c_str(), MACRO_SCRATCH_SIZE);
-    for (size_t i = MACRO_SCRATCH_SIZE; i < dst.size(); ++i)
-        EXPECT_EQ(dst[i], 'Z');
-    EXPECT_EQ(expandFolderMacros(nullptr, src.c_str(), 0), length) << "measuring differs";
-    return {std::string(dst.data()), length};
-}
-
-std::string withoutTrailingBackslash(std::string path) {
-    if (path.size() >= 4 && path.back() == '\\')
-        path.pop_back();
-    return path;
-}
-
 std::string windowsFolder() {
     char path[MAX_PATH] = {};
     GetWindowsDirectoryA(path, MAX_PATH);
-    return withoutTrailingBackslash(path);
+    return path;
+}
+std::string repeat(const std::string& s, int n) {
+    std::string out;
+    while (n--)
+        out += s;
+    return out;
+}
+int isProtected(const std::string& path, std::string* after = nullptr) {
+    std::vector<char> buffer(path.begin(), path.end());
+    buffer.resize(PATH_BUFFER_SIZE + 1, 0);
+    int result = isProtectedFolder(buffer.data());
+    if (after)
+        *after = buffer.data();
+    return result;
 }
 
-std::string tempFolder() {
-    char path[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, path);
-    return withoutTrailingBackslash(path);
-}
-
-std::string shellFolder(int csidl) {
-    char path[MAX_PATH] = {};
-    if (SHGetFolderPathA(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path) != S_OK)
-        return "";
-    return withoutTrailingBackslash(path);
-}
-
-TEST(Paths, TrailingBackslashOperations) {
-    struct Case {
-        const char* path;
-        const char* added;
-        const char* removed;
-    } cases[] = {
+TEST(Paths, BackslashesAndComparison) {
+    // path, with one added, with one removed (paths of 3 bytes or fewer keep theirs)
+    const char* rows[][3] = {
         {"", "", ""},
         {"C:", "C:\\", "C:"},
         {"C:\\", "C:\\", "C:\\"},
-        {"ab\\", "ab\\", "ab\\"}, // 3 bytes: kept
+        {"ab\\", "ab\\", "ab\\"},
         {"\\\\a\\", "\\\\a\\", "\\\\a"},
-        {"C:\\dir", "C:\\dir\\", "C:\\dir"},
-        {"C:\\dir\\", "C:\\dir\\", "C:\\dir"},
-        {"C:\\dir\\\\", "C:\\dir\\\\", "C:\\dir\\"}, // only one at a time
+        {"C:\\d", "C:\\d\\", "C:\\d"},
+        {"C:\\d\\", "C:\\d\\", "C:\\d"},
+        {"C:\\d\\\\", "C:\\d\\\\", "C:\\d\\"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.path);
+    for (auto& row : rows) {
         char buffer[32];
-        lstrcpyA(buffer, c.path);
-        addTrailingBackslash(buffer);
-        EXPECT_STREQ(buffer, c.added);
-        lstrcpyA(buffer, c.path);
-        removeTrailingBackslash(buffer);
-        EXPECT_STREQ(buffer, c.removed);
+        addTrailingBackslash(lstrcpyA(buffer, row[0]));
+        EXPECT_STREQ(buffer, row[1]) << row[0];
+        removeTrailingBackslash(lstrcpyA(buffer, row[0]));
+        EXPECT_STREQ(buffer, row[2]) << row[0];
     }
+    // Only the case of ASCII letters is ignored.
+    const char* same[][3] = {{"C:\\Program Files", "c:\\PROGRAM FILES", "1"},
+                             {"", "", "1"},
+                             {"C:\\Program", "C:\\Program Files", ""},
+                             {"C:\\Program Files", "C:\\Program", ""},
+                             {"C:\\\xC4", "C:\\\xE4", ""},
+                             {"[", "{", ""}};
+    for (auto& row : same)
+        EXPECT_EQ(pathsEqual(row[0], row[1]), row[2][0] == '1') << row[0] << " " << row[1];
 }
 
-TEST(Paths, ComparisonIgnoresOnlyTheCaseOfAsciiLetters) {
-    EXPECT_TRUE(pathsEqual("C:\\Program Files", "c:\\PROGRAM FILES"));
-    EXPECT_TRUE(pathsEqual("", ""));
-    EXPECT_FALSE(pathsEqual("C:\\Program", "C:\\Program Files"));
-    EXPECT_FALSE(pathsEqual("C:\\Program Files", "C:\\Program"));
-    EXPECT_FALSE(pathsEqual("C:\\\xC4", "C:\\\xE4")); // not ASCII: bytes must be equal
-    EXPECT_FALSE(pathsEqual("[", "{"));               // 0x5B and 0x7B are not letters
-}
-
-TEST(Paths, ExpansionRules) {
-    Setting setting("", 1, "C:\\vt\\unit-paths\\");
-    std::string windows = windowsFolder();
-    struct Case {
-        std::string src, expected;
-    } cases[] = {
+TEST(Paths, Expansion) {
+    Setting setting("");
+    const std::string win = windowsFolder(), dir = "C:\\vt\\unit-paths";
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    temp[strlen(temp) - 1] = 0; // never ends with a backslash
+    const size_t most = MACRO_SCRATCH_SIZE - 1;
+    const std::string longLone = std::string(most - 1, 'b') + "#";
+    const struct {
+        std::string src, expected; // a text too long for the scratch buffer expands to ""
+    } rows[] = {
         {"", ""},
         {"plain\\text.txt", "plain\\text.txt"},
         {"#", "#"},
@@ -147,114 +110,70 @@ TEST(Paths, ExpansionRules) {
         {"##", ""},
         {"x##y", "xy"},
         {"# Windows#\\x", "\\x"}, // nothing is trimmed: names no folder
-        {"#windows#\\x", windows + "\\x"},
-        {"#WINDOWS#\\x", windows + "\\x"},
-        {"a#Windows#b#Windows#c", "a" + windows + "b" + windows + "c"},
-        {"#InstallDir#\\readme.txt", "C:\\vt\\unit-paths\\readme.txt"},
-        {"#TempDir#", tempFolder()},
-        {"\"#InstallDir#\\setup.exe\" /u #", "\"C:\\vt\\unit-paths\\setup.exe\" /u #"},
+        {"#windows#\\x", win + "\\x"},
+        {"#WINDOWS#\\x", win + "\\x"},
+        {"a#Windows#b#Windows#c", "a" + win + "b" + win + "c"},
+        {"#InstallDir#\\readme.txt", dir + "\\readme.txt"},
+        {"#TempDir#", temp},
+        {"\"#InstallDir#\\setup.exe\" /u #", "\"" + dir + "\\setup.exe\" /u #"},
+        {std::string(most, 'a'), std::string(most, 'a')},
+        {std::string(most + 1, 'a'), ""},
+        {std::string(most - win.size(), 'a') + "#Windows#",
+         std::string(most - win.size(), 'a') + win},
+        {std::string(most - win.size() + 1, 'a') + "#Windows#", ""},
+        {repeat("##", 40000) + "end", "end"},
+        {repeat("#InstallDir#", 10000), ""},
+        {repeat("#windows#;", 3000), repeat(win + ";", 3000)},
+        {"#" + std::string(100000, 'x') + "#tail", "tail"},
+        {longLone, longLone},
+        {longLone + "c", ""},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.src);
-        Expanded e = expand(c.src);
-        EXPECT_EQ(e.text, c.expected);
-        EXPECT_EQ(e.length, c.expected.size());
+    uint32_t length = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.src.substr(0, 40));
+        EXPECT_EQ(inBuffer(MACRO_SCRATCH_SIZE,
+                           [&](char* b) {
+                               length = expandFolderMacros(b, row.src.c_str(), MACRO_SCRATCH_SIZE);
+                           }),
+                  row.expected);
+        EXPECT_EQ(length, row.expected.size());
+        EXPECT_EQ(expandFolderMacros(nullptr, row.src.c_str(), 0), length) << "measuring differs";
     }
-    EXPECT_NE(tempFolder().back(), '\\');
-}
-
-TEST(Paths, InstallDirOnADriveRootKeepsItsBackslash) {
-    Setting setting("", 1, "C:\\");
-    Expanded e = expand("#InstallDir#\\readme.txt");
-    EXPECT_EQ(e.text, "C:\\\\readme.txt");
-    EXPECT_EQ(resolve("#InstallDir#"), "C:\\");
-}
-
-TEST(Paths, MeasuringAndCutDestinations) {
-    Setting setting("", 1, "C:\\vt\\unit-paths\\");
+    // Destinations too small get what fits, and the full length.
     const char* src = "#InstallDir#\\readme.txt";
-    std::string full = "C:\\vt\\unit-paths\\readme.txt";
-    EXPECT_EQ(expandFolderMacros(nullptr, src, 100), full.size());
-
+    std::string full = dir + "\\readme.txt";
     char untouched[8] = "keep";
     EXPECT_EQ(expandFolderMacros(untouched, src, 0), full.size());
     EXPECT_STREQ(untouched, "keep");
     EXPECT_EQ(expandFolderMacros(untouched, nullptr, sizeof(untouched)), 0u);
     EXPECT_STREQ(untouched, "");
-
-    for (uint32_t size : {1u, 5u, uint32_t(full.size()), uint32_t(full.size() + 1)}) {
-        SCOPED_TRACE(size);
-        std::vector<char> dst(size + CANARY, 'Z');
-        EXPECT_EQ(expandFolderMacros(dst.data(), src, size), full.size());
-        std::string expected = full.substr(0, size - 1);
-        EXPECT_EQ(std::string(dst.data()), expected);
-        for (size_t i = size; i < dst.size(); ++i)
-            ASSERT_EQ(dst[i], 'Z') << "written past the destination at " << i;
+    for (size_t size : {size_t(1), size_t(5), full.size(), full.size() + 1}) {
+        EXPECT_EQ(inBuffer(size, [&](char* b) { length = expandFolderMacros(b, src, size); }),
+                  full.substr(0, size - 1));
+        EXPECT_EQ(length, full.size());
     }
-}
-
-TEST(Paths, ExpansionNeverOverrunsItsScratchBuffer) {
-    Setting setting("", 1, "C:\\vt\\unit-paths\\");
-    std::string windows = windowsFolder();
-    const size_t most = MACRO_SCRATCH_SIZE - 1; // the terminator takes the last byte
-
-    // Plain text: up to the limit it passes, one byte more is refused.
-    Expanded fits = expand(std::string(most, 'a'));
-    EXPECT_EQ(fits.length, most);
-    EXPECT_EQ(fits.text.size(), most);
-    Expanded over = expand(std::string(most + 1, 'a'));
-    EXPECT_EQ(over.length, 0u);
-    EXPECT_EQ(over.text, "");
-
-    // A token at the very end whose folder fills the last bytes, or one more.
-    Expanded lastFits = expand(std::string(most - windows.size(), 'a') + "#Windows#");
-    EXPECT_EQ(lastFits.length, most);
-    EXPECT_EQ(lastFits.text.substr(most - windows.size()), windows);
-    Expanded lastOver = expand(std::string(most - windows.size() + 1, 'a') + "#Windows#");
-    EXPECT_EQ(lastOver.length, 0u);
-    EXPECT_EQ(lastOver.text, "");
-
-    // Thousands of tokens: some shrink, some grow past the buffer.
-    std::string manyRemoved;
-    for (int i = 0; i < 40000; ++i)
-        manyRemoved += "##";
-    EXPECT_EQ(expand(manyRemoved + "end").text, "end");
-    std::string manyGrowing;
-    for (int i = 0; i < 10000; ++i)
-        manyGrowing += "#InstallDir#";
-    Expanded grown = expand(manyGrowing);
-    EXPECT_EQ(grown.length, 0u);
-    EXPECT_EQ(grown.text, "");
-    std::string manyFitting, expected;
-    for (int i = 0; i < 3000; ++i) {
-        manyFitting += "#windows#;";
-        expected += windows + ";";
-    }
-    EXPECT_EQ(expand(manyFitting).text, expected);
-
-    // A token far longer than any name, and a lone "#" at the end of a long text.
-    EXPECT_EQ(expand("#" + std::string(100000, 'x') + "#tail").text, "tail");
-    std::string longLone = std::string(most - 1, 'b') + "#";
-    EXPECT_EQ(expand(longLone).text, longLone);
-    EXPECT_EQ(expand(longLone + "c").length, 0u);
+    // An installation folder on a drive root keeps its backslash.
+    Setting root("", 1, "C:\\");
+    EXPECT_EQ(inBuffer(64, [&](char* b) { expandFolderMacros(b, src, 64); }), "C:\\\\readme.txt");
+    EXPECT_EQ(resolve("#InstallDir#"), "C:\\");
 }
 
 TEST(Paths, ResolvedFoldersOf259CharactersStayInTheBuffer) {
-    std::string longest = "C:\\" + std::string(256, 'w'); // 259 characters
-    std::string hooks = "windows=" + longest + "|system=" + longest + "|temp=" + longest + "\\" +
-                        "|ProgramFilesDir=" + longest + "p" + "|CommonFilesDir";
+    std::string longest = "C:\\" + std::string(256, 'w');
+    std::string hooks = "windows=" + longest + "|system=" + longest + "|temp=" + longest +
+                        "\\|ProgramFilesDir=" + longest + "p|CommonFilesDir";
+    const int csidls[] = {5, 16, 25, 26, 28, 35, 40, 46};
     for (int family : {0, 1}) {
         SCOPED_TRACE(family ? "NT" : "9x");
         {
             // Every shell folder fails: the fallbacks on the Windows folder are the longest.
             std::string failing = hooks;
-            for (int csidl : {5, 16, 25, 26, 28, 35, 40, 46})
+            for (int csidl : csidls)
                 failing += "|csidl" + std::to_string(csidl);
-            Setting setting(failing, family, (longest.substr(0, 258) + "\\").c_str());
+            Setting setting(failing, family, longest.substr(0, 258) + "\\");
             EXPECT_EQ(resolve("#LocalAppData#"),
-                      longest + "\\" +
-                          (family ? "Profiles\\Administrator\\Local Settings\\Application Data"
-                                  : "Application Data"));
+                      longest + (family ? "\\Profiles\\Administrator\\Local Settings" : "") +
+                          "\\Application Data");
             EXPECT_EQ(resolve("#CommonFiles#"), longest + "p\\Common Files");
             EXPECT_EQ(resolve("#Windows#"), longest);
             EXPECT_EQ(resolve("#TempDir#"), longest);
@@ -262,33 +181,30 @@ TEST(Paths, ResolvedFoldersOf259CharactersStayInTheBuffer) {
                  {"#System#", "#Program Files#", "#MyDocuments#", "#Desktop#", "#AppData#",
                   "#AllUsersAppData#", "#AllUsersDocuments#", "#AllUsersDesktop#", "#UserDir#",
                   "#AllUsersDir#", "#InstallDir#"})
-                EXPECT_LT(resolve(token).size(), size_t(MACRO_BUFFER_SIZE)) << token;
+                resolve(token); // checks the canary
         }
-        {
-            // Every shell folder 259 characters long.
-            std::string given = hooks;
-            for (int csidl : {5, 16, 25, 26, 28, 35, 40, 46})
-                given += "|csidl" + std::to_string(csidl) + "=" + longest;
-            Setting setting(given, family);
-            for (const char* token :
-                 {"#MyDocuments#", "#Desktop#", "#AppData#", "#LocalAppData#", "#AllUsersAppData#",
-                  "#AllUsersDocuments#", "#AllUsersDesktop#", "#UserDir#"})
-                EXPECT_EQ(resolve(token), longest) << token;
-            EXPECT_EQ(resolve("#AllUsersDir#"), "C:\\");
-        }
+        // Every shell folder 259 characters long.
+        std::string given = hooks;
+        for (int csidl : csidls)
+            given += "|csidl" + std::to_string(csidl) + "=" + longest;
+        Setting setting(given, family);
+        for (const char* token :
+             {"#MyDocuments#", "#Desktop#", "#AppData#", "#LocalAppData#", "#AllUsersAppData#",
+              "#AllUsersDocuments#", "#AllUsersDesktop#", "#UserDir#"})
+            EXPECT_EQ(resolve(token), longest) << token;
+        EXPECT_EQ(resolve("#AllUsersDir#"), "C:\\");
     }
 }
 
-struct Fallback {
-    std::string hooks;
-    const char* token;
-    std::string nt, nine; // expected on the NT and the 9x family
-};
-
 TEST(Paths, FallbacksOfEveryMacroOnBothFamilies) {
-    const std::string win = "windows=C:\\Win|";
-    const std::string appData = "csidl26=E:\\Documents and Settings\\user\\Application Data|";
-    const Fallback cases[] = {
+    const std::string win = "windows=C:\\Win|", e = "E:\\Documents and Settings\\",
+                      appData = win + "csidl26=" + e + "user\\Application Data|",
+                      noAppData = win + "csidl26|", w = "C:\\Win\\", p = w + "Profiles\\";
+    const struct {
+        std::string hooks;
+        const char* token;
+        std::string nt, nine; // expected on the NT and the 9x family
+    } rows[] = {
         // Registry folders.
         {win + "CommonFilesDir|ProgramFilesDir=E:\\Prog", "#CommonFiles#", "E:\\Prog\\Common Files",
          "E:\\Prog\\Common Files"},
@@ -301,175 +217,137 @@ TEST(Paths, FallbacksOfEveryMacroOnBothFamilies) {
         {win + "ProgramFilesDir", "#Program Files#", "#Program Files#", "#Program Files#"},
         {win + "key", "#Program Files#", "#Program Files#", "#Program Files#"},
         {win + "ProgramFilesDir=E:\\", "#Program Files#", "E:\\", "E:\\"},
-        // System folders that cannot be had keep their token: an empty folder
-        // would make "#TempDir#\\x" a path at the root of the drive.
+        // Folders that cannot be had keep their token: an empty folder would
+        // make "#TempDir#\\x" a path at the root of the drive.
         {"temp", "#TempDir#", "#TempDir#", "#TempDir#"},
         {"windows", "#Windows#", "#Windows#", "#Windows#"},
         {"system", "#System#", "#System#", "#System#"},
         {"windows|csidl26", "#AppData#", "#AppData#", "#AppData#"},
-        // Shell folders without a fallback.
         {win + "csidl5", "#MyDocuments#", "#MyDocuments#", "#MyDocuments#"},
         {win + "csidl16", "#Desktop#", "#Desktop#", "#Desktop#"},
         {win + "csidl5=E:\\Docs\\", "#MyDocuments#", "E:\\Docs", "E:\\Docs"},
-        // Application data.
-        {win + "csidl26", "#AppData#", "C:\\Win\\Profiles\\Administrator\\Application Data",
-         "C:\\Win\\Application Data"},
+        // Application data, and all users two levels up from it.
+        {noAppData, "#AppData#", p + "Administrator\\Application Data", w + "Application Data"},
         {"windows=C:\\|csidl26", "#AppData#", "C:\\Profiles\\Administrator\\Application Data",
          "C:\\Application Data"},
-        {win + appData + "csidl28", "#LocalAppData#",
-         "E:\\Documents and Settings\\user\\Local Settings\\Application Data",
-         "C:\\Win\\Application Data"},
-        {win + "csidl26|csidl28", "#LocalAppData#",
-         "C:\\Win\\Profiles\\Administrator\\Local Settings\\Application Data",
-         "C:\\Win\\Application Data"},
+        {appData + "csidl28", "#LocalAppData#", e + "user\\Local Settings\\Application Data",
+         w + "Application Data"},
+        {noAppData + "csidl28", "#LocalAppData#",
+         p + "Administrator\\Local Settings\\Application Data", w + "Application Data"},
         {win + "csidl26=AppData|csidl28", "#LocalAppData#",
-         "C:\\Win\\Profiles\\Administrator\\Local Settings\\Application Data",
-         "C:\\Win\\Application Data"},
-        // All users, two levels up from the application data.
-        {win + appData + "csidl35", "#AllUsersAppData#",
-         "E:\\Documents and Settings\\All Users\\Application Data",
-         "C:\\Win\\All Users\\Application Data"},
-        {win + "csidl26|csidl35", "#AllUsersAppData#",
-         "C:\\Win\\Profiles\\All Users\\Application Data", "C:\\Win\\All Users\\Application Data"},
+         p + "Administrator\\Local Settings\\Application Data", w + "Application Data"},
+        {appData + "csidl35", "#AllUsersAppData#", e + "All Users\\Application Data",
+         w + "All Users\\Application Data"},
+        {noAppData + "csidl35", "#AllUsersAppData#", p + "All Users\\Application Data",
+         w + "All Users\\Application Data"},
         {win + "csidl26=C:\\AppData|csidl35", "#AllUsersAppData#",
-         "C:\\Win\\Profiles\\All Users\\Application Data", "C:\\Win\\All Users\\Application Data"},
-        {win + appData + "csidl46", "#AllUsersDocuments#",
-         "E:\\Documents and Settings\\All Users\\Documents", "C:\\Win\\All Users\\Documents"},
-        {win + "csidl26|csidl46", "#AllUsersDocuments#", "C:\\Win\\Profiles\\All Users\\Documents",
-         "C:\\Win\\All Users\\Documents"},
-        {win + appData + "csidl25", "#AllUsersDesktop#",
-         "E:\\Documents and Settings\\All Users\\Desktop", "C:\\Win\\All Users\\Desktop"},
-        {win + "csidl26|csidl25", "#AllUsersDesktop#", "C:\\Win\\Profiles\\All Users\\Desktop",
-         "C:\\Win\\All Users\\Desktop"},
-        // The user's folder.
-        {win + appData + "csidl40", "#UserDir#", "E:\\Documents and Settings\\user", "C:\\Win"},
-        {win + "csidl26|csidl40", "#UserDir#", "c:\\", "C:\\Win"},
+         p + "All Users\\Application Data", w + "All Users\\Application Data"},
+        {appData + "csidl46", "#AllUsersDocuments#", e + "All Users\\Documents",
+         w + "All Users\\Documents"},
+        {noAppData + "csidl46", "#AllUsersDocuments#", p + "All Users\\Documents",
+         w + "All Users\\Documents"},
+        {appData + "csidl25", "#AllUsersDesktop#", e + "All Users\\Desktop",
+         w + "All Users\\Desktop"},
+        {noAppData + "csidl25", "#AllUsersDesktop#", p + "All Users\\Desktop",
+         w + "All Users\\Desktop"},
+        // The user's folder, and all users' folder: the parent of the shared documents.
+        {appData + "csidl40", "#UserDir#", e + "user", "C:\\Win"},
+        {noAppData + "csidl40", "#UserDir#", "c:\\", "C:\\Win"},
         {win + "csidl26=C:\\AppData|csidl40", "#UserDir#", "c:\\", "C:\\Win"},
         {win + "csidl40=E:\\Users\\me\\", "#UserDir#", "E:\\Users\\me", "E:\\Users\\me"},
-        // All users' folder: the parent of the shared documents.
-        {win + "csidl46=E:\\Documents and Settings\\All Users\\Documents", "#AllUsersDir#",
-         "E:\\Documents and Settings\\All Users", "E:\\Documents and Settings\\All Users"},
+        {win + "csidl46=" + e + "All Users\\Documents", "#AllUsersDir#", e + "All Users",
+         e + "All Users"},
         {win + "csidl46=D:\\Docs", "#AllUsersDir#", "D:\\", "D:\\"},
         {win + "csidl46=Docs", "#AllUsersDir#", "c:\\", "c:\\"},
         {win + "csidl46=\\Docs", "#AllUsersDir#", "", ""},
-        {win + appData + "csidl46", "#AllUsersDir#", "E:\\Documents and Settings\\All Users",
-         "C:\\Win\\All Users"},
-        {win + "csidl26|csidl46", "#AllUsersDir#", "C:\\Win\\Profiles\\All Users",
-         "C:\\Win\\All Users"},
-        // Tokens that name no folder.
+        {appData + "csidl46", "#AllUsersDir#", e + "All Users", w + "All Users"},
+        {noAppData + "csidl46", "#AllUsersDir#", p + "All Users", w + "All Users"},
+        // Tokens that name no folder ("#Windows" alone is no token).
         {win, "#Nothing#", "", ""},
         {win, "##", "", ""},
-        {win, "#Windows", "", ""}, // not a token: names no folder when resolved alone
+        {win, "#Windows", "", ""},
     };
-    for (const Fallback& c : cases) {
+    for (const auto& row : rows)
         for (int family : {1, 0}) {
-            SCOPED_TRACE(std::string(c.token) + " with " + c.hooks +
-                         (family ? " on NT" : " on 9x"));
-            Setting setting(c.hooks, family);
-            EXPECT_EQ(resolve(c.token), family ? c.nt : c.nine);
+            Setting setting(row.hooks, family);
+            EXPECT_EQ(resolve(row.token), family ? row.nt : row.nine)
+                << row.token << " with " << row.hooks << (family ? " on NT" : " on 9x");
         }
-    }
 }
 
-TEST(Paths, MacrosWithoutHooksAnswerLikeThePlatform) {
-    Setting setting("", 1, "C:\\vt\\unit-paths\\");
-    EXPECT_EQ(resolve("#windows#"), windowsFolder());
-    EXPECT_EQ(resolve("#APPDATA#"), shellFolder(CSIDL_APPDATA));
-    EXPECT_EQ(resolve("#Desktop#"), shellFolder(CSIDL_DESKTOPDIRECTORY));
-    EXPECT_EQ(resolve("#InstallDir#"), "C:\\vt\\unit-paths");
-}
-
-// Every source of the protected list given a path of its own.
-struct ProtectedSetup {
-    std::string hooks;
-    std::vector<std::pair<std::string, bool>> folders; // path, NT only
-};
-
-ProtectedSetup protectedSetup() {
-    ProtectedSetup s;
-    auto add = [&](const std::string& source, const std::string& path, bool ntOnly) {
-        s.hooks += source + "=" + path + "|";
-        s.folders.push_back({path, ntOnly});
-    };
-    add("windows", "C:\\Win", false);
-    add("system", "C:\\Win\\System32\\", false);
-    add("csidl0", "C:\\Users\\me\\Desktop", false);
-    add("csidl16", "C:\\Users\\me\\DesktopDir", false);
-    add("csidl25", "C:\\Users\\Public\\Desktop", true);
-    add("csidl20", "C:\\Win\\Fonts", false);
-    add("csidl2", "C:\\Users\\me\\Start Menu\\Programs", false);
-    add("csidl23", "C:\\ProgramData\\Start Menu\\Programs", true);
-    add("csidl11", "C:\\Users\\me\\Start Menu", false);
-    add("csidl22", "C:\\ProgramData\\Start Menu", true);
-    add("csidl7", "C:\\Users\\me\\Start Menu\\Programs\\Startup", false);
-    add("csidl24", "C:\\ProgramData\\Start Menu\\Programs\\Startup", true);
-    add("csidl26", "C:\\Users\\me\\AppData\\Roaming", false);
-    s.folders.push_back(
-        {"C:\\Users\\me\\AppData\\Roaming\\Microsoft\\Internet Explorer\\Quick Launch", false});
-    add("csidl35", "C:\\ProgramData", false);
-    s.folders.push_back({"C:\\ProgramData\\Microsoft\\Internet Explorer\\Quick Launch", false});
-    add("csidl46", "C:\\Users\\Public\\Documents", false);
-    add("csidl5", "C:\\Users\\me\\Documents", false);
-    add("csidl39", "C:\\Users\\me\\Pictures", false);
-    add("csidl13", "C:\\Users\\me\\Music", false);
-    add("csidl14", "C:\\Users\\me\\Videos", false);
-    add("csidl54", "C:\\Users\\Public\\Pictures", false);
-    add("csidl53", "C:\\Users\\Public\\Music", false);
-    add("csidl55", "C:\\Users\\Public\\Videos", false);
-    add("csidl40", "C:\\Users\\me", false);
-    s.folders.push_back({"C:\\Users", false});         // the folder of all profiles
-    s.folders.push_back({"C:\\Users\\Public", false}); // #AllUsersDir#, above csidl46
-    add("ProgramFilesDir", "C:\\Program Files", false);
-    add("CommonFilesDir", "C:\\Program Files\\Common Files", false);
-    return s;
-}
-
-int protectedAfter(std::string path, std::string* after = nullptr) {
-    std::vector<char> buffer(path.begin(), path.end());
-    buffer.resize(PATH_BUFFER_SIZE + 1, 0);
-    int result = isProtectedFolder(buffer.data());
-    if (after)
-        *after = buffer.data();
-    return result;
-}
-
-std::string upper(std::string s) {
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z')
-            c = char(c - 'a' + 'A');
-    return s;
-}
-
-std::string lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    return s;
-}
+// Every source of the protected list given a path of its own; the all-users
+// folders (csidl22 to 25) count on NT only.
+const std::string protectedHooks =
+    "windows=C:\\Win|system=C:\\Win\\System32\\|csidl0=C:\\Users\\me\\Desktop|"
+    "csidl16=C:\\Users\\me\\DesktopDir|csidl25=C:\\Users\\Public\\Desktop|csidl20=C:\\Win\\Fonts|"
+    "csidl2=C:\\Users\\me\\Start Menu\\Programs|csidl23=C:\\ProgramData\\Start Menu\\Programs|"
+    "csidl11=C:\\Users\\me\\Start Menu|csidl22=C:\\ProgramData\\Start Menu|"
+    "csidl7=C:\\Users\\me\\Start Menu\\Programs\\Startup|"
+    "csidl24=C:\\ProgramData\\Start "
+    "Menu\\Programs\\Startup|csidl26=C:\\Users\\me\\AppData\\Roaming|"
+    "csidl35=C:\\ProgramData|csidl46=C:\\Users\\Public\\Documents|csidl5=C:\\Users\\me\\Documents|"
+    "csidl39=C:\\Users\\me\\Pictures|csidl13=C:\\Users\\me\\Music|csidl14=C:\\Users\\me\\Videos|"
+    "csidl54=C:\\Users\\Public\\Pictures|csidl53=C:\\Users\\Public\\Music|"
+    "csidl55=C:\\Users\\Public\\Videos|csidl40=C:\\Users\\me|ProgramFilesDir=C:\\Program Files|"
+    "CommonFilesDir=C:\\Program Files\\Common Files";
 
 TEST(Paths, ProtectedFoldersInEveryForm) {
-    ProtectedSetup s = protectedSetup();
-    ASSERT_EQ(s.folders.size(), 29u);
+    std::vector<std::pair<std::string, bool>> folders; // path, NT only
+    std::stringstream items(protectedHooks);
+    for (std::string item; std::getline(items, item, '|');) {
+        std::string path = item.substr(item.find('=') + 1);
+        if (path.back() == '\\')
+            path.pop_back();
+        folders.push_back({path, item[5] == '2' && item[6] >= '2' && item[6] <= '5'});
+    }
+    const std::string quickLaunch = "\\Microsoft\\Internet Explorer\\Quick Launch";
+    for (const char* more : {"C:\\Users\\me\\AppData\\Roaming", "C:\\ProgramData"})
+        folders.push_back({more + quickLaunch, false});
+    folders.push_back({"C:\\Users", false});         // the folder of all profiles
+    folders.push_back({"C:\\Users\\Public", false}); // #AllUsersDir#, above csidl46
+    ASSERT_EQ(folders.size(), 29u);
+    auto changeCase = [](std::string s, int (*to)(int)) {
+        for (char& c : s)
+            c = char(to(c));
+        return s;
+    };
     for (int family : {1, 0}) {
-        Setting setting(s.hooks, family);
-        for (const auto& folder : s.folders) {
-            std::string bare = withoutTrailingBackslash(folder.first);
-            int expected = family || !folder.second;
+        Setting setting(protectedHooks, family);
+        for (const auto& folder : folders) {
+            const std::string& bare = folder.first;
             SCOPED_TRACE(bare + (family ? " on NT" : " on 9x"));
             for (const std::string& form :
-                 {bare, bare + "\\", upper(bare), upper(bare) + "\\", lower(bare) + "\\"}) {
+                 {bare, bare + "\\", changeCase(bare, toupper) + "\\", changeCase(bare, tolower)}) {
                 std::string after;
-                EXPECT_EQ(protectedAfter(form, &after), expected) << form;
+                EXPECT_EQ(isProtected(form, &after), family || !folder.second) << form;
                 EXPECT_EQ(after, form);
             }
-            EXPECT_EQ(protectedAfter(bare + "\\Sub"), 0);
-            EXPECT_EQ(protectedAfter(bare + "x"), 0);
+            EXPECT_EQ(isProtected(bare + "\\Sub"), 0);
+            EXPECT_EQ(isProtected(bare + "x"), 0);
         }
-        // Parents that are not in the list.
-        for (const char* parent : {"C:\\Users\\me\\AppData",
-                                   "C:\\Users\\me\\AppData\\Roaming\\Microsoft\\Internet Explorer",
-                                   "C:\\ProgramData\\Microsoft", "C:\\Users\\me\\Start Menu\\Sub"})
-            EXPECT_EQ(protectedAfter(parent), 0) << parent;
+        for (const char* parent : {"C:\\Users\\me\\AppData", "C:\\ProgramData\\Microsoft",
+                                   "C:\\Users\\me\\AppData\\Roaming\\Microsoft\\Internet Explorer"})
+            EXPECT_EQ(isProtected(parent), 0) << parent;
+        // Short paths are protected and untouched; two trailing backslashes come back as one.
+        for (const char* path : {"", "C", "C:", "C:\\", "\\\\", "ab\\"}) {
+            std::string after;
+            EXPECT_EQ(isProtected(path, &after), 1) << path;
+            EXPECT_EQ(after, path);
+        }
+        EXPECT_EQ(isProtectedFolder(nullptr), 1);
+        for (const char* path : {"C:\\vt\\somewhere\\\\", "C:\\Win\\\\"}) {
+            std::string after;
+            EXPECT_EQ(isProtected(path, &after), 0) << path;
+            EXPECT_EQ(after, std::string(path).substr(0, strlen(path) - 1));
+        }
+    }
+    // The registry key cannot be opened: both of its folders drop out; one
+    // value missing: only that folder.
+    for (const char* fault : {"key", "ProgramFilesDir"}) {
+        Setting setting(protectedHooks + "|" + fault);
+        EXPECT_EQ(isProtected("C:\\Program Files"), 0) << fault;
+        EXPECT_EQ(isProtected("C:\\Program Files\\Common Files"), fault[0] == 'P') << fault;
+        EXPECT_EQ(isProtected("C:\\Win"), 1) << fault;
     }
 }
 
@@ -477,10 +355,10 @@ TEST(Paths, ProtectedFoldersInEveryForm) {
 // are protected as #UserDir# and #AllUsersDir# resolve them, fallbacks included.
 TEST(Paths, ProfileFoldersAreProtectedAsTheirMacrosResolve) {
     const std::string base = "windows=C:\\Win|csidl26=E:\\Profiles\\me\\Application Data|";
-    struct Case {
+    const struct {
         std::string hooks, path;
         int nt, nine;
-    } cases[] = {
+    } rows[] = {
         {base + "csidl40=E:\\Users\\me\\", "E:\\Users\\me", 1, 1},
         {base + "csidl40=E:\\Users\\me\\", "E:\\Users\\", 1, 1},
         {base + "csidl40=E:\\Users\\me", "E:\\Profiles", 0, 0},
@@ -493,87 +371,23 @@ TEST(Paths, ProfileFoldersAreProtectedAsTheirMacrosResolve) {
         {"windows|csidl26|csidl40|csidl46", "#AllUsersDir#", 0, 0}, // names no folder
         {"windows=C:\\Win|csidl26|csidl46", "C:\\Win\\Profiles\\All Users", 1, 0},
     };
-    for (const Case& c : cases)
+    for (const auto& row : rows)
         for (int family : {1, 0}) {
-            SCOPED_TRACE(c.path + " with " + c.hooks + (family ? " on NT" : " on 9x"));
-            Setting setting(c.hooks, family);
-            EXPECT_EQ(protectedAfter(c.path), family ? c.nt : c.nine);
+            Setting setting(row.hooks, family);
+            EXPECT_EQ(isProtected(row.path), family ? row.nt : row.nine)
+                << row.path << " with " << row.hooks << (family ? " on NT" : " on 9x");
         }
-}
-
-TEST(Paths, ShortPathsAreProtectedAndUntouched) {
-    Setting setting(protectedSetup().hooks);
-    for (const char* path : {"", "C", "C:", "C:\\", "\\\\", "ab\\"}) {
-        std::string after;
-        EXPECT_EQ(protectedAfter(path, &after), 1) << path;
-        EXPECT_EQ(after, path);
-    }
-    EXPECT_EQ(isProtectedFolder(nullptr), 1);
-}
-
-TEST(Paths, TwoTrailingBackslashesComeBackAsOne) {
-    Setting setting(protectedSetup().hooks);
-    std::string after;
-    EXPECT_EQ(protectedAfter("C:\\vt\\somewhere\\\\", &after), 0);
-    EXPECT_EQ(after, "C:\\vt\\somewhere\\");
-    EXPECT_EQ(protectedAfter("C:\\Win\\\\", &after), 0); // compared as "C:\Win\"
-    EXPECT_EQ(after, "C:\\Win\\");
-}
-
-TEST(Paths, RegistryFoldersOfTheProtectedList) {
-    ProtectedSetup s = protectedSetup();
-    {
-        // The key cannot be opened: the list ends before both registry folders.
-        Setting setting(s.hooks + "key");
-        EXPECT_EQ(protectedAfter("C:\\Program Files"), 0);
-        EXPECT_EQ(protectedAfter("C:\\Program Files\\Common Files"), 0);
-        EXPECT_EQ(protectedAfter("C:\\Users\\Public\\Documents"), 1);
-        EXPECT_EQ(protectedAfter("C:\\Win"), 1);
-    }
-    {
-        // One value missing: only that folder drops out.
-        Setting setting(s.hooks + "ProgramFilesDir");
-        EXPECT_EQ(protectedAfter("C:\\Program Files"), 0);
-        EXPECT_EQ(protectedAfter("C:\\Program Files\\Common Files"), 1);
-    }
-    {
-        // Without their own hooks the values come from the registry itself.
-        Setting setting("");
-        char value[REGISTRY_FOLDER_SIZE] = {};
-        HKEY key;
-        ASSERT_TRUE(openCurrentVersionKey(&key));
-        ASSERT_TRUE(readFolderValue(key, "ProgramFilesDir", value));
-        RegCloseKey(key);
-        EXPECT_EQ(protectedAfter(value), 1);
-        EXPECT_EQ(protectedAfter(std::string(value) + "\\Product"), 0);
-    }
-}
-
-TEST(Paths, RealProtectedFoldersOfThisPlatform) {
-    Setting setting("", 1);
-    EXPECT_EQ(protectedAfter(windowsFolder()), 1);
-    EXPECT_EQ(protectedAfter(upper(windowsFolder()) + "\\"), 1);
-    EXPECT_EQ(
-        protectedAfter(shellFolder(CSIDL_APPDATA) + "\\Microsoft\\Internet Explorer\\Quick Launch"),
-        1);
-    std::string profile = shellFolder(CSIDL_PROFILE);
-    for (int csidl : {CSIDL_PROFILE, CSIDL_PERSONAL, CSIDL_MYMUSIC, CSIDL_COMMON_VIDEO})
-        EXPECT_EQ(protectedAfter(shellFolder(csidl)), 1) << csidl;
-    EXPECT_EQ(protectedAfter(profile.substr(0, profile.rfind('\\'))), 1);
-    EXPECT_EQ(protectedAfter(shellFolder(CSIDL_PERSONAL) + "\\Product"), 0);
-    EXPECT_EQ(protectedAfter(windowsFolder() + "\\Temp"), 0);
 }
 
 TEST(Paths, TheProtectedListIsGatheredOnceAndKept) {
     Setting setting("windows=C:\\First");
-    EXPECT_EQ(protectedAfter("C:\\First"), 1);
-    // A different answer from the platform later on is not asked for.
-    SetEnvironmentVariableA(hookVariable, "windows=C:\\Second");
-    EXPECT_EQ(protectedAfter("C:\\First"), 1);
-    EXPECT_EQ(protectedAfter("C:\\Second"), 0);
+    EXPECT_EQ(isProtected("C:\\First"), 1);
+    unit::Seam::set("windows=C:\\Second"); // not asked for again
+    EXPECT_EQ(isProtected("C:\\First"), 1);
+    EXPECT_EQ(isProtected("C:\\Second"), 0);
     resetProtectedFolders();
-    EXPECT_EQ(protectedAfter("C:\\First"), 0);
-    EXPECT_EQ(protectedAfter("C:\\Second"), 1);
+    EXPECT_EQ(isProtected("C:\\First"), 0);
+    EXPECT_EQ(isProtected("C:\\Second"), 1);
 }
 
 } // namespace

@@ -1,0 +1,72 @@
+// What the unit tests share: the seam for one scope and its log, and the
+// state and current directory put back after each test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "driver/state.h"
+#include "harness.h"
+
+namespace unit {
+
+using Call = std::vector<std::string>; // one line of the seam log, split at its tabs
+
+inline std::string currentDir() {
+    char path[MAX_PATH * 4] = {};
+    GetCurrentDirectoryA(sizeof(path), path);
+    return path;
+}
+
+// VARNEL_SEAM, and VARNEL_SEAM_LOG when a log is named, until the end of the scope.
+struct Seam {
+    std::string log;
+    explicit Seam(const std::string& rules, const std::string& logPath = "") : log(logPath) {
+        set(rules);
+        if (!log.empty()) {
+            DeleteFileA(log.c_str());
+            SetEnvironmentVariableA("VARNEL_SEAM_LOG", log.c_str());
+        }
+    }
+    ~Seam() {
+        set("");
+        SetEnvironmentVariableA("VARNEL_SEAM_LOG", nullptr);
+    }
+    static void set(const std::string& rules) {
+        SetEnvironmentVariableA("VARNEL_SEAM", rules.empty() ? nullptr : rules.c_str());
+    }
+    // The calls named `name` (every call when empty) logged since the last take.
+    std::vector<Call> take(const std::string& name = "") {
+        std::vector<Call> out;
+        std::ifstream in(log, std::ios::binary);
+        for (std::string line; std::getline(in, line);) {
+            Call call;
+            std::stringstream fields(line.substr(0, line.find('\r')));
+            for (std::string field; std::getline(fields, field, '\t');)
+                call.push_back(field);
+            if (name.empty() || (!call.empty() && call[0] == name))
+                out.push_back(call);
+        }
+        in.close();
+        DeleteFileA(log.c_str());
+        return out;
+    }
+};
+
+class StateTest : public ::testing::Test {
+  protected:
+    UninstallState saved = state;
+    std::string savedDir = currentDir();
+    void TearDown() override {
+        state = saved;
+        SetCurrentDirectoryA(savedDir.c_str());
+    }
+};
+
+} // namespace unit
