@@ -197,82 +197,71 @@ TEST(Paths, ResolvedFoldersOf259CharactersStayInTheBuffer) {
 }
 
 TEST(Paths, FallbacksOfEveryMacroOnBothFamilies) {
-    const std::string win = "windows=C:\\Win|", e = "E:\\Documents and Settings\\",
-                      appData = win + "csidl26=" + e + "user\\Application Data|",
-                      noAppData = win + "csidl26|", w = "C:\\Win\\", p = w + "Profiles\\";
-    const struct {
-        std::string hooks;
-        const char* token;
-        std::string nt, nine; // expected on the NT and the 9x family
-    } rows[] = {
-        // Registry folders.
-        {win + "CommonFilesDir|ProgramFilesDir=E:\\Prog", "#CommonFiles#", "E:\\Prog\\Common Files",
-         "E:\\Prog\\Common Files"},
-        {win + "CommonFilesDir|ProgramFilesDir=E:\\Prog\\", "#CommonFiles#",
-         "E:\\Prog\\Common Files", "E:\\Prog\\Common Files"},
-        {win + "CommonFilesDir|ProgramFilesDir", "#commonfiles#", "#commonfiles#\\Common Files",
-         "#commonfiles#\\Common Files"},
-        {win + "key", "#CommonFiles#", "#CommonFiles#", "#CommonFiles#"},
-        {win + "CommonFilesDir=E:\\Shared\\", "#CommonFiles#", "E:\\Shared", "E:\\Shared"},
-        {win + "ProgramFilesDir", "#Program Files#", "#Program Files#", "#Program Files#"},
-        {win + "key", "#Program Files#", "#Program Files#", "#Program Files#"},
-        {win + "ProgramFilesDir=E:\\", "#Program Files#", "E:\\", "E:\\"},
+    // The seam's answers, the token, and what it resolves to on NT and on 9x.
+    // W: the Windows folder C:\Win; N: W, and no application data; A: W, and
+    // the application data E:\D\user\Application Data.
+    const std::string w = "windows=C:\\Win|", n = w + "csidl26|",
+                      a = w + "csidl26=E:\\D\\user\\Application Data|";
+    for (auto& row : unit::rows(R"(
+        W CommonFilesDir|ProgramFilesDir=E:\Prog | #CommonFiles# | E:\Prog\Common Files | E:\Prog\Common Files
+        W CommonFilesDir|ProgramFilesDir=E:\Prog\ | #CommonFiles# | E:\Prog\Common Files | E:\Prog\Common Files
+        W CommonFilesDir|ProgramFilesDir | #commonfiles# | #commonfiles#\Common Files | #commonfiles#\Common Files
+        W key | #CommonFiles# | #CommonFiles# | #CommonFiles#
+        W CommonFilesDir=E:\Shared\ | #CommonFiles# | E:\Shared | E:\Shared
+        W ProgramFilesDir | #Program Files# | #Program Files# | #Program Files#
+        W key | #Program Files# | #Program Files# | #Program Files#
+        W ProgramFilesDir=E:\ | #Program Files# | E:\ | E:\
         // Folders that cannot be had keep their token: an empty folder would
-        // make "#TempDir#\\x" a path at the root of the drive.
-        {"temp", "#TempDir#", "#TempDir#", "#TempDir#"},
-        {"windows", "#Windows#", "#Windows#", "#Windows#"},
-        {"system", "#System#", "#System#", "#System#"},
-        {"windows|csidl26", "#AppData#", "#AppData#", "#AppData#"},
-        {win + "csidl5", "#MyDocuments#", "#MyDocuments#", "#MyDocuments#"},
-        {win + "csidl16", "#Desktop#", "#Desktop#", "#Desktop#"},
-        {win + "csidl5=E:\\Docs\\", "#MyDocuments#", "E:\\Docs", "E:\\Docs"},
+        // make "#TempDir#\x" a path at the root of the drive.
+        temp | #TempDir# | #TempDir# | #TempDir#
+        windows | #Windows# | #Windows# | #Windows#
+        system | #System# | #System# | #System#
+        windows|csidl26 | #AppData# | #AppData# | #AppData#
+        W csidl5 | #MyDocuments# | #MyDocuments# | #MyDocuments#
+        W csidl16 | #Desktop# | #Desktop# | #Desktop#
+        W csidl5=E:\Docs\ | #MyDocuments# | E:\Docs | E:\Docs
         // Application data, and all users two levels up from it.
-        {noAppData, "#AppData#", p + "Administrator\\Application Data", w + "Application Data"},
-        {"windows=C:\\|csidl26", "#AppData#", "C:\\Profiles\\Administrator\\Application Data",
-         "C:\\Application Data"},
-        {appData + "csidl28", "#LocalAppData#", e + "user\\Local Settings\\Application Data",
-         w + "Application Data"},
-        {noAppData + "csidl28", "#LocalAppData#",
-         p + "Administrator\\Local Settings\\Application Data", w + "Application Data"},
-        {win + "csidl26=AppData|csidl28", "#LocalAppData#",
-         p + "Administrator\\Local Settings\\Application Data", w + "Application Data"},
-        {appData + "csidl35", "#AllUsersAppData#", e + "All Users\\Application Data",
-         w + "All Users\\Application Data"},
-        {noAppData + "csidl35", "#AllUsersAppData#", p + "All Users\\Application Data",
-         w + "All Users\\Application Data"},
-        {win + "csidl26=C:\\AppData|csidl35", "#AllUsersAppData#",
-         p + "All Users\\Application Data", w + "All Users\\Application Data"},
-        {appData + "csidl46", "#AllUsersDocuments#", e + "All Users\\Documents",
-         w + "All Users\\Documents"},
-        {noAppData + "csidl46", "#AllUsersDocuments#", p + "All Users\\Documents",
-         w + "All Users\\Documents"},
-        {appData + "csidl25", "#AllUsersDesktop#", e + "All Users\\Desktop",
-         w + "All Users\\Desktop"},
-        {noAppData + "csidl25", "#AllUsersDesktop#", p + "All Users\\Desktop",
-         w + "All Users\\Desktop"},
+        N | #AppData# | C:\Win\Profiles\Administrator\Application Data | C:\Win\Application Data
+        windows=C:\|csidl26 | #AppData# | C:\Profiles\Administrator\Application Data | C:\Application Data
+        A csidl28 | #LocalAppData# | E:\D\user\Local Settings\Application Data | C:\Win\Application Data
+        N csidl28 | #LocalAppData# | C:\Win\Profiles\Administrator\Local Settings\Application Data | C:\Win\Application Data
+        W csidl26=AppData|csidl28 | #LocalAppData# | C:\Win\Profiles\Administrator\Local Settings\Application Data | C:\Win\Application Data
+        A csidl35 | #AllUsersAppData# | E:\D\All Users\Application Data | C:\Win\All Users\Application Data
+        N csidl35 | #AllUsersAppData# | C:\Win\Profiles\All Users\Application Data | C:\Win\All Users\Application Data
+        W csidl26=C:\AppData|csidl35 | #AllUsersAppData# | C:\Win\Profiles\All Users\Application Data | C:\Win\All Users\Application Data
+        A csidl46 | #AllUsersDocuments# | E:\D\All Users\Documents | C:\Win\All Users\Documents
+        N csidl46 | #AllUsersDocuments# | C:\Win\Profiles\All Users\Documents | C:\Win\All Users\Documents
+        A csidl25 | #AllUsersDesktop# | E:\D\All Users\Desktop | C:\Win\All Users\Desktop
+        N csidl25 | #AllUsersDesktop# | C:\Win\Profiles\All Users\Desktop | C:\Win\All Users\Desktop
         // The user's folder, and all users' folder: the parent of the shared documents.
-        {appData + "csidl40", "#UserDir#", e + "user", "C:\\Win"},
-        {noAppData + "csidl40", "#UserDir#", "c:\\", "C:\\Win"},
-        {win + "csidl26=C:\\AppData|csidl40", "#UserDir#", "c:\\", "C:\\Win"},
-        {win + "csidl40=E:\\Users\\me\\", "#UserDir#", "E:\\Users\\me", "E:\\Users\\me"},
-        {win + "csidl46=" + e + "All Users\\Documents", "#AllUsersDir#", e + "All Users",
-         e + "All Users"},
-        {win + "csidl46=D:\\Docs", "#AllUsersDir#", "D:\\", "D:\\"},
-        {win + "csidl46=Docs", "#AllUsersDir#", "c:\\", "c:\\"},
-        {win + "csidl46=\\Docs", "#AllUsersDir#", "", ""},
-        {appData + "csidl46", "#AllUsersDir#", e + "All Users", w + "All Users"},
-        {noAppData + "csidl46", "#AllUsersDir#", p + "All Users", w + "All Users"},
+        A csidl40 | #UserDir# | E:\D\user | C:\Win
+        N csidl40 | #UserDir# | c:\ | C:\Win
+        W csidl26=C:\AppData|csidl40 | #UserDir# | c:\ | C:\Win
+        W csidl40=E:\Users\me\ | #UserDir# | E:\Users\me | E:\Users\me
+        W csidl46=E:\D\All Users\Documents | #AllUsersDir# | E:\D\All Users | E:\D\All Users
+        W csidl46=D:\Docs | #AllUsersDir# | D:\ | D:\
+        W csidl46=Docs | #AllUsersDir# | c:\ | c:\
+        W csidl46=\Docs | #AllUsersDir# | ~ | ~
+        A csidl46 | #AllUsersDir# | E:\D\All Users | C:\Win\All Users
+        N csidl46 | #AllUsersDir# | C:\Win\Profiles\All Users | C:\Win\All Users
         // Tokens that name no folder ("#Windows" alone is no token).
-        {win, "#Nothing#", "", ""},
-        {win, "##", "", ""},
-        {win, "#Windows", "", ""},
-    };
-    for (const auto& row : rows)
+        W | #Nothing# | ~ | ~
+        W | ## | ~ | ~
+        W | #Windows | ~ | ~
+    )")) {
+        std::string hooks = row[0];
+        const char first = hooks[0];
+        if (hooks.size() < 2 || hooks[1] == ' ')
+            hooks = (first == 'W'   ? w
+                     : first == 'N' ? n
+                                    : a) +
+                    hooks.substr(hooks.size() > 1 ? 2 : 1);
         for (int family : {1, 0}) {
-            Setting setting(row.hooks, family);
-            EXPECT_EQ(resolve(row.token), family ? row.nt : row.nine)
-                << row.token << " with " << row.hooks << (family ? " on NT" : " on 9x");
+            Setting setting(hooks, family);
+            EXPECT_EQ(resolve(row[1]), row[family ? 2 : 3])
+                << row[1] << " with " << hooks << (family ? " on NT" : " on 9x");
         }
+    }
 }
 
 // Every source of the protected list given a path of its own; the all-users
@@ -354,29 +343,29 @@ TEST(Paths, ProtectedFoldersInEveryForm) {
 // The user's folder, the folder of all profiles and the all users' folder
 // are protected as #UserDir# and #AllUsersDir# resolve them, fallbacks included.
 TEST(Paths, ProfileFoldersAreProtectedAsTheirMacrosResolve) {
-    const std::string base = "windows=C:\\Win|csidl26=E:\\Profiles\\me\\Application Data|";
-    const struct {
-        std::string hooks, path;
-        int nt, nine;
-    } rows[] = {
-        {base + "csidl40=E:\\Users\\me\\", "E:\\Users\\me", 1, 1},
-        {base + "csidl40=E:\\Users\\me\\", "E:\\Users\\", 1, 1},
-        {base + "csidl40=E:\\Users\\me", "E:\\Profiles", 0, 0},
-        {base + "csidl40", "E:\\Profiles\\me", 1, 0}, // 9x: the Windows folder
-        {base + "csidl40", "E:\\Profiles", 1, 0},
-        {base + "csidl46=E:\\All\\Users\\Documents", "E:\\All\\Users", 1, 1},
-        {base + "csidl46=E:\\All\\Users\\Documents", "E:\\All", 0, 0},
-        {base + "csidl46", "E:\\Profiles\\All Users", 1, 0},
-        {base + "csidl46", "C:\\Win\\All Users", 0, 1},
-        {"windows|csidl26|csidl40|csidl46", "#AllUsersDir#", 0, 0}, // names no folder
-        {"windows=C:\\Win|csidl26|csidl46", "C:\\Win\\Profiles\\All Users", 1, 0},
-    };
-    for (const auto& row : rows)
+    // B: the Windows folder C:\Win and the application data E:\P\me\Application
+    // Data; the rest of the seam's answers, the path, protected on NT and on 9x.
+    const std::string b = "windows=C:\\Win|csidl26=E:\\P\\me\\Application Data|";
+    for (auto& row : unit::rows(R"(
+        B csidl40=E:\Users\me\ | E:\Users\me | 1 | 1
+        B csidl40=E:\Users\me\ | E:\Users\ | 1 | 1
+        B csidl40=E:\Users\me | E:\P | 0 | 0
+        B csidl40 | E:\P\me | 1 | 0
+        B csidl40 | E:\P | 1 | 0
+        B csidl46=E:\All\Users\Documents | E:\All\Users | 1 | 1
+        B csidl46=E:\All\Users\Documents | E:\All | 0 | 0
+        B csidl46 | E:\P\All Users | 1 | 0
+        B csidl46 | C:\Win\All Users | 0 | 1
+        windows|csidl26|csidl40|csidl46 | #AllUsersDir# | 0 | 0
+        windows=C:\Win|csidl26|csidl46 | C:\Win\Profiles\All Users | 1 | 0
+    )")) {
+        std::string hooks = row[0][0] == 'B' ? b + row[0].substr(2) : row[0];
         for (int family : {1, 0}) {
-            Setting setting(row.hooks, family);
-            EXPECT_EQ(isProtected(row.path), family ? row.nt : row.nine)
-                << row.path << " with " << row.hooks << (family ? " on NT" : " on 9x");
+            Setting setting(hooks, family);
+            EXPECT_EQ(isProtected(row[1]), std::stoi(row[family ? 2 : 3]))
+                << row[1] << " with " << hooks << (family ? " on NT" : " on 9x");
         }
+    }
 }
 
 TEST(Paths, TheProtectedListIsGatheredOnceAndKept) {

@@ -59,6 +59,28 @@ struct Seam {
     }
 };
 
+// The rows of a table written as text: a row a line, fields separated by
+// " | ", "~" for an empty field; blank lines and "//" lines are skipped.
+inline std::vector<std::vector<std::string>> rows(const std::string& text) {
+    std::vector<std::vector<std::string>> out;
+    std::stringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        size_t start = line.find_first_not_of(' ');
+        if (start == std::string::npos || line.compare(start, 2, "//") == 0)
+            continue;
+        std::vector<std::string> row;
+        for (size_t at = start, end;; at = end + 3) {
+            end = line.find(" | ", at);
+            std::string field = line.substr(at, end == std::string::npos ? end : end - at);
+            row.push_back(field == "~" ? "" : field);
+            if (end == std::string::npos)
+                break;
+        }
+        out.push_back(row);
+    }
+    return out;
+}
+
 class StateTest : public ::testing::Test {
   protected:
     UninstallState saved = state;
