@@ -41,8 +41,9 @@ struct Seam {
     static void set(const std::string& rules) {
         SetEnvironmentVariableA("VARNEL_SEAM", rules.empty() ? nullptr : rules.c_str());
     }
-    // The calls named `name` (every call when empty) logged since the last take.
-    std::vector<Call> take(const std::string& name = "") {
+    // The calls logged since the last take whose names are among `names`
+    // (separated by blanks; every call when empty).
+    std::vector<Call> take(const std::string& names = "") {
         std::vector<Call> out;
         std::ifstream in(log, std::ios::binary);
         for (std::string line; std::getline(in, line);) {
@@ -50,7 +51,7 @@ struct Seam {
             std::stringstream fields(line.substr(0, line.find('\r')));
             for (std::string field; std::getline(fields, field, '\t');)
                 call.push_back(field);
-            if (name.empty() || (!call.empty() && call[0] == name))
+            if (names.empty() || (" " + names + " ").find(" " + call[0] + " ") != std::string::npos)
                 out.push_back(call);
         }
         in.close();
