@@ -1,21 +1,46 @@
-// The removal passes in process, for what the rows of tests/cases cannot
-// show: the bounds of entry paths, the positions sent to the real progress
-// bar, the registry pass's choice of entries, the seam's matching, and the
-// pattern walk in a tree deeper than a path can name.
+// The dialogs and the removal passes in process, for what the rows of
+// tests/cases cannot show: the progress dialog, the positions the passes send
+// to its real bar, the pump, the dialog font, the theme rule, the bounds of
+// entry paths, the registry pass's choice of entries, and the pattern walk in
+// a tree deeper than a path can name. The dialogs are made from the real
+// templates, linked into the test program.
 #include "unit.h" // first: windows.h
-
-#include <algorithm>
 
 #include <commctrl.h>
 
+#include <cstddef>
+#include <deque>
+
 #include "driver/driver.h"
+#include "payload/payload.h"
 #include "removal/removal.h"
+#include "ui/resource_ids.h"
 #include "ui/ui.h"
 
 namespace {
 
-const char* const texts[] = {"Passes", "", "", "", "", "", "", "", "", "", "", nullptr};
+const char* texts[] = {"Demo Uninstall",
+                       "",
+                       "",
+                       "",
+                       "",
+                       "",
+                       "",
+                       "",
+                       "",
+                       "%s is write-protected. Remove it?",
+                       "",
+                       "Removing files",
+                       "Removing group entries",
+                       "Removing folders",
+                       "Cleaning the registry",
+                       nullptr};
 
+int postedSeen = 0; // WM_APP messages that reached the counting window
+LRESULT CALLBACK countingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    postedSeen += message == WM_APP;
+    return DefWindowProcA(window, message, wParam, lParam);
+}
 std::vector<WPARAM> positions; // positions that reached the progress bar
 WNDPROC barProc = nullptr;
 LRESULT CALLBACK recordingBarProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -23,13 +48,28 @@ LRESULT CALLBACK recordingBarProc(HWND window, UINT message, WPARAM wParam, LPAR
         positions.push_back(wParam);
     return CallWindowProcA(barProc, window, message, wParam, lParam);
 }
+std::string caption(HWND window) {
+    char buffer[1100] = {};
+    GetWindowTextA(window, buffer, sizeof(buffer));
+    return buffer;
+}
+template <class E>
+void point(std::vector<E>& entries, std::vector<E*>& to, E**& list, uint32_t& n) {
+    to.clear();
+    for (E& e : entries)
+        to.push_back(&e);
+    list = to.data();
+    n = uint32_t(to.size());
+}
 
-// The state pointed at a case folder of its own and at lists of entries.
+// The state pointed at a case folder, the texts, the main window and lists
+// of entries of its own.
 class Passes : public unit::StateTest {
   protected:
-    std::string dir = bed::caseDir("unit-passes"), log = dir + ".log";
+    std::string dir = bed::caseDir("unit-passes");
     char installDir[PATH_BUFFER_SIZE] = {}, workPath[PATH_BUFFER_SIZE] = {};
-    std::vector<std::string> strings = std::vector<std::string>(); // entries point into it
+    HWND counter = nullptr;
+    std::deque<std::string> strings; // entries point into it
     std::vector<FileEntry> files;
     std::vector<GroupEntry> groups;
     std::vector<RegistryEntry> keys;
@@ -43,57 +83,220 @@ class Passes : public unit::StateTest {
         state.workPath = workPath;
         state.instance = GetModuleHandleA(nullptr);
         state.stringTable = const_cast<char**>(texts);
-        state.progressDialog = state.progressBar = state.mainWindow = nullptr;
+        state.progressDialog = state.progressBar = nullptr;
         state.progressTotal = state.progressPosition = 0;
-        strings.reserve(64);
+        WNDCLASSA counting = {}, known;
+        counting.lpfnWndProc = countingProc;
+        counting.hInstance = state.instance;
+        counting.lpszClassName = "CountingClass";
+        RegisterClassA(&counting); // once for good, like the main class
+        ASSERT_TRUE(GetClassInfoA(state.instance, "VarnelClass", &known) || registerMainClass());
+        ASSERT_TRUE(state.mainWindow = createMainWindow());
+        counter = CreateWindowExA(0, "CountingClass", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  state.instance, nullptr);
+        pumpPendingMessages();
+        postedSeen = 0;
         positions.clear();
     }
     void TearDown() override {
-        if (state.mainWindow)
-            DestroyWindow(state.mainWindow);
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            ;
+        for (HWND window : {state.progressDialog, counter, state.mainWindow})
+            DestroyWindow(window);
+        pumpPendingMessages(); // the main window's quit message
+        if (state.dialogFont)
+            DeleteObject(state.dialogFont);
         StateTest::TearDown();
         bed::removeTree(dir);
-        DeleteFileA(log.c_str());
     }
     char* text(const std::string& s) {
         strings.push_back(s);
-        return strings.back().data();
+        return &strings.back()[0];
     }
     void use() {
-        filePointers.clear(), groupPointers.clear(), keyPointers.clear();
-        for (FileEntry& e : files)
-            filePointers.push_back(&e);
-        for (GroupEntry& e : groups)
-            groupPointers.push_back(&e);
-        for (RegistryEntry& e : keys)
-            keyPointers.push_back(&e);
-        state.fileEntries = filePointers.data();
-        state.fileCount = uint32_t(files.size());
-        state.groupEntries = groupPointers.data();
-        state.groupCount = uint32_t(groups.size());
-        state.registryEntries = keyPointers.data();
-        state.registryCount = uint32_t(keys.size());
+        point(files, filePointers, state.fileEntries, state.fileCount);
+        point(groups, groupPointers, state.groupEntries, state.groupCount);
+        point(keys, keyPointers, state.registryEntries, state.registryCount);
     }
     void openBar() { // the progress dialog as the driver opens it, its bar recording
-        WNDCLASSA known;
-        ASSERT_TRUE(GetClassInfoA(state.instance, "VarnelClass", &known) || registerMainClass());
-        state.mainWindow = createMainWindow();
         openProgressDialog();
-        ASSERT_TRUE(state.progressBar);
+        ASSERT_TRUE(state.progressDialog && state.progressBar);
         barProc =
             (WNDPROC)SetWindowLongPtrA(state.progressBar, GWLP_WNDPROC, (LONG_PTR)recordingBarProc);
     }
+    // Runs setProgress with one message waiting; true when the pump took it.
+    bool setProgressPumps(uint32_t percentage) {
+        int before = postedSeen;
+        PostMessageA(counter, WM_APP, 0, 0);
+        setProgress(percentage);
+        MSG left;
+        while (PeekMessageA(&left, counter, WM_APP, WM_APP, PM_REMOVE))
+            ;
+        return postedSeen > before;
+    }
 };
-using FilePass = Passes;
+using Ui = Passes;
 using Cleanup = Passes;
-using Walk = Passes;
+
+TEST_F(Ui, ProgressDialogUnderTheMainWindowThatNothingCloses) {
+    openBar();
+    HWND dialog = state.progressDialog;
+    EXPECT_TRUE(IsWindowVisible(dialog)); // shown by its template alone
+    EXPECT_EQ(GetWindow(dialog, GW_OWNER), state.mainWindow);
+    EXPECT_FALSE(IsWindowVisible(state.mainWindow));
+    EXPECT_EQ(caption(dialog), "Demo Uninstall");
+    // The main window is centred; the dialog's client area at its client area's corner.
+    RECT main;
+    GetWindowRect(state.mainWindow, &main);
+    EXPECT_EQ(main.left, (GetSystemMetrics(SM_CXSCREEN) - 320) / 2);
+    EXPECT_EQ(main.top, (GetSystemMetrics(SM_CYSCREEN) - 200) / 2);
+    POINT corner = {0, 0}, dialogCorner = {0, 0};
+    ClientToScreen(state.mainWindow, &corner);
+    ClientToScreen(dialog, &dialogCorner);
+    EXPECT_EQ(dialogCorner.x, corner.x);
+    EXPECT_EQ(dialogCorner.y, corner.y);
+    for (int stage : {11, 12, 13, 14, 40}) { // no text 40: empty
+        setStageText(stage);
+        EXPECT_EQ(caption(GetDlgItem(dialog, IDC_MESSAGE)), getString(0, stage));
+    }
+    // Esc, Enter, the close box and any command leave it open.
+    for (WPARAM key : {VK_ESCAPE, VK_RETURN}) {
+        PostMessageA(dialog, WM_KEYDOWN, key, 1);
+        PostMessageA(dialog, WM_KEYUP, key, 0xC0000001);
+    }
+    PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    pumpPendingMessages();
+    for (WPARAM id : {IDOK, IDCANCEL, 12345})
+        EXPECT_EQ(SendMessageA(dialog, WM_COMMAND, id, 0), 1);
+    EXPECT_TRUE(IsWindow(dialog) && IsWindowVisible(dialog));
+}
+
+TEST_F(Ui, SetProgressClampsSkipsRepeatsMovesBackAndPumps) {
+    // The percentage set, whether the pump ran, and the position kept; without
+    // a bar, then with one ("bar"), which is sent each change and only that.
+    std::vector<WPARAM> changes;
+    for (auto& row : unit::rows(R"(
+        30 | 1 | 30
+        30 | 0 | 30
+        7 | 1 | 7
+        bar
+        0 | 0 | 0
+        250 | 1 | 100
+        100 | 0 | 100
+        4294967295 | 0 | 100
+        40 | 1 | 40
+        101 | 1 | 100
+        0 | 1 | 0
+    )")) {
+        if (row[0] == "bar") {
+            state.progressPosition = 0;
+            openBar();
+            continue;
+        }
+        EXPECT_EQ(setProgressPumps(uint32_t(std::stoul(row[0]))), row[1] == "1") << row[0];
+        EXPECT_EQ(state.progressPosition, std::stoul(row[2])) << row[0];
+        if (state.progressBar && row[1] == "1")
+            changes.push_back(std::stoul(row[2]));
+    }
+    EXPECT_EQ(positions, changes);
+    EXPECT_EQ(SendMessageA(state.progressBar, PBM_GETPOS, 0, 0), 0);
+    // The pump drops quit messages and returns on an empty queue.
+    postedSeen = 0;
+    PostMessageA(counter, WM_APP, 0, 0);
+    PostQuitMessage(3);
+    PostMessageA(counter, WM_APP, 0, 0);
+    pumpPendingMessages();
+    pumpPendingMessages();
+    EXPECT_EQ(postedSeen, 2);
+    MSG left;
+    EXPECT_FALSE(PeekMessageA(&left, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+}
+
+// The question dialog, seen from inside its modal loop: its text and fonts
+// (the dialog's own, then each control's); then it is answered No.
+std::string questionText;
+std::vector<HFONT> questionFonts;
+void CALLBACK inspectQuestion(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND dialog = GetActiveWindow();
+    if (!dialog || dialog == state.progressDialog || !GetDlgItem(dialog, IDC_YESTOALL))
+        return;
+    KillTimer(nullptr, timer);
+    questionText = caption(GetDlgItem(dialog, IDC_MESSAGE));
+    for (HWND c = dialog; c; c = GetWindow(c, c == dialog ? GW_CHILD : GW_HWNDNEXT))
+        questionFonts.push_back((HFONT)SendMessageA(c, WM_GETFONT, 0, 0));
+    PostMessageA(dialog, WM_COMMAND, IDNO, 0);
+}
+
+TEST_F(Ui, BothDialogsShareOneNormalWeightFont) {
+    applyDialogFont(state.mainWindow); // a window without a font makes none
+    EXPECT_FALSE(state.dialogFont);
+    openBar();
+    HFONT font = state.dialogFont;
+    ASSERT_TRUE(font);
+    HFONT templateFont = (HFONT)SendMessageA(state.progressDialog, WM_GETFONT, 0, 0);
+    EXPECT_NE(templateFont, font); // the dialog itself keeps its own
+    LOGFONTA made, fromTemplate;
+    ASSERT_EQ(GetObjectA(font, sizeof(made), &made), (int)sizeof(made));
+    ASSERT_EQ(GetObjectA(templateFont, sizeof(made), &fromTemplate), (int)sizeof(made));
+    EXPECT_EQ(made.lfWeight, FW_NORMAL);
+    EXPECT_STREQ(made.lfFaceName, "Arial");
+    EXPECT_STREQ(made.lfFaceName, fromTemplate.lfFaceName); // every other field is the template's
+    fromTemplate.lfWeight = FW_NORMAL;
+    EXPECT_EQ(memcmp(&made, &fromTemplate, offsetof(LOGFONTA, lfFaceName)), 0);
+    for (int id : {IDC_MESSAGE, IDC_PROGRESSBAR})
+        EXPECT_EQ((HFONT)SendMessageA(GetDlgItem(state.progressDialog, id), WM_GETFONT, 0, 0),
+                  font);
+    // The question's controls get the same font, made once; a path longer
+    // than the text buffer is cut, never written past it.
+    SetTimer(nullptr, 0, 10, inspectQuestion);
+    EXPECT_EQ(askQuestion(std::string(3000, 'p').c_str()), IDNO);
+    EXPECT_EQ(questionText.size(), 1023u);
+    EXPECT_EQ(state.dialogFont, font);
+    ASSERT_EQ(questionFonts.size(), 6u);
+    for (size_t i = 0; i < 6; ++i)
+        EXPECT_EQ(questionFonts[i] == font, i > 0) << i;
+    // An owner that is no longer a window: no dialog, the answer is No.
+    HWND gone = CreateWindowExA(0, "CountingClass", "", 0, 0, 0, 0, 0, nullptr, nullptr,
+                                state.instance, nullptr);
+    DestroyWindow(gone);
+    std::swap(state.mainWindow, gone);
+    EXPECT_EQ(askQuestion("C:\\x.txt"), IDNO);
+    std::swap(state.mainWindow, gone);
+}
+
+// The theme step, with a recording function in place of the theme library's.
+std::string themeCalls;
+void WINAPI recordThemeCall(DWORD flags) {
+    themeCalls += std::to_string(flags);
+}
+
+TEST(ThemeRule, ClassicControlsUnlessThePayloadAsksForThemedOnes) {
+    ASSERT_TRUE(initState(GetModuleHandleA(nullptr))); // start-up finds the export
+    HMODULE uxtheme = GetModuleHandleA("uxtheme.dll");
+    ASSERT_TRUE(uxtheme);
+    EXPECT_EQ(state.themeLibrary, uxtheme);
+    EXPECT_TRUE(state.setThemeProc);
+    EXPECT_EQ(state.setThemeProc, GetProcAddress(uxtheme, "SetThemeAppProperties"));
+    releaseState();
+    EXPECT_FALSE(state.themeLibrary);
+    // The option flags ("-": no options record) and the calls made.
+    unsigned char options[12] = {};
+    for (auto& row : unit::rows("- | 1\n0 | 1\n1 | 1\n2 | ~\n3 | ~\n254 | ~")) {
+        options[0] = (unsigned char)(row[0] == "-" ? 0 : std::stoi(row[0]));
+        state.options = row[0] == "-" ? nullptr : options;
+        state.optionsLength = state.options ? sizeof(options) : 0;
+        themeCalls.clear();
+        state.setThemeProc = reinterpret_cast<FARPROC>(recordThemeCall);
+        applyThemeRule();
+        state.setThemeProc = nullptr; // no theme library: nothing is called
+        applyThemeRule();
+        EXPECT_EQ(themeCalls, row[1]) << row[0];
+    }
+    state.options = nullptr;
+    state.optionsLength = 0;
+}
 
 // Full paths of entries fit in 259 characters or are skipped, never cut;
 // that they are joined as the rows of files.json expect is seen there.
-TEST_F(FilePass, EntryPathsAtTheLimit) {
+TEST_F(Cleanup, EntryPathsAtTheLimit) {
     const std::string folder = "C:\\" + std::string(250, 'f'), name(259 - dir.size() - 1, 'n');
     const struct {
         std::string folder, name, path; // "": skipped
@@ -117,39 +320,6 @@ TEST_F(FilePass, EntryPathsAtTheLimit) {
     }
 }
 
-// The seam fails chosen calls (by text, ASCII case ignored, or by number)
-// and logs every call; the pass goes on past each failure.
-TEST_F(FilePass, SeamFailsChosenCallsAndRecordsThem) {
-    for (auto& row : unit::rows(R"(
-        DeleteFileA~b.txt!32 | b
-        DeleteFileA#2!5 | b
-        DeleteFileA!2 | abc
-        GetFileAttributesA~C.TXT!5 | c
-        ~ | ~
-    )")) {
-        files.clear();
-        for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
-            bed::writeText(dir + "\\" + name, name);
-            files.push_back({text("."), text(name), 0});
-        }
-        use();
-        unit::Seam seam(row[0], log);
-        removeInstalledFiles();
-        std::string kept;
-        for (char f : std::string("abc"))
-            if (bed::exists(dir + "\\" + f + ".txt"))
-                kept += f;
-        EXPECT_EQ(kept, row[1]) << row[0];
-        // Last entry first: c.txt is tested, then deleted unless in use.
-        auto calls = seam.take();
-        ASSERT_FALSE(calls.empty());
-        EXPECT_EQ(calls[0], (unit::Call{"GetFileAttributesA", dir + "\\c.txt"}));
-        bool deleted =
-            std::count(calls.begin(), calls.end(), unit::Call{"DeleteFileA", dir + "\\c.txt"});
-        EXPECT_EQ(deleted, row[1] != "c") << row[0];
-    }
-}
-
 // Three files, two groups, three keys and a value: progressTotal 12. The two
 // group passes cover the same span, pruning skips the font entry's share,
 // the registry pass's span lies between the groups' and the pruning's, and a
@@ -160,10 +330,9 @@ TEST_F(Cleanup, PositionsOfTheGroupPruningAndRegistryPasses) {
              {text(".\\none3"), text(""), 0}};
     groups = {{0, text(dir + "\\g1"), text(""), text("x.lnk")},
               {2, text(dir + "\\g2"), text(""), text("")}};
-    keys = {{0x80000001u, text("Software\\Varnel Unit Missing")},
-            {0x80000001u, text("Software\\Varnel Unit Missing\\\\Value")},
-            {0x80000001u, text("SOFTWARE")},
-            {0x80000001u, text("Software\\Varnel Unit Missing\\Sub")}};
+    for (const char* key : {"Software\\Varnel Unit Missing", "Software\\Varnel Unit Missing\\\\V",
+                            "SOFTWARE", "Software\\Varnel Unit Missing\\Sub"})
+        keys.push_back({0x80000001u, text(key)});
     use();
     openBar();
     unit::Seam seam("RegOpenKeyA!2|RegOpenKeyExA!2|RegDeleteKeyA!5|RegDeleteValueA!2");
@@ -173,7 +342,6 @@ TEST_F(Cleanup, PositionsOfTheGroupPruningAndRegistryPasses) {
     pruneInstallFolders();
     runRegistryPass();
     EXPECT_EQ(positions, (std::vector<WPARAM>{25, 33, 25, 33, 75, 91, 41, 58, 66}));
-    EXPECT_EQ(SendMessageA(state.progressBar, PBM_GETPOS, 0, 0), 66);
     positions.clear();
     state.progressTotal = 0; // quiet
     runRegistryPass();
@@ -183,7 +351,8 @@ TEST_F(Cleanup, PositionsOfTheGroupPruningAndRegistryPasses) {
 // Only the whole "Software" or "System" tree of a root is guarded, whatever
 // its case and separators: the entry and the first registry call it makes.
 TEST_F(Cleanup, RegistryGuardAndEntryForms) {
-    unit::Seam seam("RegOpenKeyA!2|RegOpenKeyExA!2|RegDeleteKeyA!5|RegDeleteValueA!2", log);
+    unit::Seam seam("RegOpenKeyA!2|RegOpenKeyExA!2|RegDeleteKeyA!5|RegDeleteValueA!2",
+                    dir + ".log");
     state.isNT = 1;
     for (auto& row : unit::rows(R"(
         SOFTWARE | ~
@@ -195,9 +364,9 @@ TEST_F(Cleanup, RegistryGuardAndEntryForms) {
         \ | ~
         \\\ | ~
         Software\\ | ~
-        Software\Vendor | RegOpenKeyExA 0x80000002 Software\Vendor 0 65544
-        Systems | RegOpenKeyExA 0x80000002 Systems 0 65544
-        \Vendor | RegOpenKeyExA 0x80000002 \Vendor 0 65544
+        Software\Vendor | RegOpenKeyExA 0x80000002 Software\Vendor
+        Systems | RegOpenKeyExA 0x80000002 Systems
+        \Vendor | RegOpenKeyExA 0x80000002 \Vendor
         Software\Vendor\\Name | RegOpenKeyA 0x80000002 Software\Vendor
         Software\Vendor\\ | RegOpenKeyA 0x80000002 Software\Vendor
         \\Software | RegOpenKeyA 0x80000002 ~
@@ -208,10 +377,9 @@ TEST_F(Cleanup, RegistryGuardAndEntryForms) {
         runRegistryPass();
         auto calls = seam.take();
         std::string first;
-        for (size_t i = 0; !calls.empty() && i < calls[0].size() && i < 5; ++i)
+        for (size_t i = 0; !calls.empty() && i < 3; ++i)
             first += (i ? " " : "") + (calls[0][i].empty() ? "~" : calls[0][i]);
-        EXPECT_EQ((first + " ").rfind(row[1].empty() ? "" : row[1] + " ", 0), 0u) << first;
-        EXPECT_EQ(first.empty(), row[1].empty()) << row[0];
+        EXPECT_EQ(first, row[1]) << row[0];
         EXPECT_STREQ(keys[0].path, row[0].c_str()); // the text is restored
     }
 }
@@ -220,7 +388,7 @@ TEST_F(Cleanup, RegistryGuardAndEntryForms) {
 // be entered are walked, the rest stays, and nothing overflows; after the
 // pass the current directory is the installation folder after a pattern
 // that could be entered, and where it was when none could.
-TEST_F(Walk, TreeDeeperThanAPathCanNameAndTheCurrentDirectory) {
+TEST_F(Cleanup, WalkTreeDeeperThanAPathCanNameAndTheCurrentDirectory) {
     std::vector<std::wstring> levels; // "\\?\" paths reach below MAX_PATH
     for (std::string level = "\\\\?\\" + dir + "\\deep"; levels.size() < 140; level += "\\d") {
         levels.push_back(std::wstring(level.begin(), level.end()));
