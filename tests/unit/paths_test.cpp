@@ -7,23 +7,20 @@
 
 namespace {
 
-// The seam, the platform family and the installation folder for one case.
-struct Setting : unit::Seam {
-    int savedNT = state.isNT;
-    char* savedDir = state.installDir;
-    char dir[PATH_BUFFER_SIZE] = {};
-    explicit Setting(const std::string& hooks, int isNT = 1,
-                     const std::string& installDir = "C:\\vt\\unit-paths\\")
-        : Seam(hooks) {
+// The seam, the platform family and the installation folder for each case.
+class Paths : public unit::StateTest {
+  protected:
+    unit::Seam seam{""};
+    char dir[PATH_BUFFER_SIZE] = "C:\\vt\\unit-paths\\";
+    void SetUp() override { state.installDir = dir; }
+    void TearDown() override {
+        resetProtectedFolders();
+        StateTest::TearDown();
+    }
+    void use(const std::string& hooks, int isNT = 1) {
+        unit::Seam::set(hooks);
         resetProtectedFolders();
         state.isNT = isNT;
-        lstrcpynA(dir, installDir.c_str(), sizeof(dir));
-        state.installDir = dir;
-    }
-    ~Setting() {
-        resetProtectedFolders();
-        state.isNT = savedNT;
-        state.installDir = savedDir;
     }
 };
 
@@ -61,24 +58,23 @@ int isProtected(const std::string& path, std::string* after = nullptr) {
     return result;
 }
 
-TEST(Paths, BackslashesAndComparison) {
-    // path, with one added, with one removed (paths of 3 bytes or fewer keep theirs)
-    const char* rows[][3] = {
-        {"", "", ""},
-        {"C:", "C:\\", "C:"},
-        {"C:\\", "C:\\", "C:\\"},
-        {"ab\\", "ab\\", "ab\\"},
-        {"\\\\a\\", "\\\\a\\", "\\\\a"},
-        {"C:\\d", "C:\\d\\", "C:\\d"},
-        {"C:\\d\\", "C:\\d\\", "C:\\d"},
-        {"C:\\d\\\\", "C:\\d\\\\", "C:\\d\\"},
-    };
-    for (auto& row : rows) {
+TEST_F(Paths, BackslashesAndComparison) {
+    // The path, with one added and with one removed (3 bytes or fewer keep theirs).
+    for (auto& row : unit::rows(R"(
+        ~ | ~ | ~
+        C: | C:\ | C:
+        C:\ | C:\ | C:\
+        ab\ | ab\ | ab\
+        \\a\ | \\a\ | \\a
+        C:\d | C:\d\ | C:\d
+        C:\d\ | C:\d\ | C:\d
+        C:\d\\ | C:\d\\ | C:\d\
+    )")) {
         char buffer[32];
-        addTrailingBackslash(lstrcpyA(buffer, row[0]));
-        EXPECT_STREQ(buffer, row[1]) << row[0];
-        removeTrailingBackslash(lstrcpyA(buffer, row[0]));
-        EXPECT_STREQ(buffer, row[2]) << row[0];
+        addTrailingBackslash(lstrcpyA(buffer, row[0].c_str()));
+        EXPECT_EQ(buffer, row[1]) << row[0];
+        removeTrailingBackslash(lstrcpyA(buffer, row[0].c_str()));
+        EXPECT_EQ(buffer, row[2]) << row[0];
     }
     // Only the case of ASCII letters is ignored.
     const char* same[][3] = {{"C:\\Program Files", "c:\\PROGRAM FILES", "1"},
@@ -91,9 +87,8 @@ TEST(Paths, BackslashesAndComparison) {
         EXPECT_EQ(pathsEqual(row[0], row[1]), row[2][0] == '1') << row[0] << " " << row[1];
 }
 
-TEST(Paths, Expansion) {
-    Setting setting("");
-    const std::string win = windowsFolder(), dir = "C:\\vt\\unit-paths";
+TEST_F(Paths, Expansion) {
+    const std::string win = windowsFolder(), inst = "C:\\vt\\unit-paths";
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
     temp[strlen(temp) - 1] = 0; // never ends with a backslash
@@ -113,9 +108,9 @@ TEST(Paths, Expansion) {
         {"#windows#\\x", win + "\\x"},
         {"#WINDOWS#\\x", win + "\\x"},
         {"a#Windows#b#Windows#c", "a" + win + "b" + win + "c"},
-        {"#InstallDir#\\readme.txt", dir + "\\readme.txt"},
+        {"#InstallDir#\\readme.txt", inst + "\\readme.txt"},
         {"#TempDir#", temp},
-        {"\"#InstallDir#\\setup.exe\" /u #", "\"" + dir + "\\setup.exe\" /u #"},
+        {"\"#InstallDir#\\setup.exe\" /u #", "\"" + inst + "\\setup.exe\" /u #"},
         {std::string(most, 'a'), std::string(most, 'a')},
         {std::string(most + 1, 'a'), ""},
         {std::string(most - win.size(), 'a') + "#Windows#",
@@ -141,7 +136,7 @@ TEST(Paths, Expansion) {
     }
     // Destinations too small get what fits, and the full length.
     const char* src = "#InstallDir#\\readme.txt";
-    std::string full = dir + "\\readme.txt";
+    std::string full = inst + "\\readme.txt";
     char untouched[8] = "keep";
     EXPECT_EQ(expandFolderMacros(untouched, src, 0), full.size());
     EXPECT_STREQ(untouched, "keep");
@@ -153,12 +148,12 @@ TEST(Paths, Expansion) {
         EXPECT_EQ(length, full.size());
     }
     // An installation folder on a drive root keeps its backslash.
-    Setting root("", 1, "C:\\");
+    lstrcpyA(dir, "C:\\");
     EXPECT_EQ(inBuffer(64, [&](char* b) { expandFolderMacros(b, src, 64); }), "C:\\\\readme.txt");
     EXPECT_EQ(resolve("#InstallDir#"), "C:\\");
 }
 
-TEST(Paths, ResolvedFoldersOf259CharactersStayInTheBuffer) {
+TEST_F(Paths, ResolvedFoldersOf259CharactersStayInTheBuffer) {
     std::string longest = "C:\\" + std::string(256, 'w');
     std::string hooks = "windows=" + longest + "|system=" + longest + "|temp=" + longest +
                         "\\|ProgramFilesDir=" + longest + "p|CommonFilesDir";
@@ -170,7 +165,8 @@ TEST(Paths, ResolvedFoldersOf259CharactersStayInTheBuffer) {
             std::string failing = hooks;
             for (int csidl : csidls)
                 failing += "|csidl" + std::to_string(csidl);
-            Setting setting(failing, family, longest.substr(0, 258) + "\\");
+            use(failing, family);
+            lstrcpyA(dir, (longest.substr(0, 258) + "\\").c_str());
             EXPECT_EQ(resolve("#LocalAppData#"),
                       longest + (family ? "\\Profiles\\Administrator\\Local Settings" : "") +
                           "\\Application Data");
@@ -187,7 +183,7 @@ TEST(Paths, ResolvedFoldersOf259CharactersStayInTheBuffer) {
         std::string given = hooks;
         for (int csidl : csidls)
             given += "|csidl" + std::to_string(csidl) + "=" + longest;
-        Setting setting(given, family);
+        use(given, family);
         for (const char* token :
              {"#MyDocuments#", "#Desktop#", "#AppData#", "#LocalAppData#", "#AllUsersAppData#",
               "#AllUsersDocuments#", "#AllUsersDesktop#", "#UserDir#"})
@@ -196,7 +192,7 @@ TEST(Paths, ResolvedFoldersOf259CharactersStayInTheBuffer) {
     }
 }
 
-TEST(Paths, FallbacksOfEveryMacroOnBothFamilies) {
+TEST_F(Paths, FallbacksOfEveryMacroOnBothFamilies) {
     // The seam's answers, the token, and what it resolves to on NT and on 9x.
     // W: the Windows folder C:\Win; N: W, and no application data; A: W, and
     // the application data E:\D\user\Application Data.
@@ -257,7 +253,7 @@ TEST(Paths, FallbacksOfEveryMacroOnBothFamilies) {
                                     : a) +
                     hooks.substr(hooks.size() > 1 ? 2 : 1);
         for (int family : {1, 0}) {
-            Setting setting(hooks, family);
+            use(hooks, family);
             EXPECT_EQ(resolve(row[1]), row[family ? 2 : 3])
                 << row[1] << " with " << hooks << (family ? " on NT" : " on 9x");
         }
@@ -280,20 +276,19 @@ const std::string protectedHooks =
     "csidl55=C:\\Users\\Public\\Videos|csidl40=C:\\Users\\me|ProgramFilesDir=C:\\Program Files|"
     "CommonFilesDir=C:\\Program Files\\Common Files";
 
-TEST(Paths, ProtectedFoldersInEveryForm) {
+TEST_F(Paths, ProtectedFoldersInEveryForm) {
     std::vector<std::pair<std::string, bool>> folders; // path, NT only
-    std::stringstream items(protectedHooks);
-    for (std::string item; std::getline(items, item, '|');) {
+    for (const std::string& item : unit::split(protectedHooks, "|")) {
         std::string path = item.substr(item.find('=') + 1);
         if (path.back() == '\\')
             path.pop_back();
         folders.push_back({path, item[5] == '2' && item[6] >= '2' && item[6] <= '5'});
     }
     const std::string quickLaunch = "\\Microsoft\\Internet Explorer\\Quick Launch";
-    for (const char* more : {"C:\\Users\\me\\AppData\\Roaming", "C:\\ProgramData"})
-        folders.push_back({more + quickLaunch, false});
-    folders.push_back({"C:\\Users", false});         // the folder of all profiles
-    folders.push_back({"C:\\Users\\Public", false}); // #AllUsersDir#, above csidl46
+    for (const std::string& more :
+         {"C:\\Users\\me\\AppData\\Roaming" + quickLaunch, "C:\\ProgramData" + quickLaunch,
+          std::string("C:\\Users"), std::string("C:\\Users\\Public")}) // profiles, #AllUsersDir#
+        folders.push_back({more, false});
     ASSERT_EQ(folders.size(), 29u);
     auto changeCase = [](std::string s, int (*to)(int)) {
         for (char& c : s)
@@ -301,7 +296,7 @@ TEST(Paths, ProtectedFoldersInEveryForm) {
         return s;
     };
     for (int family : {1, 0}) {
-        Setting setting(protectedHooks, family);
+        use(protectedHooks, family);
         for (const auto& folder : folders) {
             const std::string& bare = folder.first;
             SCOPED_TRACE(bare + (family ? " on NT" : " on 9x"));
@@ -314,35 +309,46 @@ TEST(Paths, ProtectedFoldersInEveryForm) {
             EXPECT_EQ(isProtected(bare + "\\Sub"), 0);
             EXPECT_EQ(isProtected(bare + "x"), 0);
         }
-        for (const char* parent : {"C:\\Users\\me\\AppData", "C:\\ProgramData\\Microsoft",
-                                   "C:\\Users\\me\\AppData\\Roaming\\Microsoft\\Internet Explorer"})
-            EXPECT_EQ(isProtected(parent), 0) << parent;
-        // Short paths are protected and untouched; two trailing backslashes come back as one.
-        for (const char* path : {"", "C", "C:", "C:\\", "\\\\", "ab\\"}) {
+        // Short paths are protected, parents not; the path as it is after,
+        // two trailing backslashes coming back as one.
+        for (auto& row : unit::rows(R"(
+            ~ | 1 | ~
+            C | 1 | C
+            C: | 1 | C:
+            C:\ | 1 | C:\
+            \\ | 1 | \\
+            ab\ | 1 | ab\
+            C:\vt\somewhere\\ | 0 | C:\vt\somewhere\
+            C:\Win\\ | 0 | C:\Win\
+            C:\Users\me\AppData | 0 | C:\Users\me\AppData
+            C:\ProgramData\Microsoft | 0 | C:\ProgramData\Microsoft
+        )")) {
             std::string after;
-            EXPECT_EQ(isProtected(path, &after), 1) << path;
-            EXPECT_EQ(after, path);
+            EXPECT_EQ(isProtected(row[0], &after), std::stoi(row[1])) << row[0];
+            EXPECT_EQ(after, row[2]);
         }
         EXPECT_EQ(isProtectedFolder(nullptr), 1);
-        for (const char* path : {"C:\\vt\\somewhere\\\\", "C:\\Win\\\\"}) {
-            std::string after;
-            EXPECT_EQ(isProtected(path, &after), 0) << path;
-            EXPECT_EQ(after, std::string(path).substr(0, strlen(path) - 1));
-        }
     }
     // The registry key cannot be opened: both of its folders drop out; one
     // value missing: only that folder.
     for (const char* fault : {"key", "ProgramFilesDir"}) {
-        Setting setting(protectedHooks + "|" + fault);
+        use(protectedHooks + "|" + fault);
         EXPECT_EQ(isProtected("C:\\Program Files"), 0) << fault;
         EXPECT_EQ(isProtected("C:\\Program Files\\Common Files"), fault[0] == 'P') << fault;
         EXPECT_EQ(isProtected("C:\\Win"), 1) << fault;
     }
+    // The list is gathered once and kept: a later answer is not asked for.
+    use("windows=C:\\First");
+    EXPECT_EQ(isProtected("C:\\First"), 1);
+    unit::Seam::set("windows=C:\\Second");
+    EXPECT_EQ(isProtected("C:\\First") - isProtected("C:\\Second"), 1);
+    resetProtectedFolders();
+    EXPECT_EQ(isProtected("C:\\Second") - isProtected("C:\\First"), 1);
 }
 
 // The user's folder, the folder of all profiles and the all users' folder
 // are protected as #UserDir# and #AllUsersDir# resolve them, fallbacks included.
-TEST(Paths, ProfileFoldersAreProtectedAsTheirMacrosResolve) {
+TEST_F(Paths, ProfileFoldersAreProtectedAsTheirMacrosResolve) {
     // B: the Windows folder C:\Win and the application data E:\P\me\Application
     // Data; the rest of the seam's answers, the path, protected on NT and on 9x.
     const std::string b = "windows=C:\\Win|csidl26=E:\\P\\me\\Application Data|";
@@ -361,22 +367,11 @@ TEST(Paths, ProfileFoldersAreProtectedAsTheirMacrosResolve) {
     )")) {
         std::string hooks = row[0][0] == 'B' ? b + row[0].substr(2) : row[0];
         for (int family : {1, 0}) {
-            Setting setting(hooks, family);
+            use(hooks, family);
             EXPECT_EQ(isProtected(row[1]), std::stoi(row[family ? 2 : 3]))
                 << row[1] << " with " << hooks << (family ? " on NT" : " on 9x");
         }
     }
-}
-
-TEST(Paths, TheProtectedListIsGatheredOnceAndKept) {
-    Setting setting("windows=C:\\First");
-    EXPECT_EQ(isProtected("C:\\First"), 1);
-    unit::Seam::set("windows=C:\\Second"); // not asked for again
-    EXPECT_EQ(isProtected("C:\\First"), 1);
-    EXPECT_EQ(isProtected("C:\\Second"), 0);
-    resetProtectedFolders();
-    EXPECT_EQ(isProtected("C:\\First"), 0);
-    EXPECT_EQ(isProtected("C:\\Second"), 1);
 }
 
 } // namespace

@@ -18,6 +18,31 @@ namespace unit {
 
 using Call = std::vector<std::string>; // one line of the seam log, split at its tabs
 
+inline std::vector<std::string> split(const std::string& line, const std::string& separator) {
+    std::vector<std::string> out;
+    for (size_t at = 0, end;; at = end + separator.size()) {
+        out.push_back(line.substr(at, (end = line.find(separator, at)) - at));
+        if (end == std::string::npos)
+            return out;
+    }
+}
+
+// The rows of a table written as text: a row a line, fields separated by
+// " | ", "~" for an empty field; blank lines and "//" lines are skipped.
+inline std::vector<std::vector<std::string>> rows(const std::string& text) {
+    std::vector<std::vector<std::string>> out;
+    for (std::string line : split(text, "\n")) {
+        line.erase(0, line.find_first_not_of(' '));
+        if (line.empty() || line.compare(0, 2, "//") == 0)
+            continue;
+        out.push_back(split(line, " | "));
+        for (std::string& field : out.back())
+            if (field == "~")
+                field.clear();
+    }
+    return out;
+}
+
 inline std::string currentDir() {
     char path[MAX_PATH * 4] = {};
     GetCurrentDirectoryA(sizeof(path), path);
@@ -29,28 +54,20 @@ struct Seam {
     std::string log;
     explicit Seam(const std::string& rules, const std::string& logPath = "") : log(logPath) {
         set(rules);
-        if (!log.empty()) {
-            DeleteFileA(log.c_str());
-            SetEnvironmentVariableA("VARNEL_SEAM_LOG", log.c_str());
-        }
+        DeleteFileA(log.c_str());
+        SetEnvironmentVariableA("VARNEL_SEAM_LOG", log.empty() ? nullptr : log.c_str());
     }
-    ~Seam() {
-        set("");
-        SetEnvironmentVariableA("VARNEL_SEAM_LOG", nullptr);
-    }
+    ~Seam() { Seam::set(""), SetEnvironmentVariableA("VARNEL_SEAM_LOG", nullptr); }
     static void set(const std::string& rules) {
         SetEnvironmentVariableA("VARNEL_SEAM", rules.empty() ? nullptr : rules.c_str());
     }
     // The calls logged since the last take whose names are among `names`
     // (separated by blanks; every call when empty).
     std::vector<Call> take(const std::string& names = "") {
-        std::vector<Call> out;
         std::ifstream in(log, std::ios::binary);
+        std::vector<Call> out;
         for (std::string line; std::getline(in, line);) {
-            Call call;
-            std::stringstream fields(line.substr(0, line.find('\r')));
-            for (std::string field; std::getline(fields, field, '\t');)
-                call.push_back(field);
+            Call call = split(line.substr(0, line.find('\r')), "\t");
             if (names.empty() || (" " + names + " ").find(" " + call[0] + " ") != std::string::npos)
                 out.push_back(call);
         }
@@ -59,28 +76,6 @@ struct Seam {
         return out;
     }
 };
-
-// The rows of a table written as text: a row a line, fields separated by
-// " | ", "~" for an empty field; blank lines and "//" lines are skipped.
-inline std::vector<std::vector<std::string>> rows(const std::string& text) {
-    std::vector<std::vector<std::string>> out;
-    std::stringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        size_t start = line.find_first_not_of(' ');
-        if (start == std::string::npos || line.compare(start, 2, "//") == 0)
-            continue;
-        std::vector<std::string> row;
-        for (size_t at = start, end;; at = end + 3) {
-            end = line.find(" | ", at);
-            std::string field = line.substr(at, end == std::string::npos ? end : end - at);
-            row.push_back(field == "~" ? "" : field);
-            if (end == std::string::npos)
-                break;
-        }
-        out.push_back(row);
-    }
-    return out;
-}
 
 class StateTest : public ::testing::Test {
   protected:
