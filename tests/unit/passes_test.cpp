@@ -155,30 +155,20 @@ TEST_F(Ui, ProgressDialogUnderTheMainWindowThatNothingCloses) {
 
 TEST_F(Ui, SetProgressClampsSkipsRepeatsMovesBackAndPumps) {
     // The percentage set, whether the pump ran, and the position kept; without
-    // a bar, then with one ("bar"), which is sent each change and only that.
+    // a bar, then with one (from the fourth row), which is sent each change.
+    const uint32_t rows[][3] = {
+        {30, 1, 30},   {30, 0, 30},          {7, 1, 7},   {0, 0, 0},     {250, 1, 100},
+        {100, 0, 100}, {0xFFFFFFFF, 0, 100}, {40, 1, 40}, {101, 1, 100}, {0, 1, 0}};
     std::vector<WPARAM> changes;
-    for (auto& row : unit::rows(R"(
-        30 | 1 | 30
-        30 | 0 | 30
-        7 | 1 | 7
-        bar
-        0 | 0 | 0
-        250 | 1 | 100
-        100 | 0 | 100
-        4294967295 | 0 | 100
-        40 | 1 | 40
-        101 | 1 | 100
-        0 | 1 | 0
-    )")) {
-        if (row[0] == "bar") {
+    for (const auto& row : rows) {
+        if (&row == &rows[3]) {
             state.progressPosition = 0;
             openBar();
-            continue;
         }
-        EXPECT_EQ(setProgressPumps(uint32_t(std::stoul(row[0]))), row[1] == "1") << row[0];
-        EXPECT_EQ(state.progressPosition, std::stoul(row[2])) << row[0];
-        if (state.progressBar && row[1] == "1")
-            changes.push_back(std::stoul(row[2]));
+        EXPECT_EQ(setProgressPumps(row[0]), row[1] == 1) << row[0];
+        EXPECT_EQ(state.progressPosition, row[2]) << row[0];
+        if (state.progressBar && row[1])
+            changes.push_back(row[2]);
     }
     EXPECT_EQ(positions, changes);
     EXPECT_EQ(SendMessageA(state.progressBar, PBM_GETPOS, 0, 0), 0);
