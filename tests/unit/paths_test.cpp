@@ -1,430 +1,55 @@
 // Folder macros, their expansion, the protected folders and the backslash
-// operations. Sources the platform cannot be made to fail or to give a chosen
-// path are set through the test build's VARNEL_SEAM.
-#include <gtest/gtest.h>
-
-#include <windows.h>
-
-#include <shlobj.h>
-
-#include <string>
-#include <vector>
-
+// operations. The platform's answers are set through the test build's seam;
+// the real folders of each version are PathsPlatform.* of the e2e tests.
 #include "driver/driver.h"
-#include "driver/state.h"
 #include "paths/paths.h"
+#include "unit.h"
 
 namespace {
 
-const char hookVariable[] = "VARNEL_SEAM";
-
-// Sets the hooks, the platform family and the installation folder for one
-// case, and puts everything back afterwards.
-class Setting {
-  public:
-    explicit Setting(const std::string& hooks, int isNT = 1, const char* installDir = nullptr)
-        : savedNT(state.isNT), savedInstallDir(state.installDir) {
-        SetEnvironmentVariableA(hookVariable, hooks.empty() ? nullptr : hooks.c_str());
+// The seam, the platform family and the installation folder for each case.
+class Paths : public unit::StateTest {
+  protected:
+    unit::Seam seam{""};
+    char dir[PATH_BUFFER_SIZE] = "C:\\vt\\unit-paths\\";
+    void SetUp() override { state.installDir = dir; }
+    void TearDown() override {
+        resetProtectedFolders();
+        StateTest::TearDown();
+    }
+    void use(const std::string& hooks, int isNT = 1) {
+        unit::Seam::set(hooks);
         resetProtectedFolders();
         state.isNT = isNT;
-        if (installDir) {
-            lstrcpynA(dir, installDir, sizeof(dir));
-            state.installDir = dir;
-        }
     }
-    ~Setting() {
-        SetEnvironmentVariableA(hookVariable, nullptr);
-        resetProtectedFolders();
-        state.isNT = savedNT;
-        state.installDir = savedInstallDir;
-    }
-
-  private:
-    int savedNT;
-    char* savedInstallDir;
-    char dir[PATH_BUFFER_SIZE] = {};
 };
 
-const size_t CANARY = 64;
-
-// Resolves one token in a buffer of exactly MACRO_BUFFER_SIZE bytes and checks
-// that nothing past it was written.
+// Runs `fill` on a buffer of `size` bytes followed by a canary that must stay.
+template <class Fill> std::string inBuffer(size_t size, Fill fill) {
+    std::vector<char> buffer(size + 64, 'Z');
+    fill(buffer.data());
+    for (size_t i = size; i < buffer.size(); ++i)
+        EXPECT_EQ(buffer[i], 'Z') << "written past the buffer at " << i;
+    return std::string(buffer.data(), strnlen(buffer.data(), size));
+}
 std::string resolve(const std::string& token) {
-    std::vector<char> buffer(MACRO_BUFFER_SIZE + CANARY, 'Z');
-    lstrcpynA(buffer.data(), token.c_str(), MACRO_BUFFER_SIZE);
-    resolveFolderMacro(buffer.data());
-    for (size_t i = MACRO_BUFFER_SIZE; i < buffer.size(); ++i)
-        EXPECT_EQ(buffer[i], 'Z') << "written past the buffer at " << i << " for " << token;
-    return std::string(buffer.data(), strnlen(buffer.data(), MACRO_BUFFER_SIZE));
+    return inBuffer(MACRO_BUFFER_SIZE, [&](char* b) {
+        lstrcpynA(b, token.c_str(), MACRO_BUFFER_SIZE);
+        resolveFolderMacro(b);
+    });
 }
-
-struct Expanded {
-    std::string text;
-    uint32_t length;
-};
-
-Expanded expand(const std::string& src) {
-    std::vector<char> dst(MACRO_SCRATCH_SIZE + CANARY, 'Z');
-    uint32_t length = expandFolderMacros(dst.data(), src.c_str(), MACRO_SCRATCH_SIZE);
-    for (size_t i = MACRO_SCRATCH_SIZE; i < dst.size(); ++i)
-        EXPECT_EQ(dst[i], 'Z');
-    EXPECT_EQ(expandFolderMacros(nullptr, src.c_str(), 0), length) << "measuring differs";
-    return {std::string(dst.data()), length};
-}
-
-std::string withoutTrailingBackslash(std::string path) {
-    if (path.size() >= 4 && path.back() == '\\')
-        path.pop_back();
-    return path;
-}
-
 std::string windowsFolder() {
     char path[MAX_PATH] = {};
     GetWindowsDirectoryA(path, MAX_PATH);
-    return withoutTrailingBackslash(path);
+    return path;
 }
-
-std::string tempFolder() {
-    char path[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, path);
-    return withoutTrailingBackslash(path);
+std::string repeat(const std::string& s, int n) {
+    std::string out;
+    while (n--)
+        out += s;
+    return out;
 }
-
-std::string shellFolder(int csidl) {
-    char path[MAX_PATH] = {};
-    if (SHGetFolderPathA(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path) != S_OK)
-        return "";
-    return withoutTrailingBackslash(path);
-}
-
-TEST(Paths, TrailingBackslashOperations) {
-    struct Case {
-        const char* path;
-        const char* added;
-        const char* removed;
-    } cases[] = {
-        {"", "", ""},
-        {"C:", "C:\\", "C:"},
-        {"C:\\", "C:\\", "C:\\"},
-        {"ab\\", "ab\\", "ab\\"}, // 3 bytes: kept
-        {"\\\\a\\", "\\\\a\\", "\\\\a"},
-        {"C:\\dir", "C:\\dir\\", "C:\\dir"},
-        {"C:\\dir\\", "C:\\dir\\", "C:\\dir"},
-        {"C:\\dir\\\\", "C:\\dir\\\\", "C:\\dir\\"}, // only one at a time
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.path);
-        char buffer[32];
-        lstrcpyA(buffer, c.path);
-        addTrailingBackslash(buffer);
-        EXPECT_STREQ(buffer, c.added);
-        lstrcpyA(buffer, c.path);
-        removeTrailingBackslash(buffer);
-        EXPECT_STREQ(buffer, c.removed);
-    }
-}
-
-TEST(Paths, ComparisonIgnoresOnlyTheCaseOfAsciiLetters) {
-    EXPECT_TRUE(pathsEqual("C:\\Program Files", "c:\\PROGRAM FILES"));
-    EXPECT_TRUE(pathsEqual("", ""));
-    EXPECT_FALSE(pathsEqual("C:\\Program", "C:\\Program Files"));
-    EXPECT_FALSE(pathsEqual("C:\\Program Files", "C:\\Program"));
-    EXPECT_FALSE(pathsEqual("C:\\\xC4", "C:\\\xE4")); // not ASCII: bytes must be equal
-    EXPECT_FALSE(pathsEqual("[", "{"));               // 0x5B and 0x7B are not letters
-}
-
-TEST(Paths, ExpansionRules) {
-    Setting setting("", 1, "C:\\vt\\unit-paths\\");
-    std::string windows = windowsFolder();
-    struct Case {
-        std::string src, expected;
-    } cases[] = {
-        {"", ""},
-        {"plain\\text.txt", "plain\\text.txt"},
-        {"#", "#"},
-        {"abc#def\\x", "abc#def\\x"},
-        {"#a#b#", "b#"},
-        {"##", ""},
-        {"x##y", "xy"},
-        {"# Windows#\\x", "\\x"}, // nothing is trimmed: names no folder
-        {"#windows#\\x", windows + "\\x"},
-        {"#WINDOWS#\\x", windows + "\\x"},
-        {"a#Windows#b#Windows#c", "a" + windows + "b" + windows + "c"},
-        {"#InstallDir#\\readme.txt", "C:\\vt\\unit-paths\\readme.txt"},
-        {"#TempDir#", tempFolder()},
-        {"\"#InstallDir#\\setup.exe\" /u #", "\"C:\\vt\\unit-paths\\setup.exe\" /u #"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.src);
-        Expanded e = expand(c.src);
-        EXPECT_EQ(e.text, c.expected);
-        EXPECT_EQ(e.length, c.expected.size());
-    }
-    EXPECT_NE(tempFolder().back(), '\\');
-}
-
-TEST(Paths, InstallDirOnADriveRootKeepsItsBackslash) {
-    Setting setting("", 1, "C:\\");
-    Expanded e = expand("#InstallDir#\\readme.txt");
-    EXPECT_EQ(e.text, "C:\\\\readme.txt");
-    EXPECT_EQ(resolve("#InstallDir#"), "C:\\");
-}
-
-TEST(Paths, MeasuringAndCutDestinations) {
-    Setting setting("", 1, "C:\\vt\\unit-paths\\");
-    const char* src = "#InstallDir#\\readme.txt";
-    std::string full = "C:\\vt\\unit-paths\\readme.txt";
-    EXPECT_EQ(expandFolderMacros(nullptr, src, 100), full.size());
-
-    char untouched[8] = "keep";
-    EXPECT_EQ(expandFolderMacros(untouched, src, 0), full.size());
-    EXPECT_STREQ(untouched, "keep");
-    EXPECT_EQ(expandFolderMacros(untouched, nullptr, sizeof(untouched)), 0u);
-    EXPECT_STREQ(untouched, "");
-
-    for (uint32_t size : {1u, 5u, uint32_t(full.size()), uint32_t(full.size() + 1)}) {
-        SCOPED_TRACE(size);
-        std::vector<char> dst(size + CANARY, 'Z');
-        EXPECT_EQ(expandFolderMacros(dst.data(), src, size), full.size());
-        std::string expected = full.substr(0, size - 1);
-        EXPECT_EQ(std::string(dst.data()), expected);
-        for (size_t i = size; i < dst.size(); ++i)
-            ASSERT_EQ(dst[i], 'Z') << "written past the destination at " << i;
-    }
-}
-
-TEST(Paths, ExpansionNeverOverrunsItsScratchBuffer) {
-    Setting setting("", 1, "C:\\vt\\unit-paths\\");
-    std::string windows = windowsFolder();
-    const size_t most = MACRO_SCRATCH_SIZE - 1; // the terminator takes the last byte
-
-    // Plain text: up to the limit it passes, one byte more is refused.
-    Expanded fits = expand(std::string(most, 'a'));
-    EXPECT_EQ(fits.length, most);
-    EXPECT_EQ(fits.text.size(), most);
-    Expanded over = expand(std::string(most + 1, 'a'));
-    EXPECT_EQ(over.length, 0u);
-    EXPECT_EQ(over.text, "");
-
-    // A token at the very end whose folder fills the last bytes, or one more.
-    Expanded lastFits = expand(std::string(most - windows.size(), 'a') + "#Windows#");
-    EXPECT_EQ(lastFits.length, most);
-    EXPECT_EQ(lastFits.text.substr(most - windows.size()), windows);
-    Expanded lastOver = expand(std::string(most - windows.size() + 1, 'a') + "#Windows#");
-    EXPECT_EQ(lastOver.length, 0u);
-    EXPECT_EQ(lastOver.text, "");
-
-    // Thousands of tokens: some shrink, some grow past the buffer.
-    std::string manyRemoved;
-    for (int i = 0; i < 40000; ++i)
-        manyRemoved += "##";
-    EXPECT_EQ(expand(manyRemoved + "end").text, "end");
-    std::string manyGrowing;
-    for (int i = 0; i < 10000; ++i)
-        manyGrowing += "#InstallDir#";
-    Expanded grown = expand(manyGrowing);
-    EXPECT_EQ(grown.length, 0u);
-    EXPECT_EQ(grown.text, "");
-    std::string manyFitting, expected;
-    for (int i = 0; i < 3000; ++i) {
-        manyFitting += "#windows#;";
-        expected += windows + ";";
-    }
-    EXPECT_EQ(expand(manyFitting).text, expected);
-
-    // A token far longer than any name, and a lone "#" at the end of a long text.
-    EXPECT_EQ(expand("#" + std::string(100000, 'x') + "#tail").text, "tail");
-    std::string longLone = std::string(most - 1, 'b') + "#";
-    EXPECT_EQ(expand(longLone).text, longLone);
-    EXPECT_EQ(expand(longLone + "c").length, 0u);
-}
-
-TEST(Paths, ResolvedFoldersOf259CharactersStayInTheBuffer) {
-    std::string longest = "C:\\" + std::string(256, 'w'); // 259 characters
-    std::string hooks = "windows=" + longest + "|system=" + longest + "|temp=" + longest + "\\" +
-                        "|ProgramFilesDir=" + longest + "p" + "|CommonFilesDir";
-    for (int family : {0, 1}) {
-        SCOPED_TRACE(family ? "NT" : "9x");
-        {
-            // Every shell folder fails: the fallbacks on the Windows folder are the longest.
-            std::string failing = hooks;
-            for (int csidl : {5, 16, 25, 26, 28, 35, 40, 46})
-                failing += "|csidl" + std::to_string(csidl);
-            Setting setting(failing, family, (longest.substr(0, 258) + "\\").c_str());
-            EXPECT_EQ(resolve("#LocalAppData#"),
-                      longest + "\\" +
-                          (family ? "Profiles\\Administrator\\Local Settings\\Application Data"
-                                  : "Application Data"));
-            EXPECT_EQ(resolve("#CommonFiles#"), longest + "p\\Common Files");
-            EXPECT_EQ(resolve("#Windows#"), longest);
-            EXPECT_EQ(resolve("#TempDir#"), longest);
-            for (const char* token :
-                 {"#System#", "#Program Files#", "#MyDocuments#", "#Desktop#", "#AppData#",
-                  "#AllUsersAppData#", "#AllUsersDocuments#", "#AllUsersDesktop#", "#UserDir#",
-                  "#AllUsersDir#", "#InstallDir#"})
-                EXPECT_LT(resolve(token).size(), size_t(MACRO_BUFFER_SIZE)) << token;
-        }
-        {
-            // Every shell folder 259 characters long.
-            std::string given = hooks;
-            for (int csidl : {5, 16, 25, 26, 28, 35, 40, 46})
-                given += "|csidl" + std::to_string(csidl) + "=" + longest;
-            Setting setting(given, family);
-            for (const char* token :
-                 {"#MyDocuments#", "#Desktop#", "#AppData#", "#LocalAppData#", "#AllUsersAppData#",
-                  "#AllUsersDocuments#", "#AllUsersDesktop#", "#UserDir#"})
-                EXPECT_EQ(resolve(token), longest) << token;
-            EXPECT_EQ(resolve("#AllUsersDir#"), "C:\\");
-        }
-    }
-}
-
-struct Fallback {
-    std::string hooks;
-    const char* token;
-    std::string nt, nine; // expected on the NT and the 9x family
-};
-
-TEST(Paths, FallbacksOfEveryMacroOnBothFamilies) {
-    const std::string win = "windows=C:\\Win|";
-    const std::string appData = "csidl26=E:\\Documents and Settings\\user\\Application Data|";
-    const Fallback cases[] = {
-        // Registry folders.
-        {win + "CommonFilesDir|ProgramFilesDir=E:\\Prog", "#CommonFiles#", "E:\\Prog\\Common Files",
-         "E:\\Prog\\Common Files"},
-        {win + "CommonFilesDir|ProgramFilesDir=E:\\Prog\\", "#CommonFiles#",
-         "E:\\Prog\\Common Files", "E:\\Prog\\Common Files"},
-        {win + "CommonFilesDir|ProgramFilesDir", "#commonfiles#", "#commonfiles#\\Common Files",
-         "#commonfiles#\\Common Files"},
-        {win + "key", "#CommonFiles#", "#CommonFiles#", "#CommonFiles#"},
-        {win + "CommonFilesDir=E:\\Shared\\", "#CommonFiles#", "E:\\Shared", "E:\\Shared"},
-        {win + "ProgramFilesDir", "#Program Files#", "#Program Files#", "#Program Files#"},
-        {win + "key", "#Program Files#", "#Program Files#", "#Program Files#"},
-        {win + "ProgramFilesDir=E:\\", "#Program Files#", "E:\\", "E:\\"},
-        // System folders that cannot be had keep their token: an empty folder
-        // would make "#TempDir#\\x" a path at the root of the drive.
-        {"temp", "#TempDir#", "#TempDir#", "#TempDir#"},
-        {"windows", "#Windows#", "#Windows#", "#Windows#"},
-        {"system", "#System#", "#System#", "#System#"},
-        {"windows|csidl26", "#AppData#", "#AppData#", "#AppData#"},
-        // Shell folders without a fallback.
-        {win + "csidl5", "#MyDocuments#", "#MyDocuments#", "#MyDocuments#"},
-        {win + "csidl16", "#Desktop#", "#Desktop#", "#Desktop#"},
-        {win + "csidl5=E:\\Docs\\", "#MyDocuments#", "E:\\Docs", "E:\\Docs"},
-        // Application data.
-        {win + "csidl26", "#AppData#", "C:\\Win\\Profiles\\Administrator\\Application Data",
-         "C:\\Win\\Application Data"},
-        {"windows=C:\\|csidl26", "#AppData#", "C:\\Profiles\\Administrator\\Application Data",
-         "C:\\Application Data"},
-        {win + appData + "csidl28", "#LocalAppData#",
-         "E:\\Documents and Settings\\user\\Local Settings\\Application Data",
-         "C:\\Win\\Application Data"},
-        {win + "csidl26|csidl28", "#LocalAppData#",
-         "C:\\Win\\Profiles\\Administrator\\Local Settings\\Application Data",
-         "C:\\Win\\Application Data"},
-        {win + "csidl26=AppData|csidl28", "#LocalAppData#",
-         "C:\\Win\\Profiles\\Administrator\\Local Settings\\Application Data",
-         "C:\\Win\\Application Data"},
-        // All users, two levels up from the application data.
-        {win + appData + "csidl35", "#AllUsersAppData#",
-         "E:\\Documents and Settings\\All Users\\Application Data",
-         "C:\\Win\\All Users\\Application Data"},
-        {win + "csidl26|csidl35", "#AllUsersAppData#",
-         "C:\\Win\\Profiles\\All Users\\Application Data", "C:\\Win\\All Users\\Application Data"},
-        {win + "csidl26=C:\\AppData|csidl35", "#AllUsersAppData#",
-         "C:\\Win\\Profiles\\All Users\\Application Data", "C:\\Win\\All Users\\Application Data"},
-        {win + appData + "csidl46", "#AllUsersDocuments#",
-         "E:\\Documents and Settings\\All Users\\Documents", "C:\\Win\\All Users\\Documents"},
-        {win + "csidl26|csidl46", "#AllUsersDocuments#", "C:\\Win\\Profiles\\All Users\\Documents",
-         "C:\\Win\\All Users\\Documents"},
-        {win + appData + "csidl25", "#AllUsersDesktop#",
-         "E:\\Documents and Settings\\All Users\\Desktop", "C:\\Win\\All Users\\Desktop"},
-        {win + "csidl26|csidl25", "#AllUsersDesktop#", "C:\\Win\\Profiles\\All Users\\Desktop",
-         "C:\\Win\\All Users\\Desktop"},
-        // The user's folder.
-        {win + appData + "csidl40", "#UserDir#", "E:\\Documents and Settings\\user", "C:\\Win"},
-        {win + "csidl26|csidl40", "#UserDir#", "c:\\", "C:\\Win"},
-        {win + "csidl26=C:\\AppData|csidl40", "#UserDir#", "c:\\", "C:\\Win"},
-        {win + "csidl40=E:\\Users\\me\\", "#UserDir#", "E:\\Users\\me", "E:\\Users\\me"},
-        // All users' folder: the parent of the shared documents.
-        {win + "csidl46=E:\\Documents and Settings\\All Users\\Documents", "#AllUsersDir#",
-         "E:\\Documents and Settings\\All Users", "E:\\Documents and Settings\\All Users"},
-        {win + "csidl46=D:\\Docs", "#AllUsersDir#", "D:\\", "D:\\"},
-        {win + "csidl46=Docs", "#AllUsersDir#", "c:\\", "c:\\"},
-        {win + "csidl46=\\Docs", "#AllUsersDir#", "", ""},
-        {win + appData + "csidl46", "#AllUsersDir#", "E:\\Documents and Settings\\All Users",
-         "C:\\Win\\All Users"},
-        {win + "csidl26|csidl46", "#AllUsersDir#", "C:\\Win\\Profiles\\All Users",
-         "C:\\Win\\All Users"},
-        // Tokens that name no folder.
-        {win, "#Nothing#", "", ""},
-        {win, "##", "", ""},
-        {win, "#Windows", "", ""}, // not a token: names no folder when resolved alone
-    };
-    for (const Fallback& c : cases) {
-        for (int family : {1, 0}) {
-            SCOPED_TRACE(std::string(c.token) + " with " + c.hooks +
-                         (family ? " on NT" : " on 9x"));
-            Setting setting(c.hooks, family);
-            EXPECT_EQ(resolve(c.token), family ? c.nt : c.nine);
-        }
-    }
-}
-
-TEST(Paths, MacrosWithoutHooksAnswerLikeThePlatform) {
-    Setting setting("", 1, "C:\\vt\\unit-paths\\");
-    EXPECT_EQ(resolve("#windows#"), windowsFolder());
-    EXPECT_EQ(resolve("#APPDATA#"), shellFolder(CSIDL_APPDATA));
-    EXPECT_EQ(resolve("#Desktop#"), shellFolder(CSIDL_DESKTOPDIRECTORY));
-    EXPECT_EQ(resolve("#InstallDir#"), "C:\\vt\\unit-paths");
-}
-
-// Every source of the protected list given a path of its own.
-struct ProtectedSetup {
-    std::string hooks;
-    std::vector<std::pair<std::string, bool>> folders; // path, NT only
-};
-
-ProtectedSetup protectedSetup() {
-    ProtectedSetup s;
-    auto add = [&](const std::string& source, const std::string& path, bool ntOnly) {
-        s.hooks += source + "=" + path + "|";
-        s.folders.push_back({path, ntOnly});
-    };
-    add("windows", "C:\\Win", false);
-    add("system", "C:\\Win\\System32\\", false);
-    add("csidl0", "C:\\Users\\me\\Desktop", false);
-    add("csidl16", "C:\\Users\\me\\DesktopDir", false);
-    add("csidl25", "C:\\Users\\Public\\Desktop", true);
-    add("csidl20", "C:\\Win\\Fonts", false);
-    add("csidl2", "C:\\Users\\me\\Start Menu\\Programs", false);
-    add("csidl23", "C:\\ProgramData\\Start Menu\\Programs", true);
-    add("csidl11", "C:\\Users\\me\\Start Menu", false);
-    add("csidl22", "C:\\ProgramData\\Start Menu", true);
-    add("csidl7", "C:\\Users\\me\\Start Menu\\Programs\\Startup", false);
-    add("csidl24", "C:\\ProgramData\\Start Menu\\Programs\\Startup", true);
-    add("csidl26", "C:\\Users\\me\\AppData\\Roaming", false);
-    s.folders.push_back(
-        {"C:\\Users\\me\\AppData\\Roaming\\Microsoft\\Internet Explorer\\Quick Launch", false});
-    add("csidl35", "C:\\ProgramData", false);
-    s.folders.push_back({"C:\\ProgramData\\Microsoft\\Internet Explorer\\Quick Launch", false});
-    add("csidl46", "C:\\Users\\Public\\Documents", false);
-    add("csidl5", "C:\\Users\\me\\Documents", false);
-    add("csidl39", "C:\\Users\\me\\Pictures", false);
-    add("csidl13", "C:\\Users\\me\\Music", false);
-    add("csidl14", "C:\\Users\\me\\Videos", false);
-    add("csidl54", "C:\\Users\\Public\\Pictures", false);
-    add("csidl53", "C:\\Users\\Public\\Music", false);
-    add("csidl55", "C:\\Users\\Public\\Videos", false);
-    add("csidl40", "C:\\Users\\me", false);
-    s.folders.push_back({"C:\\Users", false});         // the folder of all profiles
-    s.folders.push_back({"C:\\Users\\Public", false}); // #AllUsersDir#, above csidl46
-    add("ProgramFilesDir", "C:\\Program Files", false);
-    add("CommonFilesDir", "C:\\Program Files\\Common Files", false);
-    return s;
-}
-
-int protectedAfter(std::string path, std::string* after = nullptr) {
+int isProtected(const std::string& path, std::string* after = nullptr) {
     std::vector<char> buffer(path.begin(), path.end());
     buffer.resize(PATH_BUFFER_SIZE + 1, 0);
     int result = isProtectedFolder(buffer.data());
@@ -433,147 +58,320 @@ int protectedAfter(std::string path, std::string* after = nullptr) {
     return result;
 }
 
-std::string upper(std::string s) {
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z')
-            c = char(c - 'a' + 'A');
-    return s;
+TEST_F(Paths, BackslashesAndComparison) {
+    // The path, with one added and with one removed (3 bytes or fewer keep theirs).
+    for (auto& row : unit::rows(R"(
+        ~ | ~ | ~
+        C: | C:\ | C:
+        C:\ | C:\ | C:\
+        ab\ | ab\ | ab\
+        \\a\ | \\a\ | \\a
+        C:\d | C:\d\ | C:\d
+        C:\d\ | C:\d\ | C:\d
+        C:\d\\ | C:\d\\ | C:\d\
+    )")) {
+        char buffer[32];
+        addTrailingBackslash(lstrcpyA(buffer, row[0].c_str()));
+        EXPECT_EQ(buffer, row[1]) << row[0];
+        removeTrailingBackslash(lstrcpyA(buffer, row[0].c_str()));
+        EXPECT_EQ(buffer, row[2]) << row[0];
+    }
+    // Only the case of ASCII letters is ignored.
+    const char* same[][3] = {{"C:\\Program Files", "c:\\PROGRAM FILES", "1"},
+                             {"", "", "1"},
+                             {"C:\\Program", "C:\\Program Files", ""},
+                             {"C:\\Program Files", "C:\\Program", ""},
+                             {"C:\\\xC4", "C:\\\xE4", ""},
+                             {"[", "{", ""}};
+    for (auto& row : same)
+        EXPECT_EQ(pathsEqual(row[0], row[1]), row[2][0] == '1') << row[0] << " " << row[1];
 }
 
-std::string lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    return s;
+TEST_F(Paths, Expansion) {
+    const std::string win = windowsFolder(), inst = "C:\\vt\\unit-paths";
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    temp[strlen(temp) - 1] = 0; // never ends with a backslash
+    const size_t most = MACRO_SCRATCH_SIZE - 1;
+    const std::string longLone = std::string(most - 1, 'b') + "#";
+    const struct {
+        std::string src, expected; // a text too long for the scratch buffer expands to ""
+    } rows[] = {
+        {"", ""},
+        {"plain\\text.txt", "plain\\text.txt"},
+        {"#", "#"},
+        {"abc#def\\x", "abc#def\\x"},
+        {"#a#b#", "b#"},
+        {"##", ""},
+        {"x##y", "xy"},
+        {"# Windows#\\x", "\\x"}, // nothing is trimmed: names no folder
+        {"#windows#\\x", win + "\\x"},
+        {"#WINDOWS#\\x", win + "\\x"},
+        {"a#Windows#b#Windows#c", "a" + win + "b" + win + "c"},
+        {"#InstallDir#\\readme.txt", inst + "\\readme.txt"},
+        {"#TempDir#", temp},
+        {"\"#InstallDir#\\setup.exe\" /u #", "\"" + inst + "\\setup.exe\" /u #"},
+        {std::string(most, 'a'), std::string(most, 'a')},
+        {std::string(most + 1, 'a'), ""},
+        {std::string(most - win.size(), 'a') + "#Windows#",
+         std::string(most - win.size(), 'a') + win},
+        {std::string(most - win.size() + 1, 'a') + "#Windows#", ""},
+        {repeat("##", 40000) + "end", "end"},
+        {repeat("#InstallDir#", 10000), ""},
+        {repeat("#windows#;", 3000), repeat(win + ";", 3000)},
+        {"#" + std::string(100000, 'x') + "#tail", "tail"},
+        {longLone, longLone},
+        {longLone + "c", ""},
+    };
+    uint32_t length = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.src.substr(0, 40));
+        EXPECT_EQ(inBuffer(MACRO_SCRATCH_SIZE,
+                           [&](char* b) {
+                               length = expandFolderMacros(b, row.src.c_str(), MACRO_SCRATCH_SIZE);
+                           }),
+                  row.expected);
+        EXPECT_EQ(length, row.expected.size());
+        EXPECT_EQ(expandFolderMacros(nullptr, row.src.c_str(), 0), length) << "measuring differs";
+    }
+    // Destinations too small get what fits, and the full length.
+    const char* src = "#InstallDir#\\readme.txt";
+    std::string full = inst + "\\readme.txt";
+    char untouched[8] = "keep";
+    EXPECT_EQ(expandFolderMacros(untouched, src, 0), full.size());
+    EXPECT_STREQ(untouched, "keep");
+    EXPECT_EQ(expandFolderMacros(untouched, nullptr, sizeof(untouched)), 0u);
+    EXPECT_STREQ(untouched, "");
+    for (size_t size : {size_t(1), size_t(5), full.size(), full.size() + 1}) {
+        EXPECT_EQ(inBuffer(size, [&](char* b) { length = expandFolderMacros(b, src, size); }),
+                  full.substr(0, size - 1));
+        EXPECT_EQ(length, full.size());
+    }
+    // An installation folder on a drive root keeps its backslash.
+    lstrcpyA(dir, "C:\\");
+    EXPECT_EQ(inBuffer(64, [&](char* b) { expandFolderMacros(b, src, 64); }), "C:\\\\readme.txt");
+    EXPECT_EQ(resolve("#InstallDir#"), "C:\\");
 }
 
-TEST(Paths, ProtectedFoldersInEveryForm) {
-    ProtectedSetup s = protectedSetup();
-    ASSERT_EQ(s.folders.size(), 29u);
+TEST_F(Paths, ResolvedFoldersOf259CharactersStayInTheBuffer) {
+    std::string longest = "C:\\" + std::string(256, 'w');
+    std::string hooks = "windows=" + longest + "|system=" + longest + "|temp=" + longest +
+                        "\\|ProgramFilesDir=" + longest + "p|CommonFilesDir";
+    const int csidls[] = {5, 16, 25, 26, 28, 35, 40, 46};
+    for (int family : {0, 1}) {
+        SCOPED_TRACE(family ? "NT" : "9x");
+        {
+            // Every shell folder fails: the fallbacks on the Windows folder are the longest.
+            std::string failing = hooks;
+            for (int csidl : csidls)
+                failing += "|csidl" + std::to_string(csidl);
+            use(failing, family);
+            lstrcpyA(dir, (longest.substr(0, 258) + "\\").c_str());
+            EXPECT_EQ(resolve("#LocalAppData#"),
+                      longest + (family ? "\\Profiles\\Administrator\\Local Settings" : "") +
+                          "\\Application Data");
+            EXPECT_EQ(resolve("#CommonFiles#"), longest + "p\\Common Files");
+            EXPECT_EQ(resolve("#Windows#"), longest);
+            EXPECT_EQ(resolve("#TempDir#"), longest);
+            for (const char* token :
+                 {"#System#", "#Program Files#", "#MyDocuments#", "#Desktop#", "#AppData#",
+                  "#AllUsersAppData#", "#AllUsersDocuments#", "#AllUsersDesktop#", "#UserDir#",
+                  "#AllUsersDir#", "#InstallDir#"})
+                resolve(token); // checks the canary
+        }
+        // Every shell folder 259 characters long.
+        std::string given = hooks;
+        for (int csidl : csidls)
+            given += "|csidl" + std::to_string(csidl) + "=" + longest;
+        use(given, family);
+        for (const char* token :
+             {"#MyDocuments#", "#Desktop#", "#AppData#", "#LocalAppData#", "#AllUsersAppData#",
+              "#AllUsersDocuments#", "#AllUsersDesktop#", "#UserDir#"})
+            EXPECT_EQ(resolve(token), longest) << token;
+        EXPECT_EQ(resolve("#AllUsersDir#"), "C:\\");
+    }
+}
+
+TEST_F(Paths, FallbacksOfEveryMacroOnBothFamilies) {
+    // The seam's answers, the token, and what it resolves to on NT and on 9x.
+    // W: the Windows folder C:\Win; N: W, and no application data; A: W, and
+    // the application data E:\D\user\Application Data.
+    const std::string w = "windows=C:\\Win|", n = w + "csidl26|",
+                      a = w + "csidl26=E:\\D\\user\\Application Data|";
+    for (auto& row : unit::rows(R"(
+        W CommonFilesDir|ProgramFilesDir=E:\Prog | #CommonFiles# | E:\Prog\Common Files | E:\Prog\Common Files
+        W CommonFilesDir|ProgramFilesDir=E:\Prog\ | #CommonFiles# | E:\Prog\Common Files | E:\Prog\Common Files
+        W CommonFilesDir|ProgramFilesDir | #commonfiles# | #commonfiles#\Common Files | #commonfiles#\Common Files
+        W key | #CommonFiles# | #CommonFiles# | #CommonFiles#
+        W CommonFilesDir=E:\Shared\ | #CommonFiles# | E:\Shared | E:\Shared
+        W ProgramFilesDir | #Program Files# | #Program Files# | #Program Files#
+        W key | #Program Files# | #Program Files# | #Program Files#
+        W ProgramFilesDir=E:\ | #Program Files# | E:\ | E:\
+        // Folders that cannot be had keep their token: an empty folder would
+        // make "#TempDir#\x" a path at the root of the drive.
+        temp | #TempDir# | #TempDir# | #TempDir#
+        windows | #Windows# | #Windows# | #Windows#
+        system | #System# | #System# | #System#
+        windows|csidl26 | #AppData# | #AppData# | #AppData#
+        W csidl5 | #MyDocuments# | #MyDocuments# | #MyDocuments#
+        W csidl16 | #Desktop# | #Desktop# | #Desktop#
+        W csidl5=E:\Docs\ | #MyDocuments# | E:\Docs | E:\Docs
+        // Application data, and all users two levels up from it.
+        N | #AppData# | C:\Win\Profiles\Administrator\Application Data | C:\Win\Application Data
+        windows=C:\|csidl26 | #AppData# | C:\Profiles\Administrator\Application Data | C:\Application Data
+        A csidl28 | #LocalAppData# | E:\D\user\Local Settings\Application Data | C:\Win\Application Data
+        N csidl28 | #LocalAppData# | C:\Win\Profiles\Administrator\Local Settings\Application Data | C:\Win\Application Data
+        W csidl26=AppData|csidl28 | #LocalAppData# | C:\Win\Profiles\Administrator\Local Settings\Application Data | C:\Win\Application Data
+        A csidl35 | #AllUsersAppData# | E:\D\All Users\Application Data | C:\Win\All Users\Application Data
+        N csidl35 | #AllUsersAppData# | C:\Win\Profiles\All Users\Application Data | C:\Win\All Users\Application Data
+        W csidl26=C:\AppData|csidl35 | #AllUsersAppData# | C:\Win\Profiles\All Users\Application Data | C:\Win\All Users\Application Data
+        A csidl46 | #AllUsersDocuments# | E:\D\All Users\Documents | C:\Win\All Users\Documents
+        N csidl46 | #AllUsersDocuments# | C:\Win\Profiles\All Users\Documents | C:\Win\All Users\Documents
+        A csidl25 | #AllUsersDesktop# | E:\D\All Users\Desktop | C:\Win\All Users\Desktop
+        N csidl25 | #AllUsersDesktop# | C:\Win\Profiles\All Users\Desktop | C:\Win\All Users\Desktop
+        // The user's folder, and all users' folder: the parent of the shared documents.
+        A csidl40 | #UserDir# | E:\D\user | C:\Win
+        N csidl40 | #UserDir# | c:\ | C:\Win
+        W csidl26=C:\AppData|csidl40 | #UserDir# | c:\ | C:\Win
+        W csidl40=E:\Users\me\ | #UserDir# | E:\Users\me | E:\Users\me
+        W csidl46=E:\D\All Users\Documents | #AllUsersDir# | E:\D\All Users | E:\D\All Users
+        W csidl46=D:\Docs | #AllUsersDir# | D:\ | D:\
+        W csidl46=Docs | #AllUsersDir# | c:\ | c:\
+        W csidl46=\Docs | #AllUsersDir# | ~ | ~
+        A csidl46 | #AllUsersDir# | E:\D\All Users | C:\Win\All Users
+        N csidl46 | #AllUsersDir# | C:\Win\Profiles\All Users | C:\Win\All Users
+        // Tokens that name no folder ("#Windows" alone is no token).
+        W | #Nothing# | ~ | ~
+        W | ## | ~ | ~
+        W | #Windows | ~ | ~
+    )")) {
+        std::string hooks = row[0];
+        const char first = hooks[0];
+        if (hooks.size() < 2 || hooks[1] == ' ')
+            hooks = (first == 'W'   ? w
+                     : first == 'N' ? n
+                                    : a) +
+                    hooks.substr(hooks.size() > 1 ? 2 : 1);
+        for (int family : {1, 0}) {
+            use(hooks, family);
+            EXPECT_EQ(resolve(row[1]), row[family ? 2 : 3])
+                << row[1] << " with " << hooks << (family ? " on NT" : " on 9x");
+        }
+    }
+}
+
+// Every source of the protected list given a path of its own; the all-users
+// folders (csidl22 to 25) count on NT only.
+const std::string protectedHooks =
+    "windows=C:\\Win|system=C:\\Win\\System32\\|csidl0=C:\\Users\\me\\Desktop|"
+    "csidl16=C:\\Users\\me\\DesktopDir|csidl25=C:\\Users\\Public\\Desktop|csidl20=C:\\Win\\Fonts|"
+    "csidl2=C:\\Users\\me\\Start Menu\\Programs|csidl23=C:\\ProgramData\\Start Menu\\Programs|"
+    "csidl11=C:\\Users\\me\\Start Menu|csidl22=C:\\ProgramData\\Start Menu|"
+    "csidl7=C:\\Users\\me\\Start Menu\\Programs\\Startup|"
+    "csidl24=C:\\ProgramData\\Start "
+    "Menu\\Programs\\Startup|csidl26=C:\\Users\\me\\AppData\\Roaming|"
+    "csidl35=C:\\ProgramData|csidl46=C:\\Users\\Public\\Documents|csidl5=C:\\Users\\me\\Documents|"
+    "csidl39=C:\\Users\\me\\Pictures|csidl13=C:\\Users\\me\\Music|csidl14=C:\\Users\\me\\Videos|"
+    "csidl54=C:\\Users\\Public\\Pictures|csidl53=C:\\Users\\Public\\Music|"
+    "csidl55=C:\\Users\\Public\\Videos|csidl40=C:\\Users\\me|ProgramFilesDir=C:\\Program Files|"
+    "CommonFilesDir=C:\\Program Files\\Common Files";
+
+TEST_F(Paths, ProtectedFoldersInEveryForm) {
+    std::vector<std::pair<std::string, bool>> folders; // path, NT only
+    for (const std::string& item : unit::split(protectedHooks, "|")) {
+        std::string path = item.substr(item.find('=') + 1);
+        if (path.back() == '\\')
+            path.pop_back();
+        folders.push_back({path, item[5] == '2' && item[6] >= '2' && item[6] <= '5'});
+    }
+    const std::string quickLaunch = "\\Microsoft\\Internet Explorer\\Quick Launch";
+    for (const std::string& more :
+         {"C:\\Users\\me\\AppData\\Roaming" + quickLaunch, "C:\\ProgramData" + quickLaunch,
+          std::string("C:\\Users"), std::string("C:\\Users\\Public")}) // profiles, #AllUsersDir#
+        folders.push_back({more, false});
+    ASSERT_EQ(folders.size(), 29u);
+    auto changeCase = [](std::string s, int (*to)(int)) {
+        for (char& c : s)
+            c = char(to(c));
+        return s;
+    };
     for (int family : {1, 0}) {
-        Setting setting(s.hooks, family);
-        for (const auto& folder : s.folders) {
-            std::string bare = withoutTrailingBackslash(folder.first);
-            int expected = family || !folder.second;
+        use(protectedHooks, family);
+        for (const auto& folder : folders) {
+            const std::string& bare = folder.first;
             SCOPED_TRACE(bare + (family ? " on NT" : " on 9x"));
             for (const std::string& form :
-                 {bare, bare + "\\", upper(bare), upper(bare) + "\\", lower(bare) + "\\"}) {
+                 {bare, bare + "\\", changeCase(bare, toupper) + "\\", changeCase(bare, tolower)}) {
                 std::string after;
-                EXPECT_EQ(protectedAfter(form, &after), expected) << form;
+                EXPECT_EQ(isProtected(form, &after), family || !folder.second) << form;
                 EXPECT_EQ(after, form);
             }
-            EXPECT_EQ(protectedAfter(bare + "\\Sub"), 0);
-            EXPECT_EQ(protectedAfter(bare + "x"), 0);
+            EXPECT_EQ(isProtected(bare + "\\Sub"), 0);
+            EXPECT_EQ(isProtected(bare + "x"), 0);
         }
-        // Parents that are not in the list.
-        for (const char* parent : {"C:\\Users\\me\\AppData",
-                                   "C:\\Users\\me\\AppData\\Roaming\\Microsoft\\Internet Explorer",
-                                   "C:\\ProgramData\\Microsoft", "C:\\Users\\me\\Start Menu\\Sub"})
-            EXPECT_EQ(protectedAfter(parent), 0) << parent;
+        // Short paths are protected, parents not; the path as it is after,
+        // two trailing backslashes coming back as one.
+        for (auto& row : unit::rows(R"(
+            ~ | 1 | ~
+            C | 1 | C
+            C: | 1 | C:
+            C:\ | 1 | C:\
+            \\ | 1 | \\
+            ab\ | 1 | ab\
+            C:\vt\somewhere\\ | 0 | C:\vt\somewhere\
+            C:\Win\\ | 0 | C:\Win\
+            C:\Users\me\AppData | 0 | C:\Users\me\AppData
+            C:\ProgramData\Microsoft | 0 | C:\ProgramData\Microsoft
+        )")) {
+            std::string after;
+            EXPECT_EQ(isProtected(row[0], &after), std::stoi(row[1])) << row[0];
+            EXPECT_EQ(after, row[2]);
+        }
+        EXPECT_EQ(isProtectedFolder(nullptr), 1);
     }
+    // The registry key cannot be opened: both of its folders drop out; one
+    // value missing: only that folder.
+    for (const char* fault : {"key", "ProgramFilesDir"}) {
+        use(protectedHooks + "|" + fault);
+        EXPECT_EQ(isProtected("C:\\Program Files"), 0) << fault;
+        EXPECT_EQ(isProtected("C:\\Program Files\\Common Files"), fault[0] == 'P') << fault;
+        EXPECT_EQ(isProtected("C:\\Win"), 1) << fault;
+    }
+    // The list is gathered once and kept: a later answer is not asked for.
+    use("windows=C:\\First");
+    EXPECT_EQ(isProtected("C:\\First"), 1);
+    unit::Seam::set("windows=C:\\Second");
+    EXPECT_EQ(isProtected("C:\\First") - isProtected("C:\\Second"), 1);
+    resetProtectedFolders();
+    EXPECT_EQ(isProtected("C:\\Second") - isProtected("C:\\First"), 1);
 }
 
 // The user's folder, the folder of all profiles and the all users' folder
 // are protected as #UserDir# and #AllUsersDir# resolve them, fallbacks included.
-TEST(Paths, ProfileFoldersAreProtectedAsTheirMacrosResolve) {
-    const std::string base = "windows=C:\\Win|csidl26=E:\\Profiles\\me\\Application Data|";
-    struct Case {
-        std::string hooks, path;
-        int nt, nine;
-    } cases[] = {
-        {base + "csidl40=E:\\Users\\me\\", "E:\\Users\\me", 1, 1},
-        {base + "csidl40=E:\\Users\\me\\", "E:\\Users\\", 1, 1},
-        {base + "csidl40=E:\\Users\\me", "E:\\Profiles", 0, 0},
-        {base + "csidl40", "E:\\Profiles\\me", 1, 0}, // 9x: the Windows folder
-        {base + "csidl40", "E:\\Profiles", 1, 0},
-        {base + "csidl46=E:\\All\\Users\\Documents", "E:\\All\\Users", 1, 1},
-        {base + "csidl46=E:\\All\\Users\\Documents", "E:\\All", 0, 0},
-        {base + "csidl46", "E:\\Profiles\\All Users", 1, 0},
-        {base + "csidl46", "C:\\Win\\All Users", 0, 1},
-        {"windows|csidl26|csidl40|csidl46", "#AllUsersDir#", 0, 0}, // names no folder
-        {"windows=C:\\Win|csidl26|csidl46", "C:\\Win\\Profiles\\All Users", 1, 0},
-    };
-    for (const Case& c : cases)
+TEST_F(Paths, ProfileFoldersAreProtectedAsTheirMacrosResolve) {
+    // B: the Windows folder C:\Win and the application data E:\P\me\Application
+    // Data; the rest of the seam's answers, the path, protected on NT and on 9x.
+    const std::string b = "windows=C:\\Win|csidl26=E:\\P\\me\\Application Data|";
+    for (auto& row : unit::rows(R"(
+        B csidl40=E:\Users\me\ | E:\Users\me | 1 | 1
+        B csidl40=E:\Users\me\ | E:\Users\ | 1 | 1
+        B csidl40=E:\Users\me | E:\P | 0 | 0
+        B csidl40 | E:\P\me | 1 | 0
+        B csidl40 | E:\P | 1 | 0
+        B csidl46=E:\All\Users\Documents | E:\All\Users | 1 | 1
+        B csidl46=E:\All\Users\Documents | E:\All | 0 | 0
+        B csidl46 | E:\P\All Users | 1 | 0
+        B csidl46 | C:\Win\All Users | 0 | 1
+        windows|csidl26|csidl40|csidl46 | #AllUsersDir# | 0 | 0
+        windows=C:\Win|csidl26|csidl46 | C:\Win\Profiles\All Users | 1 | 0
+    )")) {
+        std::string hooks = row[0][0] == 'B' ? b + row[0].substr(2) : row[0];
         for (int family : {1, 0}) {
-            SCOPED_TRACE(c.path + " with " + c.hooks + (family ? " on NT" : " on 9x"));
-            Setting setting(c.hooks, family);
-            EXPECT_EQ(protectedAfter(c.path), family ? c.nt : c.nine);
+            use(hooks, family);
+            EXPECT_EQ(isProtected(row[1]), std::stoi(row[family ? 2 : 3]))
+                << row[1] << " with " << hooks << (family ? " on NT" : " on 9x");
         }
-}
-
-TEST(Paths, ShortPathsAreProtectedAndUntouched) {
-    Setting setting(protectedSetup().hooks);
-    for (const char* path : {"", "C", "C:", "C:\\", "\\\\", "ab\\"}) {
-        std::string after;
-        EXPECT_EQ(protectedAfter(path, &after), 1) << path;
-        EXPECT_EQ(after, path);
     }
-    EXPECT_EQ(isProtectedFolder(nullptr), 1);
-}
-
-TEST(Paths, TwoTrailingBackslashesComeBackAsOne) {
-    Setting setting(protectedSetup().hooks);
-    std::string after;
-    EXPECT_EQ(protectedAfter("C:\\vt\\somewhere\\\\", &after), 0);
-    EXPECT_EQ(after, "C:\\vt\\somewhere\\");
-    EXPECT_EQ(protectedAfter("C:\\Win\\\\", &after), 0); // compared as "C:\Win\"
-    EXPECT_EQ(after, "C:\\Win\\");
-}
-
-TEST(Paths, RegistryFoldersOfTheProtectedList) {
-    ProtectedSetup s = protectedSetup();
-    {
-        // The key cannot be opened: the list ends before both registry folders.
-        Setting setting(s.hooks + "key");
-        EXPECT_EQ(protectedAfter("C:\\Program Files"), 0);
-        EXPECT_EQ(protectedAfter("C:\\Program Files\\Common Files"), 0);
-        EXPECT_EQ(protectedAfter("C:\\Users\\Public\\Documents"), 1);
-        EXPECT_EQ(protectedAfter("C:\\Win"), 1);
-    }
-    {
-        // One value missing: only that folder drops out.
-        Setting setting(s.hooks + "ProgramFilesDir");
-        EXPECT_EQ(protectedAfter("C:\\Program Files"), 0);
-        EXPECT_EQ(protectedAfter("C:\\Program Files\\Common Files"), 1);
-    }
-    {
-        // Without their own hooks the values come from the registry itself.
-        Setting setting("");
-        char value[REGISTRY_FOLDER_SIZE] = {};
-        HKEY key;
-        ASSERT_TRUE(openCurrentVersionKey(&key));
-        ASSERT_TRUE(readFolderValue(key, "ProgramFilesDir", value));
-        RegCloseKey(key);
-        EXPECT_EQ(protectedAfter(value), 1);
-        EXPECT_EQ(protectedAfter(std::string(value) + "\\Product"), 0);
-    }
-}
-
-TEST(Paths, RealProtectedFoldersOfThisPlatform) {
-    Setting setting("", 1);
-    EXPECT_EQ(protectedAfter(windowsFolder()), 1);
-    EXPECT_EQ(protectedAfter(upper(windowsFolder()) + "\\"), 1);
-    EXPECT_EQ(
-        protectedAfter(shellFolder(CSIDL_APPDATA) + "\\Microsoft\\Internet Explorer\\Quick Launch"),
-        1);
-    std::string profile = shellFolder(CSIDL_PROFILE);
-    for (int csidl : {CSIDL_PROFILE, CSIDL_PERSONAL, CSIDL_MYMUSIC, CSIDL_COMMON_VIDEO})
-        EXPECT_EQ(protectedAfter(shellFolder(csidl)), 1) << csidl;
-    EXPECT_EQ(protectedAfter(profile.substr(0, profile.rfind('\\'))), 1);
-    EXPECT_EQ(protectedAfter(shellFolder(CSIDL_PERSONAL) + "\\Product"), 0);
-    EXPECT_EQ(protectedAfter(windowsFolder() + "\\Temp"), 0);
-}
-
-TEST(Paths, TheProtectedListIsGatheredOnceAndKept) {
-    Setting setting("windows=C:\\First");
-    EXPECT_EQ(protectedAfter("C:\\First"), 1);
-    // A different answer from the platform later on is not asked for.
-    SetEnvironmentVariableA(hookVariable, "windows=C:\\Second");
-    EXPECT_EQ(protectedAfter("C:\\First"), 1);
-    EXPECT_EQ(protectedAfter("C:\\Second"), 0);
-    resetProtectedFolders();
-    EXPECT_EQ(protectedAfter("C:\\First"), 0);
-    EXPECT_EQ(protectedAfter("C:\\Second"), 1);
 }
 
 // Under WoW64 the registry's own view names the 32-bit Program Files; the

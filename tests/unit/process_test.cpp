@@ -1,58 +1,53 @@
-// The pre-uninstall command, the closing document's fallback command and the
-// self-deletion batch, in process. Platform calls that would start programs
-// are failed through the test build's seam, whose log shows what they got.
-#include <gtest/gtest.h>
-
-#include <windows.h>
-
+// The pre-uninstall command, the closing document's fallback command, the
+// self-deletion batch, and font and COM server unregistration, in process,
+// for their bounds and what the rows of tests/cases/process.json and
+// fonts_com.json cannot see. Platform calls that would start programs are
+// failed through the test build's seam, whose log shows what they got. The
+// fixture servers and the renamed real font are handed to the test on its
+// command line.
 #include <algorithm>
 #include <fstream>
-#include <sstream>
-#include <string>
-#include <vector>
 
-#include "driver/state.h"
-#include "harness.h"
 #include "payload/payload.h"
 #include "process/process.h"
+#include "removal/font_name.h"
+#include "removal/removal.h"
+#include "unit.h"
 
 namespace {
 
-// One line of the seam log, split at its tabs.
-using Call = std::vector<std::string>;
+std::string besideTest(const std::string& name) {
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return std::string(path, strrchr(path, '\\') + 1) + name;
+}
 
-class Process : public ::testing::Test {
+class Process : public unit::StateTest {
   protected:
-    UninstallState saved = state;
-    char installDir[PATH_BUFFER_SIZE] = {};
-    char workPath[PATH_BUFFER_SIZE] = {};
+    std::string dir = bed::caseDir("unit-process"), temp = dir + "\\temp";
+    unit::Seam seam{"", dir + "\\seam.log"};
+    char installDir[PATH_BUFFER_SIZE] = "D:\\App\\", workPath[PATH_BUFFER_SIZE] = {};
     std::vector<unsigned char> options;
-    std::string dir;
-    std::string log;
-    char savedCurrent[MAX_PATH] = {};
+    UINT modeBefore = SetErrorMode(0);
 
     void SetUp() override {
-        dir = bed::caseDir("unit-process");
-        log = dir + "\\seam.log";
-        GetCurrentDirectoryA(sizeof(savedCurrent), savedCurrent);
         state.installDir = installDir;
         state.workPath = workPath;
-        setInstallDir("D:\\App\\");
-        SetEnvironmentVariableA("VARNEL_SEAM_LOG", log.c_str());
+        state.instance = GetModuleHandleA(nullptr);
+        state.isNT = 1;
+        SetErrorMode(modeBefore);
+        for (const std::string& sub : {temp, dir + "\\srv", dir + "\\start"})
+            CreateDirectoryA(sub.c_str(), nullptr);
+        SetEnvironmentVariableA("TMP", temp.c_str());
     }
     void TearDown() override {
-        SetEnvironmentVariableA("VARNEL_SEAM", nullptr);
-        SetEnvironmentVariableA("VARNEL_SEAM_LOG", nullptr);
         SetEnvironmentVariableA("TMP", nullptr);
-        SetCurrentDirectoryA(savedCurrent);
-        state = saved;
+        RegDeleteTreeA(HKEY_CLASSES_ROOT, ".varneltest");
+        RegDeleteTreeA(HKEY_CLASSES_ROOT, "Varnel.TestFile");
+        SetErrorMode(modeBefore);
+        StateTest::TearDown();
     }
-    void setInstallDir(const std::string& path) {
-        lstrcpynA(installDir, path.c_str(), sizeof(installDir));
-    }
-    void seam(const std::string& rules) { SetEnvironmentVariableA("VARNEL_SEAM", rules.c_str()); }
-    // An OptionsBlock whose pre-uninstall text is `text`.
-    void preUninstall(const std::string& text) {
+    void preUninstall(const std::string& text) { // an options block with this text only
         options.assign(12, 0);
         options[4] = 12;
         options.insert(options.end(), text.begin(), text.end());
@@ -60,249 +55,17 @@ class Process : public ::testing::Test {
         state.options = options.data();
         state.optionsLength = uint32_t(options.size() - 2);
     }
-    // Every call logged since the last take, which empties the log.
-    std::vector<Call> take() {
-        std::vector<Call> out;
-        std::ifstream in(log, std::ios::binary);
-        for (std::string line; std::getline(in, line);) {
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            Call call;
-            std::stringstream fields(line);
-            for (std::string field; std::getline(fields, field, '\t');)
-                call.push_back(field);
-            out.push_back(call);
-        }
-        in.close();
-        DeleteFileA(log.c_str());
-        return out;
-    }
-    static std::vector<Call> only(const std::vector<Call>& all, const std::string& name) {
-        std::vector<Call> out;
-        for (const Call& call : all)
-            if (!call.empty() && call[0] == name)
-                out.push_back(call);
-        return out;
-    }
-    std::vector<Call> calls(const std::string& name) { return only(take(), name); }
-};
-
-TEST_F(Process, PreUninstallCommand) {
-    struct Row {
-        std::string text;
-        const char* program; // null: refused
-        const char* arguments;
-    };
-    const Row rows[] = {
-        {"\"unreg.exe\" /u", "D:\\App\\unreg.exe", "/u"},
-        {"unreg.exe", "D:\\App\\unreg.exe", ""},
-        {"unreg.exe /u", "D:\\App\\unreg.exe /u", ""}, // unquoted: all of it is the program
-        {"\"  unreg.exe  \"   -x  y", "D:\\App\\unreg.exe", "-x  y"},
-        {"\"unreg.exe\"", "\"D:\\App\\unreg.exe\"", ""}, // nothing after the quote
-        {"\"unreg.exe", "\"D:\\App\\unreg.exe", ""},
-        {"\"#Windows#\\tool.exe\" a b", "C:\\WIN\\tool.exe", "a b"},
-        {"#windows#\\tool.exe", "C:\\WIN\\tool.exe", ""},
-        {"#Nope#tool.exe x", "tool.exe x", ""}, // an unknown token goes
-        // A folder that cannot be had keeps its token: the expansion is discarded.
-        {"#MyDocuments#\\tool.exe", "D:\\App\\#MyDocuments#\\tool.exe", ""},
-        {"\"#MyDocuments#\\t.exe\" z", "D:\\App\\#MyDocuments#\\t.exe", "z"},
-        {"#Nope#", nullptr, nullptr}, // nothing left to run
-        // Relative to installDir, the command must fit in workPath's 259 bytes.
-        {std::string(252, 'n'), "", ""},
-        {std::string(253, 'n'), nullptr, nullptr},
-        {"\"" + std::string(248, 'n') + "\" a", "", "a"},
-        {"\"" + std::string(249, 'n') + "\" a", nullptr, nullptr},
-    };
-    seam("windows=C:\\WIN|csidl5");
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.text);
-        preUninstall(row.text);
-        PreUninstallCommand command;
-        bool built = buildPreUninstallCommand(&command);
-        EXPECT_EQ(built, row.program != nullptr);
-        if (built && row.program) {
-            std::string program = row.program;
-            if (program.empty()) // the long rows: installDir and the run of n
-                program = "D:\\App\\" +
-                          std::string(std::count(row.text.begin(), row.text.end(), 'n'), 'n');
-            EXPECT_EQ(command.program, program);
-            EXPECT_STREQ(command.arguments, row.arguments);
-        }
-        releasePreUninstallCommand(&command);
-        EXPECT_EQ(command.ownedBuffer, nullptr);
-    }
-    state.options = nullptr;
-    state.optionsLength = 0;
-    PreUninstallCommand none;
-    EXPECT_FALSE(buildPreUninstallCommand(&none));
-}
-
-TEST_F(Process, StartProgramCommandLineAndFolder) {
-    seam("CreateProcessA!2");
-    HANDLE process = INVALID_HANDLE_VALUE;
-    EXPECT_EQ(startProgram("D:\\Tools\\stop.exe", "-quiet", &process), 0);
-    EXPECT_EQ(process, nullptr);
-    EXPECT_EQ(startProgram("stop.exe", "", &process), 0);
-    EXPECT_EQ(startProgram("C:\\x.exe", nullptr, &process), 0);
-    auto started = calls("CreateProcessA");
-    ASSERT_EQ(started.size(), 3u);
-    EXPECT_EQ(started[0][2], "\"D:\\Tools\\stop.exe\" -quiet");
-    EXPECT_EQ(started[0][5], "1"); // inheriting handles, default window
-    EXPECT_EQ(started[0][6], "32");
-    EXPECT_EQ(started[0][9], "flags=0 show=0");
-    EXPECT_EQ(started[1][2], "\"stop.exe\"");
-    EXPECT_EQ(started[2][2], "\"C:\\x.exe\"");
-
-    // The folder is set for the start and the old one put back, also when the
-    // start fails; a program without a folder leaves it alone.
-    char current[MAX_PATH];
-    GetCurrentDirectoryA(sizeof(current), current);
-    startProgram((dir + "\\prog.exe").c_str(), "a", &process);
-    startProgram("prog.exe", "a", &process);
-    auto moves = calls("SetCurrentDirectoryA");
-    ASSERT_EQ(moves.size(), 3u);
-    EXPECT_EQ(moves[0][1], dir);
-    EXPECT_EQ(moves[1][1], current);
-    EXPECT_EQ(moves[2][1], current);
-    char after[MAX_PATH];
-    GetCurrentDirectoryA(sizeof(after), after);
-    EXPECT_STREQ(after, current);
-
-    // Two quotes, the program, a space and the arguments must fit in 520
-    // bytes with the terminator; the program in a path buffer.
-    std::string program = "C:\\" + std::string(250, 'p');
-    std::string fits(519 - 2 - program.size() - 1, 'a');
-    EXPECT_EQ(startProgram(program.c_str(), fits.c_str(), &process), 0);
-    EXPECT_EQ(startProgram(program.c_str(), (fits + "a").c_str(), &process), 0);
-    EXPECT_EQ(startProgram(("C:\\" + std::string(257, 'p')).c_str(), "", &process), 0);
-    started = calls("CreateProcessA");
-    ASSERT_EQ(started.size(), 1u);
-    EXPECT_EQ(started[0][2].size(), 519u);
-}
-
-class Document : public Process {
-  protected:
-    void SetUp() override {
-        Process::SetUp();
-        setClass(".varneltest", "Varnel.TestFile");
-    }
-    void TearDown() override {
-        RegDeleteTreeA(HKEY_CLASSES_ROOT, ".varneltest");
-        RegDeleteTreeA(HKEY_CLASSES_ROOT, "Varnel.TestFile");
-        Process::TearDown();
-    }
     static void setClass(const std::string& key, const std::string& value) {
         RegSetValueA(HKEY_CLASSES_ROOT, key.c_str(), REG_SZ, value.c_str(), DWORD(value.size()));
     }
     void openCommand(const std::string& command) {
+        setClass(".varneltest", "Varnel.TestFile");
         setClass("Varnel.TestFile\\shell\\open\\command", command);
     }
-};
-
-TEST_F(Document, WorkingFolderAndFallbackCommand) {
-    struct Row {
-        const char* target;
-        const char* openCommand;
-        const char* folder; // given to the shell
-        const char* run;    // the fallback command
-    };
-    const Row rows[] = {
-        {"D:\\Docs\\bye.htm", "\"C:\\viewer.exe\" -nohome \"%1\"", "D:\\Docs",
-         "\"C:\\viewer.exe\" -nohome  D:\\Docs\\bye.htm"},
-        {"D:\\bye.htm", "C:\\viewer.exe %1 -new", "D:", "C:\\viewer.exe  D:\\bye.htm"},
-        {"bye.htm", "C:\\viewer.exe -x", "(null)", "C:\\viewer.exe -x bye.htm"},
-        {"HTTPS://EXAMPLE.INVALID\\A\\B", "v \"%1\" %1", "(null)",
-         "v  HTTPS://EXAMPLE.INVALID\\A\\B"},
-        {"http://example.invalid\\a", "v %1", "(null)", "v  http://example.invalid\\a"},
-        {"httpx://example.invalid\\a", "v %1", "httpx://example.invalid",
-         "v  httpx://example.invalid\\a"},
-    };
-    seam("ShellExecuteA!2|WinExec!2");
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.target);
-        openCommand(row.openCommand);
-        openClosingDocument(row.target, ".varneltest");
-        auto all = take();
-        auto shell = only(all, "ShellExecuteA");
-        ASSERT_EQ(shell.size(), 1u);
-        EXPECT_EQ(shell[0][2], "open");
-        EXPECT_EQ(shell[0][3], row.target);
-        EXPECT_EQ(shell[0][4], "(null)");
-        EXPECT_EQ(shell[0][5], row.folder);
-        EXPECT_EQ(shell[0][6], "5");
-        auto run = only(all, "WinExec");
-        ASSERT_EQ(run.size(), 1u);
-        EXPECT_EQ(run[0][1], row.run);
-        EXPECT_EQ(run[0][2], "5");
+    void copy(const std::string& fixture, const std::string& to) {
+        ASSERT_TRUE(CopyFileA(besideTest(fixture).c_str(), to.c_str(), FALSE)) << to;
     }
-}
-
-TEST_F(Document, NothingRunsWithoutAClassOrWhenItWouldNotFit) {
-    seam("ShellExecuteA!2|WinExec!2");
-    openClosingDocument("D:\\bye.htm", ".varnelnone"); // no class for the extension
-    RegDeleteTreeA(HKEY_CLASSES_ROOT, "Varnel.TestFile");
-    openClosingDocument("D:\\bye.htm", ".varneltest"); // a class without an open command
-    EXPECT_TRUE(calls("WinExec").empty());
-
-    // The command read (259 bytes at most), a space and the target must fit in
-    // 520 bytes; a longer value is not read at all.
-    std::string viewer = "C:\\" + std::string(256, 'v');
-    std::string target = "D:\\" + std::string(256, 't');
-    openCommand(viewer);
-    openClosingDocument(target.c_str(), ".varneltest");
-    openClosingDocument((target + "t").c_str(), ".varneltest");
-    auto run = calls("WinExec");
-    ASSERT_EQ(run.size(), 1u);
-    EXPECT_EQ(run[0][1], viewer + " " + target);
-    openCommand(viewer + "v");
-    openClosingDocument("D:\\bye.htm", ".varneltest");
-    EXPECT_TRUE(calls("WinExec").empty());
-    char value[PATH_BUFFER_SIZE];
-    EXPECT_EQ(readDefaultValue(HKEY_CLASSES_ROOT, "Varnel.TestFile\\shell\\open\\command", value),
-              ERROR_MORE_DATA);
-
-    // A target that does not fit the copy is refused whole.
-    std::string huge = "D:\\" + std::string(517, 'h');
-    openClosingDocument(huge.c_str(), ".varneltest");
-    EXPECT_TRUE(calls("ShellExecuteA").empty());
-    openClosingDocument(huge.substr(1).c_str(), ".varneltest");
-    EXPECT_EQ(calls("ShellExecuteA").size(), 1u);
-}
-
-TEST_F(Process, BatchFileNames) {
-    std::string temp = dir + "\\temp";
-    CreateDirectoryA(temp.c_str(), nullptr);
-    SetEnvironmentVariableA("TMP", temp.c_str());
-    char path[PATH_BUFFER_SIZE];
-    // Every name refused: 998 tries, then no file.
-    seam("CreateFileA~delme!5");
-    EXPECT_EQ(createTempBatchFile(path, "delme%d.bat"), INVALID_HANDLE_VALUE);
-    auto tries = calls("CreateFileA");
-    ASSERT_EQ(tries.size(), 2u * 998);
-    EXPECT_EQ(tries.back()[1], temp + "\\delme998.bat");
-
-    // A temporary folder with no room for the name.
-    std::string deep = "C:\\" + std::string(250, 'd');
-    SetEnvironmentVariableA("TMP", deep.c_str());
-    seam("");
-    EXPECT_EQ(createTempBatchFile(path, "delme%d.bat"), INVALID_HANDLE_VALUE);
-    EXPECT_TRUE(calls("CreateFileA").empty());
-}
-
-// The batch file, kept by failing the interpreter's start and the removal of
-// the batch file.
-class Batch : public Process {
-  protected:
-    std::string temp;
-    void SetUp() override {
-        Process::SetUp();
-        temp = dir + "\\temp";
-        CreateDirectoryA(temp.c_str(), nullptr);
-        SetEnvironmentVariableA("TMP", temp.c_str());
-        state.instance = GetModuleHandleA(nullptr);
-    }
-    // The batch file written, which the failed start left in place.
-    std::string keptBatch() {
+    std::string keptBatch() { // the batch file that the failed start left in place
         std::string path = temp + "\\delme1.bat";
         std::ifstream in(path, std::ios::binary);
         std::string text((std::istreambuf_iterator<char>(in)), {});
@@ -311,95 +74,252 @@ class Batch : public Process {
         return text;
     }
 };
+using Unregister = Process;
 
-// What a path becomes in the batch text: OEM, percent signs doubled.
-std::string inBatch(std::string path) {
-    CharToOemA(path.c_str(), path.data());
-    std::string out;
-    for (char c : path)
-        out += c == '%' ? std::string("%%") : std::string(1, c);
-    return out;
+TEST_F(Process, PreUninstallCommand) {
+    unit::Seam::set("windows=C:\\WIN|csidl5");
+    auto check = [&](const std::string& text, const std::string& program,
+                     const std::string& arguments) {
+        preUninstall(text);
+        PreUninstallCommand command;
+        bool built = buildPreUninstallCommand(&command);
+        EXPECT_EQ(built, program != "!") << text;
+        if (built && program != "!") {
+            EXPECT_EQ(command.program, program) << text;
+            EXPECT_STREQ(command.arguments, arguments.c_str()) << text;
+        }
+        releasePreUninstallCommand(&command);
+        EXPECT_EQ(command.ownedBuffer, nullptr);
+    };
+    // The text, the program and its arguments ("!": refused).
+    for (auto& row : unit::rows(R"(
+        unreg.exe /u | D:\App\unreg.exe /u | ~
+        "  unreg.exe  "   -x  y | D:\App\unreg.exe | -x  y
+        "unreg.exe" | "D:\App\unreg.exe" | ~
+        "unreg.exe | "D:\App\unreg.exe | ~
+        #windows#\tool.exe | C:\WIN\tool.exe | ~
+        #MyDocuments#\tool.exe | D:\App\#MyDocuments#\tool.exe | ~
+        "#MyDocuments#\t.exe" z | D:\App\#MyDocuments#\t.exe | z
+        #Nope# | ! | ~
+    )"))
+        check(row[0], row[1], row[2]);
+    // Relative to the installation folder the program must fit in 259 bytes.
+    for (size_t n : {252, 253})
+        check(std::string(n, 'n'), n == 252 ? "D:\\App\\" + std::string(n, 'n') : "!", "");
+    for (size_t n : {248, 249})
+        check("\"" + std::string(n, 'n') + "\" a",
+              n == 248 ? "D:\\App\\" + std::string(n, 'n') : "!", "a");
+    state.options = nullptr;
+    state.optionsLength = 0;
+    PreUninstallCommand none;
+    EXPECT_FALSE(buildPreUninstallCommand(&none));
 }
 
-std::string shortPath(const std::string& path) {
-    char out[MAX_PATH];
-    DWORD n = GetShortPathNameA(path.c_str(), out, sizeof(out));
-    return n && n < sizeof(out) ? out : path;
+// The folder is set for the start and put back, also when the start fails;
+// the quoted program, a space and the arguments must fit in 519 bytes, the
+// program in a path buffer.
+TEST_F(Process, StartProgramFolderAndBounds) {
+    unit::Seam::set("CreateProcessA!2");
+    HANDLE process = INVALID_HANDLE_VALUE;
+    std::string current = unit::currentDir();
+    EXPECT_EQ(startProgram((dir + "\\prog.exe").c_str(), "a", &process), 0);
+    EXPECT_EQ(process, nullptr);
+    startProgram("prog.exe", nullptr, &process); // no folder: the current one stays
+    auto moves = seam.take("SetCurrentDirectoryA");
+    EXPECT_EQ(moves, (std::vector<unit::Call>{{"SetCurrentDirectoryA", dir},
+                                              {"SetCurrentDirectoryA", current},
+                                              {"SetCurrentDirectoryA", current}}));
+    EXPECT_EQ(unit::currentDir(), current);
+    std::string program = "C:\\" + std::string(250, 'p'), fits(519 - 2 - program.size() - 1, 'a');
+    startProgram(program.c_str(), fits.c_str(), &process);
+    startProgram(program.c_str(), (fits + "a").c_str(), &process);
+    startProgram(("C:\\" + std::string(257, 'p')).c_str(), "", &process);
+    auto started = seam.take("CreateProcessA");
+    ASSERT_EQ(started.size(), 1u);
+    EXPECT_EQ(started[0][2], "\"" + program + "\" " + fits);
 }
 
-TEST_F(Batch, QuotedPathsInOemWithABoundedLoop) {
-    std::string folder = dir + "\\With Space \xE9 50%";
-    CreateDirectoryA(folder.c_str(), nullptr);
-    char module[MAX_PATH];
-    GetModuleFileNameA(nullptr, module, sizeof(module));
-    char system[MAX_PATH];
-    GetSystemDirectoryA(system, sizeof(system));
-    // Short names where there are, and the long ones where the system hands
-    // those back (no 8.3 names).
-    for (bool longNames : {false, true}) {
-        SCOPED_TRACE(longNames);
-        setInstallDir(folder + "\\");
-        state.isNT = 1;
-        seam(std::string(longNames ? "GetShortPathNameA!2|" : "") +
-             "CreateProcessA!2|DeleteFileA~delme!5");
-        scheduleSelfDeletion();
-        std::string text = keptBatch();
-        std::string exe = inBatch(longNames ? module : shortPath(module));
-        std::string bat = inBatch((longNames ? temp : shortPath(temp)) + "\\delme1.bat");
-        EXPECT_EQ(
-            text,
-            "@echo off\r\nset round=\r\n:Repeat\r\ndel \"" + exe + "\"\r\nif not exist \"" + exe +
-                "\" goto Done\r\nset round=%round%x\r\nif \"%round%\"==\"" + std::string(30, 'x') +
-                "\" goto Done\r\nping -n 2 127.0.0.1 >nul\r\ngoto Repeat\r\n:Done\r\n"
-                "rmdir \"" +
-                inBatch(longNames ? folder : shortPath(folder)) + "\"\r\ndel \"" + bat + "\"\r\n");
-        auto start = calls("CreateProcessA");
-        ASSERT_EQ(start.size(), 1u);
-        EXPECT_EQ(start[0][1], "(null)");
-        EXPECT_EQ(start[0][2],
-                  "\"" + std::string(system) + "\\cmd.exe\" /C \"" + temp + "\\delme1.bat\"");
-        EXPECT_EQ(start[0][5], "0");              // no handle inheritance
-        EXPECT_EQ(start[0][9], "flags=1 show=0"); // the window stays hidden
-        char current[MAX_PATH];
-        GetCurrentDirectoryA(sizeof(current), current);
-        EXPECT_STREQ(current, system);
+TEST_F(Process, ClosingDocumentFolderAndFallbackCommand) {
+    // The target, the open command of its class, the folder given to the
+    // shell, and the fallback command run.
+    unit::Seam::set("ShellExecuteA!2|WinExec!2");
+    for (auto& row : unit::rows(R"(
+        D:\bye.htm | C:\viewer.exe %1 -new | D: | C:\viewer.exe  D:\bye.htm
+        bye.htm | C:\viewer.exe -x | (null) | C:\viewer.exe -x bye.htm
+        HTTPS://EXAMPLE.INVALID\A\B | v "%1" %1 | (null) | v  HTTPS://EXAMPLE.INVALID\A\B
+        http://example.invalid\a | v %1 | (null) | v  http://example.invalid\a
+        httpx://example.invalid\a | v %1 | httpx://example.invalid | v  httpx://example.invalid\a
+    )")) {
+        openCommand(row[1]);
+        openClosingDocument(row[0].c_str(), ".varneltest");
+        auto calls = seam.take("ShellExecuteA WinExec");
+        ASSERT_EQ(calls.size(), 2u) << row[0];
+        EXPECT_EQ(calls[0],
+                  (unit::Call{"ShellExecuteA", "0x0", "open", row[0], "(null)", row[2], "5"}));
+        EXPECT_EQ(calls[1], (unit::Call{"WinExec", row[3], "5"}));
     }
+    // Nothing runs without a class or an open command, or when the command
+    // read (259 bytes at most), a space and the target would not fit in 520
+    // bytes; a target that does not fit the copy is refused whole.
+    openClosingDocument("D:\\bye.htm", ".varnelnone");
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, "Varnel.TestFile");
+    openClosingDocument("D:\\bye.htm", ".varneltest");
+    EXPECT_TRUE(seam.take("WinExec").empty());
+    std::string viewer = "C:\\" + std::string(256, 'v'), target = "D:\\" + std::string(256, 't');
+    openCommand(viewer);
+    openClosingDocument(target.c_str(), ".varneltest");
+    openClosingDocument((target + "t").c_str(), ".varneltest");
+    openCommand(viewer + "v");
+    openClosingDocument("D:\\bye.htm", ".varneltest");
+    EXPECT_EQ(seam.take("WinExec"),
+              (std::vector<unit::Call>{{"WinExec", viewer + " " + target, "5"}}));
+    std::string huge = "D:\\" + std::string(517, 'h');
+    openClosingDocument(huge.c_str(), ".varneltest");
+    openClosingDocument(huge.substr(1).c_str(), ".varneltest");
+    auto shell = seam.take("ShellExecuteA");
+    ASSERT_EQ(shell.size(), 1u);
+    EXPECT_EQ(shell[0][3], huge.substr(1));
 }
 
-TEST_F(Batch, LongestPathIsWrittenWhole) {
-    // An installation folder of 259 characters, all percent signs, is
-    // written whole, doubled.
-    state.isNT = 1;
-    seam("CreateProcessA!2|DeleteFileA~delme!5");
-    setInstallDir("C:\\" + std::string(255, '%') + "\\");
+TEST_F(Process, BatchFile) {
+    // Every name refused: 998 tries, then no file; a temporary folder with no
+    // room for the name: none.
+    char path[PATH_BUFFER_SIZE];
+    unit::Seam::set("CreateFileA~delme!5");
+    EXPECT_EQ(createTempBatchFile(path, "delme%d.bat"), INVALID_HANDLE_VALUE);
+    auto tries = seam.take("CreateFileA");
+    ASSERT_EQ(tries.size(), 2u * 998);
+    EXPECT_EQ(tries.back()[1], temp + "\\delme998.bat");
+    SetEnvironmentVariableA("TMP", ("C:\\" + std::string(250, 'd')).c_str());
+    unit::Seam::set("");
+    EXPECT_EQ(createTempBatchFile(path, "delme%d.bat"), INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(seam.take("CreateFileA").empty());
+    // An installation folder of 259 characters, all percent signs, is written
+    // whole, doubled; the interpreter is started hidden.
+    SetEnvironmentVariableA("TMP", temp.c_str());
+    unit::Seam::set("CreateProcessA!2|DeleteFileA~delme!5");
+    lstrcpyA(installDir, ("C:\\" + std::string(255, '%') + "\\").c_str());
     scheduleSelfDeletion();
     std::string text = keptBatch();
     EXPECT_NE(text.find("rmdir \"C:\\" + std::string(510, '%') + "\"\r\n"), std::string::npos);
     EXPECT_EQ(text.substr(text.size() - 14), "\\delme1.bat\"\r\n");
+    auto start = seam.take("CreateProcessA");
+    ASSERT_EQ(start.size(), 1u);
+    EXPECT_EQ(start[0][9], "flags=1 show=0");
 }
 
 // Without memory for its buffers, each step starts nothing.
-TEST_F(Batch, NoMemoryStartsNothing) {
-    seam("windows=C:\\WIN|malloc!8");
+TEST_F(Process, NoMemoryStartsNothing) {
+    unit::Seam::set("windows=C:\\WIN|malloc!8");
     preUninstall("#Windows#\\tool.exe");
     PreUninstallCommand command;
     EXPECT_FALSE(buildPreUninstallCommand(&command));
     releasePreUninstallCommand(&command);
-    // The starts themselves fail too, should a buffer be had after all.
     HANDLE process;
     for (const char* fault : {"malloc!8|CreateProcessA!2", "calloc!8|CreateProcessA!2"}) {
-        seam(fault);
+        unit::Seam::set(fault);
         EXPECT_EQ(startProgram("C:\\x.exe", "", &process), 0) << fault;
     }
-    seam("calloc!8|ShellExecuteA!2|WinExec!2");
+    unit::Seam::set("calloc!8|ShellExecuteA!2|WinExec!2");
     openClosingDocument("D:\\bye.htm", ".htm");
-    seam("calloc!8|CreateProcessA!2|DeleteFileA~delme!5");
-    setInstallDir(dir + "\\");
+    unit::Seam::set("calloc!8|CreateProcessA!2|DeleteFileA~delme!5");
+    lstrcpyA(installDir, (dir + "\\").c_str());
     scheduleSelfDeletion();
-    auto all = take();
-    EXPECT_TRUE(only(all, "CreateProcessA").empty());
-    EXPECT_TRUE(only(all, "ShellExecuteA").empty());
-    EXPECT_TRUE(only(all, "CreateFileA").empty());
+    EXPECT_TRUE(seam.take("CreateProcessA ShellExecuteA CreateFileA").empty());
+}
+
+void* handlerChain() {
+    void* head;
+    asm volatile("movl %%fs:0, %0" : "=r"(head));
+    return head;
+}
+
+TEST_F(Unregister, ServersLeaveNothingBehind) {
+    for (const char* server : {"com_record.dll", "com_crash.dll", "com_noexport.dll"})
+        copy(server, dir + "\\srv\\" + server);
+    copy("com_record.dll", dir + "\\start\\bare.dll");
+    copy("com_record.dll", "C:\\varnel-root.dll");
+    // The server, the route (1: NT 6, regsvr32 first), the seam, and the folder
+    // it was called in, in this process ("~": not called). A bare name is
+    // loaded from the current directory; a crash is swallowed, twice.
+    for (auto& row : unit::rows(R"(
+        D\srv\com_record.dll | 0 | ~ | D\srv
+        bare.dll | 0 | ~ | D\start
+        C:\varnel-root.dll | 0 | ~ | C:\
+        D\srv\com_crash.dll | 0 | ~ | D\srv
+        D\srv\com_crash.dll | 0 | ~ | D\srv
+        D\srv\com_noexport.dll | 0 | ~ | ~
+        D\srv\missing.dll | 0 | ~ | ~
+        D\srv\missing.dll | 1 | ~ | ~
+        D\srv\com_record.dll | 1 | system | D\srv
+    )")) {
+        auto fill = [&](std::string s) { return s[0] == 'D' ? dir + s.substr(1) : s; };
+        std::string server = fill(row[0]);
+        lstrcpynA(workPath, server.c_str(), PATH_BUFFER_SIZE);
+        unit::Seam::set(row[2]);
+        state.isVistaOrLater = row[1] == "1";
+        SetCurrentDirectoryA((dir + "\\start").c_str());
+        SetErrorMode(SEM_NOGPFAULTERRORBOX);
+        void* chain = handlerChain();
+        unregisterComServer();
+        EXPECT_EQ(SetErrorMode(modeBefore), UINT(SEM_NOGPFAULTERRORBOX)) << server;
+        EXPECT_EQ(unit::currentDir(), dir + "\\start") << server;
+        EXPECT_EQ(handlerChain(), chain) << server;
+        EXPECT_EQ(
+            GetModuleHandleA(strrchr(workPath, '\\') ? strrchr(workPath, '\\') + 1 : workPath),
+            nullptr)
+            << server << " not freed";
+        std::ifstream in(server + ".log");
+        std::string log((std::istreambuf_iterator<char>(in)), {});
+        in.close();
+        DeleteFileA((server + ".log").c_str());
+        auto seen = bed::parseValues(log);
+        EXPECT_EQ(seen["directory"], fill(row[3])) << server;
+        EXPECT_EQ(seen["process"], row[3].empty() ? "" : besideTest("unit_tests.exe")) << server;
+    }
+    DeleteFileA("C:\\varnel-root.dll");
+}
+
+int CALLBACK noteFamily(const LOGFONTA*, const TEXTMETRICA*, DWORD, LPARAM found) {
+    *(bool*)found = true;
+    return 0;
+}
+bool fontListed(const char* family) {
+    LOGFONTA wanted = {};
+    wanted.lfCharSet = DEFAULT_CHARSET;
+    lstrcpyA(wanted.lfFaceName, family);
+    bool found = false;
+    HDC screen = GetDC(nullptr);
+    EnumFontFamiliesExA(screen, &wanted, noteFamily, (LPARAM)&found, 0);
+    ReleaseDC(nullptr, screen);
+    return found;
+}
+
+// The font leaves the system's list; a file without a name (or none at all)
+// is still withdrawn and announced, but no value is deleted.
+TEST_F(Unregister, FontWithdrawn) {
+    std::string font = dir + "\\test.ttf", plain = dir + "\\plain.ttf";
+    copy("VarnelTestMono.ttf", font);
+    ASSERT_FALSE(fontListed("Varnel Test Mono"));
+    ASSERT_GT(AddFontResourceA(font.c_str()), 0);
+    EXPECT_TRUE(fontListed("Varnel Test Mono"));
+    unregisterFont(font.c_str());
+    EXPECT_FALSE(fontListed("Varnel Test Mono"));
+    seam.take();
+    bed::writeText(plain, "not a font");
+    for (const std::string& path : {plain, dir + "\\missing.ttf"}) {
+        char name[FONT_NAME_SIZE];
+        memset(name, 'x', sizeof(name));
+        readFontFullName(path.c_str(), name);
+        EXPECT_STREQ(name, "") << path;
+        unregisterFont(path.c_str());
+        auto calls = seam.take(); // the file read, withdrawn, announced, and no value
+        ASSERT_GE(calls.size(), 2u);
+        EXPECT_EQ(calls[calls.size() - 2], (unit::Call{"RemoveFontResourceA", path}));
+        EXPECT_EQ(calls.back(), (unit::Call{"SendMessageA", "0xffff", "29", "0", "0"}));
+        for (const unit::Call& call : calls)
+            EXPECT_NE(call[0].substr(0, 3), "Reg");
+    }
 }
 
 } // namespace

@@ -1,296 +1,242 @@
-// The payload reader: record rules, and damaged payloads of every kind.
-#include <gtest/gtest.h>
-
-#include <string>
+// The payload reader with every kind of damaged payload, the texts and their
+// formatting, and the command-line options.
+#include <cstring>
+#include <sstream>
 
 #include "driver/driver.h"
-#include "driver/state.h"
-#include "harness.h"
 #include "payload/payload.h"
 #include "payload_writer.h"
+#include "unit.h"
 
 using namespace varnel;
 
 namespace {
 
-class Reader : public ::testing::Test {
-  protected:
-    void TearDown() override { freePayload(); }
-
-    int load(const Bytes& payload) {
-        return readPayloadChain(payload.data(), uint32_t(payload.size()), &state);
-    }
-
-    static std::string text(int i) { return getString(0, i); }
-};
-
-Bytes strings(std::vector<std::string> texts) {
-    return record(RT_STRINGS, stringsBody(texts));
-}
 Bytes files(std::vector<FileSpec> f) {
     return record(RT_FILES, filesBody(f));
 }
-
-TEST_F(Reader, ReadsEveryRecordType) {
-    OptionsSpec options{OF_WAIT | OF_THEMED, "setup.exe /clean", "#InstallDir#\\bye.htm"};
-    Bytes payload = concat({strings({"Caption", "", "Done"}),
-                            files({{".", "", 0}, {".\\sub", "a.txt", FE_SHARED | FE_CHECKINUSE}}),
-                            record(RT_GROUPS, groupsBody({{255, "G1", "G2", "link.lnk"}})),
-                            record(RT_REGISTRY, registryBody({{ROOT_HKCU, "Software\\Vendor"}})),
-                            record(RT_PATTERNS, patternsBody({"#InstallDir#\\*.tmp"})),
-                            record(RT_OPTIONS, optionsBody(options)), endRecord()});
-    ASSERT_EQ(load(payload), 0);
-    EXPECT_EQ(text(0), "Caption");
-    EXPECT_EQ(text(1), "");
-    EXPECT_EQ(text(2), "Done");
-    EXPECT_EQ(text(3), "");
-    ASSERT_EQ(state.fileCount, 2u);
-    EXPECT_STREQ(state.fileEntries[0]->folder, ".");
-    EXPECT_STREQ(state.fileEntries[0]->name, ""); // empty, never null
-    EXPECT_STREQ(state.fileEntries[1]->folder, ".\\sub");
-    EXPECT_STREQ(state.fileEntries[1]->name, "a.txt");
-    EXPECT_EQ(state.fileEntries[1]->flags, FE_SHARED | FE_CHECKINUSE);
-    ASSERT_EQ(state.groupCount, 1u);
-    EXPECT_EQ(state.groupEntries[0]->levels, 255u);
-    EXPECT_STREQ(state.groupEntries[0]->folder, "G1");
-    EXPECT_STREQ(state.groupEntries[0]->secondFolder, "G2");
-    EXPECT_STREQ(state.groupEntries[0]->fileName, "link.lnk");
-    ASSERT_EQ(state.registryCount, 1u);
-    EXPECT_EQ(state.registryEntries[0]->root, ROOT_HKCU);
-    EXPECT_STREQ(state.registryEntries[0]->path, "Software\\Vendor");
-    EXPECT_EQ(state.patternListLength, 20u);
-    EXPECT_STREQ(reinterpret_cast<char*>(state.patternList), "#InstallDir#\\*.tmp");
-    EXPECT_EQ(optionFlags(), uint32_t(OF_WAIT | OF_THEMED));
-    EXPECT_STREQ(optionText(OPTIONS_PRE_UNINSTALL_OFFSET), "setup.exe /clean");
-    EXPECT_STREQ(optionText(OPTIONS_CLOSING_DOCUMENT_OFFSET), "#InstallDir#\\bye.htm");
+Bytes strings(std::vector<std::string> t) {
+    return record(RT_STRINGS, stringsBody(t));
+}
+Bytes options(uint32_t flags, const std::string& pre, const std::string& doc = "") {
+    return record(RT_OPTIONS, optionsBody({flags, pre, doc}));
+}
+Bytes withCount(Bytes body, uint32_t count) { // a list body claiming `count` entries
+    memcpy(body.data(), &count, 4);
+    return body;
+}
+Bytes cut(Bytes b, size_t by) {
+    b.resize(b.size() - by);
+    return b;
 }
 
-TEST_F(Reader, RepeatedRecordsFollowTheirRules) {
-    Bytes payload = concat({
-        files({{"a", "1", 0}, {"a", "2", 0}}),
-        strings({"first", "one"}),
-        record(RT_REGISTRY, registryBody({})), // count 0 adds nothing
-        files({{"b", "3", 0}, {"b", "4", 0}, {"b", "5", 0}}),
-        record(RT_STRINGS, stringsBody({})), // a table of 0 texts changes nothing
-        record(RT_PATTERNS, Bytes{'a', 0, 0}),
-        record(RT_OPTIONS, optionsBody({OF_WAIT, "", ""})),
-        record(RT_PATTERNS, Bytes{'b', 0, 0}),
-        record(RT_OPTIONS, optionsBody({OF_THEMED, "", ""})),
-        record(RT_GROUPS, groupsBody({{1, "g", "", ""}})),
-        record(RT_GROUPS, groupsBody({{2, "h", "", ""}})),
-        endRecord(),
-    });
-    ASSERT_EQ(load(payload), 0);
-    ASSERT_EQ(state.fileCount, 5u);
-    const char* names[] = {"1", "2", "3", "4", "5"};
-    for (int i = 0; i < 5; ++i)
-        EXPECT_STREQ(state.fileEntries[i]->name, names[i]);
-    EXPECT_EQ(text(0), "first");
-    EXPECT_EQ(text(1), "one");
-    EXPECT_EQ(state.registryCount, 0u);
-    ASSERT_EQ(state.patternListLength, 5u);
-    EXPECT_EQ(Bytes(state.patternList, state.patternList + 5), (Bytes{'a', 0, 'b', 0, 0}));
-    EXPECT_EQ(optionFlags(), uint32_t(OF_THEMED)); // the last one counts
-    ASSERT_EQ(state.groupCount, 2u);
-    EXPECT_EQ(state.groupEntries[1]->levels, 2u);
+// What the reader kept, long strings shown as their length and first letter.
+std::string shown(const char* s) {
+    std::string t = s ? s : "(null)";
+    return t.size() > 24 ? std::to_string(t.size()) + t[0] : t;
 }
-
-TEST_F(Reader, ZeroLengthAndUnknownRecordsAreSkipped) {
-    Bytes payload = concat({
-        record(RT_OPTIONS, optionsBody({OF_WAIT, "", ""})),
-        recordHeader(RT_OPTIONS, 0), // ignored: the previous options stay
-        recordHeader(RT_FILES, 0, RF_UNREADABLE),
-        record(RT_UNASSIGNED, filesBody({{"x", "y", 0}})),
-        record(0x4242, Bytes(37, 0xFF)),
-        files({{"real", "file", 0}}),
-        endRecord(),
-    });
-    ASSERT_EQ(load(payload), 0);
-    EXPECT_EQ(optionFlags(), uint32_t(OF_WAIT));
-    ASSERT_EQ(state.fileCount, 1u);
-    EXPECT_STREQ(state.fileEntries[0]->folder, "real");
-}
-
-TEST_F(Reader, EndRecordBodyCutShortStillEndsThePayload) {
-    Bytes payload = concat({strings({"c"}), recordHeader(RT_END, 100), Bytes(3, 0)});
-    EXPECT_EQ(load(payload), 0);
-    freePayload();
-    // Any other record cut short still needs the header that cannot follow.
-    EXPECT_EQ(load(concat({recordHeader(0x4242, 100), Bytes(3, 0)})), PAYLOAD_ERR_HEADER);
-}
-
-TEST_F(Reader, MissingEndAndCutHeadersGiveTheHeaderError) {
-    Bytes whole = concat({strings({"c"}), files({{"f", "n", 0}})});
-    EXPECT_EQ(load(whole), PAYLOAD_ERR_HEADER);
-    freePayload();
-    // every cut inside the chain, headers and bodies alike
-    Bytes payload = concat({strings({"c", "x"}), files({{"f", "n", 0}}), endRecord()});
-    for (size_t cut = 0; cut < payload.size(); ++cut) {
-        SCOPED_TRACE(cut);
-        int error = load(Bytes(payload.begin(), payload.begin() + cut));
-        EXPECT_EQ(error, PAYLOAD_ERR_HEADER);
-        freePayload();
+std::string summary() {
+    std::ostringstream o;
+    for (uint32_t i = 0; i < state.fileCount; ++i)
+        o << " f" << shown(state.fileEntries[i]->folder) << '/' << shown(state.fileEntries[i]->name)
+          << '/' << int(state.fileEntries[i]->flags);
+    for (uint32_t i = 0; i < state.groupCount; ++i) {
+        const GroupEntry* g = state.groupEntries[i];
+        o << " g" << int(g->levels) << '/' << shown(g->folder) << '/' << shown(g->secondFolder)
+          << '/' << shown(g->fileName);
     }
+    for (uint32_t i = 0; i < state.registryCount; ++i)
+        o << " r" << (state.registryEntries[i]->root & 0xFF) << '/'
+          << shown(state.registryEntries[i]->path);
+    if (state.patternList) { // with the two guard terminators after the list
+        o << " p";
+        for (uint32_t i = 0; i < state.patternListLength + 2; ++i)
+            o << (state.patternList[i] ? char(state.patternList[i]) : '|');
+    }
+    if (state.options)
+        o << " o" << optionFlags() << '/' << shown(optionText(OPTIONS_PRE_UNINSTALL_OFFSET)) << '/'
+          << shown(optionText(OPTIONS_CLOSING_DOCUMENT_OFFSET));
+    if (state.stringTable) {
+        o << " t";
+        for (int i = 0; i < 4 && state.stringTable[i]; ++i)
+            o << state.stringTable[i] << '|';
+    }
+    return o.str();
 }
 
-TEST_F(Reader, BlobCutShortIsTheBlobError) {
-    Bytes payload = record(RT_OPTIONS, optionsBody({0, "a long pre-uninstall command", ""}));
-    payload.resize(payload.size() - 5);
-    EXPECT_EQ(load(payload), PAYLOAD_ERR_BLOB);
+int load(const Bytes& payload) {
+    freePayload();
+    return readPayloadChain(payload.data(), uint32_t(payload.size()), &state);
 }
 
-TEST_F(Reader, HugeLengthsNeitherHangNorAllocate) {
-    // A length that would wrap the position back to this same header.
-    Bytes loop = recordHeader(0x4242, 0xFFFFFFF8u);
-    EXPECT_EQ(load(loop), PAYLOAD_ERR_HEADER);
-    freePayload();
-    EXPECT_EQ(load(concat({recordHeader(RT_FILES, 0xFFFFFFFFu), Bytes{1, 0, 0, 0}})),
-              PAYLOAD_ERR_HEADER);
-    freePayload();
-    EXPECT_EQ(load(recordHeader(RT_OPTIONS, 0xFFFFFFF0u)), PAYLOAD_ERR_BLOB);
-}
-
-TEST_F(Reader, CountsLargerThanTheBodyKeepTheWholeEntries) {
-    Bytes body = filesBody({{"a", "1", 0}, {"b", "2", 0}});
-    body[0] = 0xFF; // count 0x000000FF..
-    body[3] = 0x7F;
-    ASSERT_EQ(load(concat({record(RT_FILES, body), endRecord()})), 0);
-    ASSERT_EQ(state.fileCount, 2u);
-    EXPECT_STREQ(state.fileEntries[1]->name, "2");
-    freePayload();
-
-    // the entries stop at the record's own length: bytes of the next record
-    // never become entries
-    Bytes groups = groupsBody({{1, "g", "", ""}});
-    groups[0] = 3;
-    ASSERT_EQ(load(concat({record(RT_GROUPS, groups), files({{"f", "n", 0}}), endRecord()})), 0);
-    EXPECT_EQ(state.groupCount, 1u);
-    EXPECT_EQ(state.fileCount, 1u);
-    freePayload();
-
-    Bytes reg = registryBody({{ROOT_HKLM, "Software\\A"}});
-    reg[0] = 0xFF;
-    reg[1] = 0xFF;
-    reg[2] = 0xFF;
-    reg[3] = 0xFF;
-    ASSERT_EQ(load(concat({record(RT_REGISTRY, reg), endRecord()})), 0);
-    EXPECT_EQ(state.registryCount, 1u);
-}
-
-TEST_F(Reader, EntryCutInsideItsStringEndsTheList) {
-    Bytes body = filesBody({{"keep", "me", 0}, {"cut", "short", 0}});
-    body.resize(body.size() - 3);
-    ASSERT_EQ(load(concat({record(RT_FILES, body), endRecord()})), 0);
-    ASSERT_EQ(state.fileCount, 1u);
-    EXPECT_STREQ(state.fileEntries[0]->name, "me");
-}
-
-TEST_F(Reader, StringLimitsPerEntry) {
-    std::string s300(300, 'f'), s218(218, 'n'), s219(219, 'n');
-    ASSERT_EQ(
-        load(concat({files({{s300, s218, 0}, {s300, s219, 0}, {"next", "one", 0}}), endRecord()})),
-        0);
-    ASSERT_EQ(state.fileCount, 2u); // 518 bytes are read whole, 519 are passed over
-    EXPECT_EQ(std::string(state.fileEntries[0]->folder), s300);
-    EXPECT_EQ(std::string(state.fileEntries[0]->name), s218);
-    EXPECT_STREQ(state.fileEntries[1]->folder, "next");
-    freePayload();
-
-    std::string g(259, 'g');
-    ASSERT_EQ(
-        load(concat(
-            {record(RT_GROUPS, groupsBody({{0, g, g, g}, {0, g, g, g + "x"}, {7, "ok", "", ""}})),
-             endRecord()})),
-        0);
-    ASSERT_EQ(state.groupCount, 2u); // 777 whole, 778 passed over
-    EXPECT_EQ(state.groupEntries[1]->levels, 7u);
-    freePayload();
-
-    ASSERT_EQ(load(concat({record(RT_REGISTRY, registryBody({{ROOT_HKCU, std::string(519, 'r')},
-                                                             {ROOT_HKCU, std::string(520, 'r')}})),
-                           endRecord()})),
-              0);
-    EXPECT_EQ(state.registryCount, 1u);
-}
-
-TEST_F(Reader, StringTableCutShortKeepsWhatIsThere) {
-    Bytes body = stringsBody({"caption", "a longer text"});
-    body.resize(body.size() - 6);
-    ASSERT_EQ(load(concat({record(RT_STRINGS, body), endRecord()})), 0);
-    EXPECT_EQ(text(0), "caption");
-    EXPECT_EQ(text(1), "a longe");
-    // a string count far beyond the body: the missing texts are empty, and
-    // cost no memory each (the table and "c" are the only blocks)
-    freePayload();
-    std::string log = bed::caseDir("unit-reader") + "\\seam.log";
-    SetEnvironmentVariableA("VARNEL_SEAM_LOG", log.c_str());
-    int error = load(concat({record(RT_STRINGS, Bytes{1, 0, 0xFF, 0xFF, 1, 0, 'c'}), endRecord()}));
-    SetEnvironmentVariableA("VARNEL_SEAM_LOG", nullptr);
-    ASSERT_EQ(error, 0);
-    EXPECT_EQ(text(0), "c");
-    EXPECT_EQ(text(1), "");
-    EXPECT_EQ(text(65534), "");
-    Bytes calls = readFileBytes(log);
-    std::string lines(calls.begin(), calls.end());
-    size_t blocks = 0;
-    for (size_t at = lines.find("calloc\t"); at != std::string::npos;
-         at = lines.find("calloc\t", at + 1))
-        ++blocks;
-    EXPECT_EQ(blocks, 2u);
-}
-
-TEST_F(Reader, PatternListWithoutClosingNulsStaysInItsBuffer) {
-    ASSERT_EQ(load(concat({record(RT_PATTERNS, Bytes{'a', 'b'}),
-                           record(RT_PATTERNS, Bytes{'c', 0, 0}), endRecord()})),
-              0);
-    // the second body is not joined to a list that does not end in NUL
-    EXPECT_EQ(state.patternListLength, 2u);
-    EXPECT_EQ(state.patternList[2], 0); // the guard terminators follow the list
-    EXPECT_EQ(state.patternList[3], 0);
-}
-
-TEST_F(Reader, OptionsShortOrWithOffsetsOutside) {
-    ASSERT_EQ(load(concat({record(RT_OPTIONS, Bytes{3, 0, 0, 0, 12}), endRecord()})), 0);
-    EXPECT_EQ(optionFlags(), 3u);
-    EXPECT_EQ(optionText(OPTIONS_PRE_UNINSTALL_OFFSET), nullptr);
-    EXPECT_EQ(optionText(OPTIONS_CLOSING_DOCUMENT_OFFSET), nullptr);
-    freePayload();
-
-    Bytes body = optionsBody({0, "abc", ""});
-    body[4] = 200; // points past the body
-    body[8] = 12;  // points at "abc"
-    ASSERT_EQ(load(concat({record(RT_OPTIONS, body), endRecord()})), 0);
-    EXPECT_EQ(optionText(OPTIONS_PRE_UNINSTALL_OFFSET), nullptr);
-    EXPECT_STREQ(optionText(OPTIONS_CLOSING_DOCUMENT_OFFSET), "abc");
-    freePayload();
-
-    Bytes unterminated = optionsBody({0, "abc", ""});
-    unterminated.pop_back(); // the text does not end inside the body
-    ASSERT_EQ(load(concat({record(RT_OPTIONS, unterminated), endRecord()})), 0);
-    EXPECT_EQ(optionText(OPTIONS_PRE_UNINSTALL_OFFSET), nullptr);
-}
-
-TEST_F(Reader, FreePayloadClearsEverything) {
-    ASSERT_EQ(load(concat({strings({"c"}), files({{"f", "n", 0}}),
-                           record(RT_PATTERNS, patternsBody({"p"})),
-                           record(RT_OPTIONS, optionsBody({})), endRecord()})),
-              0);
-    freePayload();
-    EXPECT_EQ(state.fileEntries, nullptr);
-    EXPECT_EQ(state.fileCount, 0u);
-    EXPECT_EQ(state.patternList, nullptr);
-    EXPECT_EQ(state.options, nullptr);
-    EXPECT_EQ(state.stringTable, nullptr);
-}
-
-TEST_F(Reader, ManyEntriesGrowTheList) {
+TEST(Reader, RecordsAndDamage) {
+    const std::string s300(300, 'f'), g259(259, 'g');
+    struct Row {
+        const char* what;
+        Bytes payload;
+        int error;
+        std::string kept; // "*": not looked at
+    } rows[] = {
+        {"every type",
+         concat({strings({"Caption", "", "Done"}),
+                 files({{".", "", 0}, {".\\sub", "a.txt", FE_SHARED | FE_CHECKINUSE}}),
+                 record(RT_GROUPS, groupsBody({{255, "G1", "G2", "link.lnk"}})),
+                 record(RT_REGISTRY, registryBody({{ROOT_HKCU, "Software\\Vendor"}})),
+                 record(RT_PATTERNS, patternsBody({"#InstallDir#\\*.tmp"})),
+                 options(OF_WAIT | OF_THEMED, "setup.exe /clean", "#InstallDir#\\bye.htm"),
+                 endRecord()}),
+         0,
+         " f.//0 f.\\sub/a.txt/9 g255/G1/G2/link.lnk r1/Software\\Vendor "
+         "p#InstallDir#\\*.tmp|||| o3/setup.exe /clean/#InstallDir#\\bye.htm tCaption||Done|"},
+        {"repeated: lists append, the last options and a table with texts count",
+         concat({files({{"a", "1", 0}}), strings({"first", "one"}),
+                 record(RT_REGISTRY, registryBody({})), files({{"b", "2", 0}, {"b", "3", 0}}),
+                 record(RT_STRINGS, stringsBody({})), record(RT_PATTERNS, Bytes{'a', 0, 0}),
+                 options(OF_WAIT, ""), record(RT_PATTERNS, Bytes{'b', 0, 0}),
+                 options(OF_THEMED, ""), record(RT_GROUPS, groupsBody({{1, "g", "", ""}})),
+                 record(RT_GROUPS, groupsBody({{2, "h", "", ""}})), endRecord()}),
+         0, " fa/1/0 fb/2/0 fb/3/0 g1/g// g2/h// pa|b|||| o2/(null)/(null) tfirst|one|"},
+        {"empty and unknown records are skipped",
+         concat({options(OF_WAIT, ""), recordHeader(RT_OPTIONS, 0),
+                 recordHeader(RT_FILES, 0, RF_UNREADABLE),
+                 record(RT_UNASSIGNED, filesBody({{"x", "y", 0}})), record(0x4242, Bytes(37, 0xFF)),
+                 files({{"real", "file", 0}}), endRecord()}),
+         0, " freal/file/0 o1/(null)/(null)"},
+        {"end record cut short", concat({strings({"c"}), recordHeader(RT_END, 100), Bytes(3, 0)}),
+         0, " tc|"},
+        {"other record cut short", concat({recordHeader(0x4242, 100), Bytes(3, 0)}),
+         PAYLOAD_ERR_HEADER, "*"},
+        {"no end record", concat({strings({"c"}), files({{"f", "n", 0}})}), PAYLOAD_ERR_HEADER,
+         "*"},
+        {"options cut short", cut(options(0, "a long pre-uninstall command"), 5), PAYLOAD_ERR_BLOB,
+         "*"},
+        {"length wrapping to its own header", recordHeader(0x4242, 0xFFFFFFF8u), PAYLOAD_ERR_HEADER,
+         "*"},
+        {"huge files length", concat({recordHeader(RT_FILES, 0xFFFFFFFFu), Bytes{1, 0, 0, 0}}),
+         PAYLOAD_ERR_HEADER, "*"},
+        {"huge options length", recordHeader(RT_OPTIONS, 0xFFFFFFF0u), PAYLOAD_ERR_BLOB, "*"},
+        {"counts beyond the body keep the whole entries",
+         concat({record(RT_FILES, withCount(filesBody({{"a", "1", 0}, {"b", "2", 0}}), 0x7F0000FF)),
+                 record(RT_GROUPS, withCount(groupsBody({{1, "g", "", ""}}), 3)),
+                 record(RT_REGISTRY, withCount(registryBody({{ROOT_HKLM, "S\\A"}}), 0xFFFFFFFF)),
+                 files({{"f", "n", 0}}), endRecord()}),
+         0, " fa/1/0 fb/2/0 ff/n/0 g1/g// r2/S\\A"},
+        {"an entry cut inside its string ends the list",
+         concat({record(RT_FILES, cut(filesBody({{"keep", "me", 0}, {"cut", "short", 0}}), 3)),
+                 endRecord()}),
+         0, " fkeep/me/0"},
+        {"518, 777 and 519 bytes are read, one more is passed over",
+         concat({files({{s300, std::string(218, 'n'), 0},
+                        {s300, std::string(219, 'n'), 0},
+                        {"next", "one", 0}}),
+                 record(RT_GROUPS, groupsBody({{0, g259, g259, g259},
+                                               {0, g259, g259, g259 + "x"},
+                                               {7, "ok", "", ""}})),
+                 record(RT_REGISTRY, registryBody({{ROOT_HKCU, std::string(519, 'r')},
+                                                   {ROOT_HKCU, std::string(520, 'r')}})),
+                 endRecord()}),
+         0, " f300f/218n/0 fnext/one/0 g0/259g/259g/259g g7/ok// r1/519r"},
+        {"string table cut short",
+         concat(
+             {record(RT_STRINGS, cut(stringsBody({"caption", "a longer text"}), 6)), endRecord()}),
+         0, " tcaption|a longe|"},
+        {"pattern list without its closing NULs is not joined",
+         concat({record(RT_PATTERNS, Bytes{'a', 'b'}), record(RT_PATTERNS, Bytes{'c', 0, 0}),
+                 endRecord()}),
+         0, " pab||"},
+        {"options block too short for its offsets",
+         concat({record(RT_OPTIONS, Bytes{3, 0, 0, 0, 12}), endRecord()}), 0, " o3/(null)/(null)"},
+        {"option offsets past the body",
+         concat({record(RT_OPTIONS,
+                        [] {
+                            Bytes b = optionsBody({0, "abc", ""});
+                            b[4] = 200, b[8] = 12;
+                            return b;
+                        }()),
+                 endRecord()}),
+         0, " o0/(null)/abc"},
+        {"option text without its NUL",
+         concat({record(RT_OPTIONS, cut(optionsBody({0, "abc", ""}), 1)), endRecord()}), 0,
+         " o0/(null)/(null)"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(load(row.payload), row.error);
+        if (row.kept != "*")
+            EXPECT_EQ(summary(), row.kept);
+    }
+    // Every cut inside a chain, headers and bodies alike.
+    Bytes whole = concat({strings({"c", "x"}), files({{"f", "n", 0}}), endRecord()});
+    for (size_t at = 0; at < whole.size(); ++at)
+        EXPECT_EQ(load(Bytes(whole.begin(), whole.begin() + at)), PAYLOAD_ERR_HEADER) << at;
+    // Many entries grow the list.
     std::vector<FileSpec> many;
     for (int i = 0; i < 5000; ++i)
-        many.push_back({"dir" + std::to_string(i / 25), "file" + std::to_string(i), 0});
+        many.push_back({"d", "file" + std::to_string(i), 0});
     ASSERT_EQ(load(concat({files(many), files({{"last", "one", 0}}), endRecord()})), 0);
     ASSERT_EQ(state.fileCount, 5001u);
     EXPECT_STREQ(state.fileEntries[4999]->name, "file4999");
     EXPECT_STREQ(state.fileEntries[5000]->name, "one");
+    // Texts counted far beyond the body are empty and cost no memory each:
+    // the table and "c" are the only blocks.
+    {
+        unit::Seam seam("", bed::caseDir("unit-reader") + "\\seam.log");
+        ASSERT_EQ(
+            load(concat({record(RT_STRINGS, Bytes{1, 0, 0xFF, 0xFF, 1, 0, 'c'}), endRecord()})), 0);
+        EXPECT_EQ(seam.take("calloc").size(), 2u);
+    }
+    EXPECT_EQ(summary(), " tc|");
+    for (int i : {1, 65534})
+        EXPECT_STREQ(getString(0, i), "");
+    freePayload();
+}
+
+TEST(Strings, LookupAndFormatting) {
+    static char longText[5000];
+    char zero[] = "zero", two[] = "two";
+    char* table[] = {zero, longText, two, nullptr};
+    state.stringTable = table;
+    EXPECT_STREQ(getString(0, 2), "two");
+    for (int i : {3, -1})
+        EXPECT_STREQ(getString(0, i), "") << i;
+    EXPECT_STREQ(getString(1, 0), "");
+    // Results are cut to 1023 characters; nothing past the 1024 bytes is written.
+    std::string path(3000, 'p');
+    for (const char* start : {"aa", "%s"}) {
+        memset(longText, 'a', 4000);
+        memcpy(longText, start, 2);
+        char buffer[FORMAT_BUFFER_SIZE + 8];
+        memset(buffer, 'Z', sizeof(buffer));
+        formatString(buffer, 1, path.c_str());
+        EXPECT_EQ(buffer[FORMAT_BUFFER_SIZE], 'Z');
+        EXPECT_EQ(strlen(buffer), 1023u);
+        EXPECT_EQ(buffer[0], start[0] == '%' ? 'p' : 'a');
+    }
+    state.stringTable = nullptr;
+    EXPECT_STREQ(getString(0, 0), "");
+}
+
+TEST(Options, ParseLikeTheDriver) {
+    // "QSX": the options set; only 0x20 is a blank, parsing stops at a word
+    // that is not an option, and "//s" makes "/" the letter and "s" a word.
+    const char* rows[][2] = {
+        {"", ""},         {"/S", "QS"},       {"-x", "QX"},   {"-X -S", "QSX"},
+        {"-q", "Q"},      {" /Qxyz/s", "QS"}, {"-q-s", "QS"}, {"/q foo /s", "Q"},
+        {"hello /s", ""}, {"-", ""},          {"/q /", "Q"},  {"/q -", "Q"},
+        {"/a /s", "QS"},  {"/q /q /q", "Q"},  {"\t/s", ""},   {"   -S   -X", "QSX"},
+        {"//s", ""},      {nullptr, ""},
+    };
+    for (auto& row : rows) {
+        // The text ends right after a lone switch; the letter after the NUL must not count.
+        char text[32] = {};
+        snprintf(text, sizeof(text), "%s", row[0] ? row[0] : "");
+        text[strlen(text) + 1] = 'S';
+        state.quiet = state.optS = state.optX = 0;
+        parseOptions(row[0] ? text : nullptr);
+        std::string set =
+            std::string(state.quiet ? "Q" : "") + (state.optS ? "S" : "") + (state.optX ? "X" : "");
+        EXPECT_EQ(set, row[1]) << (row[0] ? row[0] : "(null)");
+    }
 }
 
 } // namespace

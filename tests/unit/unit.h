@@ -1,0 +1,90 @@
+// What the unit tests share: the seam for one scope and its log, and the
+// state and current directory put back after each test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "driver/state.h"
+#include "harness.h"
+
+namespace unit {
+
+using Call = std::vector<std::string>; // one line of the seam log, split at its tabs
+
+inline std::vector<std::string> split(const std::string& line, const std::string& separator) {
+    std::vector<std::string> out;
+    for (size_t at = 0, end;; at = end + separator.size()) {
+        out.push_back(line.substr(at, (end = line.find(separator, at)) - at));
+        if (end == std::string::npos)
+            return out;
+    }
+}
+
+// The rows of a table written as text: a row a line, fields separated by
+// " | ", "~" for an empty field; blank lines and "//" lines are skipped.
+inline std::vector<std::vector<std::string>> rows(const std::string& text) {
+    std::vector<std::vector<std::string>> out;
+    for (std::string line : split(text, "\n")) {
+        line.erase(0, line.find_first_not_of(' '));
+        if (line.empty() || line.compare(0, 2, "//") == 0)
+            continue;
+        out.push_back(split(line, " | "));
+        for (std::string& field : out.back())
+            if (field == "~")
+                field.clear();
+    }
+    return out;
+}
+
+inline std::string currentDir() {
+    char path[MAX_PATH * 4] = {};
+    GetCurrentDirectoryA(sizeof(path), path);
+    return path;
+}
+
+// VARNEL_SEAM, and VARNEL_SEAM_LOG when a log is named, until the end of the scope.
+struct Seam {
+    std::string log;
+    explicit Seam(const std::string& rules, const std::string& logPath = "") : log(logPath) {
+        set(rules);
+        DeleteFileA(log.c_str());
+        SetEnvironmentVariableA("VARNEL_SEAM_LOG", log.empty() ? nullptr : log.c_str());
+    }
+    ~Seam() { Seam::set(""), SetEnvironmentVariableA("VARNEL_SEAM_LOG", nullptr); }
+    static void set(const std::string& rules) {
+        SetEnvironmentVariableA("VARNEL_SEAM", rules.empty() ? nullptr : rules.c_str());
+    }
+    // The calls logged since the last take whose names are among `names`
+    // (separated by blanks; every call when empty).
+    std::vector<Call> take(const std::string& names = "") {
+        std::ifstream in(log, std::ios::binary);
+        std::vector<Call> out;
+        for (std::string line; std::getline(in, line);) {
+            Call call = split(line.substr(0, line.find('\r')), "\t");
+            if (names.empty() || (" " + names + " ").find(" " + call[0] + " ") != std::string::npos)
+                out.push_back(call);
+        }
+        in.close();
+        DeleteFileA(log.c_str());
+        return out;
+    }
+};
+
+class StateTest : public ::testing::Test {
+  protected:
+    UninstallState saved = state;
+    std::string savedDir = currentDir();
+    void TearDown() override {
+        state = saved;
+        SetCurrentDirectoryA(savedDir.c_str());
+    }
+};
+
+} // namespace unit
