@@ -376,7 +376,7 @@ TEST_F(Paths, ProfileFoldersAreProtectedAsTheirMacrosResolve) {
 
 // Under WoW64 the registry's own view names the 32-bit Program Files; the
 // system's 64-bit Program Files and Common Files are protected as well.
-TEST(Paths, ProgramFilesOfBothRegistryViewsAreProtected) {
+TEST_F(Paths, ProgramFilesOfBothRegistryViewsAreProtected) {
     resetProtectedFolders();
     for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_64KEY)})
         for (const char* name : {"ProgramFilesDir", "CommonFilesDir"}) {
