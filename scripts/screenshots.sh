@@ -14,7 +14,7 @@ out="$root/docs/screenshots"
 if [ ! -f "$build/build.ninja" ]; then
   cmake --preset win32 -S "$root" -B "$build"
 fi
-cmake --build "$build" --target uninst probe shoot
+cmake --build "$build" --target uninst probe autoanswer
 
 "$root/tests/bed/setup.sh" "$bed"
 trap '"$root/tests/bed/teardown.sh" "$bed"' EXIT
@@ -22,7 +22,7 @@ trap '"$root/tests/bed/teardown.sh" "$bed"' EXIT
 . "$bed/env"
 shots="$WINEPREFIX/drive_c/shots"
 rm -rf "$shots"
-VARNEL_BED="$bed" "$root/tests/bed/wine-run" "$build/tests/shoot.exe" \
+VARNEL_BED="$bed" "$root/tests/bed/wine-run" "$build/tests/autoanswer.exe" --shots \
   "$build/uninst.exe" "$build/tests/probe.exe" 'C:\shots' </dev/null
 
 mkdir -p "$out"

@@ -1,22 +1,20 @@
-// The end-to-end cases as data: every case file named on the command line
-// (tests/cases/*.json) gives rows of a layout before, a manifest, the answers
-// to each window and the layout after. Each case and Windows version is one
-// test: lay out, pack the manifest onto the stub, run the uninstaller as a
-// separate process, answer its windows, check, clean up. README: "End-to-end
-// cases".
+// The end-to-end cases as data (tests/cases/*.json, README "End-to-end
+// cases"): each case and Windows version is one test that lays out files and
+// registry, packs the manifest onto the stub, runs the uninstaller as a
+// separate process, answers its windows, checks, and undoes what it made.
+// The C++ tests linked in beside it run when no case file is given.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <commctrl.h>
 #include <shlobj.h>
-#include <shlwapi.h>
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
+#include <cstring>
 #include <regex>
 #include <set>
+#include <sstream>
 
 #include "harness.h"
 #include "varnel.h"
@@ -26,265 +24,244 @@ using Json = nlohmann::json;
 namespace {
 
 // Every key a part of a case may have: a misspelt key fails the case.
-void allowOnly(const Json& j, std::initializer_list<const char*> keys, const std::string& where) {
-    if (!j.is_object())
-        throw std::runtime_error(where + ": must be an object");
+const Json& allowOnly(const Json& j, const std::set<std::string>& keys, const char* where) {
     for (const auto& item : j.items())
-        if (std::none_of(keys.begin(), keys.end(), [&](const char* k) { return item.key() == k; }))
-            throw std::runtime_error(where + ": unknown key \"" + item.key() + "\"");
+        if (!j.is_object() || !keys.count(item.key()))
+            throw std::runtime_error(std::string(where) + ": unknown key in " + j.dump());
+    return j;
 }
 
+// The entries under a key; a single entry stands for a list of one.
 Json list(const Json& j, const char* key) {
-    if (!j.contains(key))
-        return Json::array();
-    return j[key].is_array() ? j[key] : Json::array({j[key]});
+    return !j.contains(key) ? Json::array() : j[key].is_array() ? j[key] : Json::array({j[key]});
 }
 
-std::string noTrailingBackslash(std::string path) {
-    while (path.size() > 3 && path.back() == '\\')
-        path.pop_back();
-    return path;
+std::string recode(const std::string& s, UINT from, UINT to) {
+    std::wstring w(s.size(), L'\0');
+    w.resize(MultiByteToWideChar(from, 0, s.data(), int(s.size()), w.data(), int(s.size())));
+    std::string out(w.size() * 4, '\0');
+    out.resize(WideCharToMultiByte(to, 0, w.data(), int(w.size()), out.data(), int(out.size()),
+                                   nullptr, nullptr));
+    return out;
 }
 
-// The placeholders, resolved once with the shell's own functions.
+// The folder placeholders, resolved once with the shell's own functions
+// (SYSWOW: the system's 32-bit programs, SysWOW64 under WoW64).
 const std::map<std::string, std::string>& folders() {
-    static std::map<std::string, std::string> all = [] {
+    static const std::map<std::string, std::string> all = [] {
         std::map<std::string, std::string> f;
-        char buffer[MAX_PATH] = {};
-        GetWindowsDirectoryA(buffer, MAX_PATH);
-        f["WINDOWS"] = noTrailingBackslash(buffer);
-        GetSystemDirectoryA(buffer, MAX_PATH);
-        f["SYSTEM"] = noTrailingBackslash(buffer);
-        // The folder of the system's 32-bit programs: SysWOW64 under WoW64.
-        BOOL wow64 = FALSE;
-        IsWow64Process(GetCurrentProcess(), &wow64);
-        f["SYSWOW"] = wow64 && GetSystemWow64DirectoryA(buffer, MAX_PATH)
-                          ? noTrailingBackslash(buffer)
-                          : f["SYSTEM"];
-        GetTempPathA(MAX_PATH, buffer);
-        f["TEMP"] = noTrailingBackslash(buffer);
-        const std::pair<const char*, int> shell[] = {
-            {"DESKTOP", CSIDL_DESKTOPDIRECTORY},
-            {"PROGRAMS", CSIDL_PROGRAMS},
-            {"STARTMENU", CSIDL_STARTMENU},
-            {"STARTUP", CSIDL_STARTUP},
-            {"PERSONAL", CSIDL_PERSONAL},
-            {"APPDATA", CSIDL_APPDATA},
-            {"LOCALAPPDATA", CSIDL_LOCAL_APPDATA},
-            {"FONTS", CSIDL_FONTS},
-            {"PROFILE", CSIDL_PROFILE},
-            {"PROGRAMFILES", CSIDL_PROGRAM_FILES},
-            {"COMMONFILES", CSIDL_PROGRAM_FILES_COMMON},
-            {"COMMONAPPDATA", CSIDL_COMMON_APPDATA},
-            {"COMMONDESKTOP", CSIDL_COMMON_DESKTOPDIRECTORY},
-            {"COMMONPROGRAMS", CSIDL_COMMON_PROGRAMS},
-            {"COMMONDOCUMENTS", CSIDL_COMMON_DOCUMENTS}};
-        for (const auto& [name, csidl] : shell)
-            if (SHGetSpecialFolderPathA(nullptr, buffer, csidl, FALSE))
-                f[name] = noTrailingBackslash(buffer);
+        char b[MAX_PATH] = {};
+        std::istringstream csidls(
+            "WINDOWS 36 SYSTEM 37 SYSWOW 41 DESKTOP 16 PROGRAMS 2 STARTMENU 11 "
+            "STARTUP 7 PERSONAL 5 APPDATA 26 LOCALAPPDATA 28 FONTS 20 PROFILE 40 "
+            "PROGRAMFILES 38 COMMONFILES 43 COMMONAPPDATA 35 COMMONDESKTOP 25 "
+            "COMMONPROGRAMS 23 COMMONDOCUMENTS 46");
+        int csidl = 0;
+        for (std::string name; csidls >> name >> csidl;)
+            if (SHGetSpecialFolderPathA(nullptr, b, csidl, FALSE))
+                f[name] = b;
+        GetTempPathA(MAX_PATH, b);
+        f["TEMP"] = std::string(b, strlen(b) - 1);
         return f;
     }();
     return all;
 }
 
-// One run of a case: its folder, the uninstaller, and what the run made
-// outside the folder, to be removed afterwards.
+// A registry entry {"root", "key", "value", "type", "data", "view"}, or in
+// short "ROOT\KEY" or "ROOT\KEY\\VALUE", either followed by "=DATA" (digits: a dword).
+Json registryEntry(const Json& entry) {
+    if (!entry.is_string())
+        return entry;
+    std::string s = entry;
+    size_t eq = s.find('='), slash = s.find('\\'), two = s.find("\\\\", slash + 1);
+    Json e = {{"root", s.substr(0, slash)},
+              {"key", s.substr(slash + 1, std::min(two, eq) - slash - 1)}};
+    if (two < eq)
+        e["value"] = s.substr(two + 2, eq - two - 2);
+    std::string d = eq == s.npos ? "" : s.substr(eq + 1);
+    if (eq != s.npos)
+        e["data"] = d.find_first_not_of("0123456789") == d.npos && !d.empty() ? Json(std::stoul(d))
+                                                                              : Json(d);
+    return e;
+}
+
+// A registry entry: root, key, value name, data (type and bytes) and view.
+struct Reg {
+    HKEY root;
+    std::string key, value;
+    bool hasValue, hasData;
+    DWORD type;
+    std::string data;
+    REGSAM view;
+};
+
+// One run of a case: its folder, the uninstaller, and how to undo what the
+// run made outside the folder (last first).
 struct Run {
     std::string dir, exe, log;
-    std::vector<std::string> made;                                  // files and folders, in order
-    std::vector<std::pair<HKEY, std::string>> keys;                 // keys made
-    std::vector<std::tuple<HKEY, std::string, REGSAM>> viewKeys;    // keys made in another view
-    std::vector<std::tuple<HKEY, std::string, std::string>> values; // values made
-    std::vector<HANDLE> held;                                       // files held open
-    struct Overwritten {
-        HKEY root;
-        std::string key, value;
-        DWORD type;
-        std::string data;
-    };
-    std::vector<Overwritten> overwritten;                      // values replaced, to put back
-    std::vector<std::pair<std::string, std::string>> savedEnv; // variables set by "env"
+    std::vector<std::function<void()>> undo;
+    std::vector<HANDLE> held; // files held open
 
-    // %NAME% placeholders; %PADn% fills with 'l' up to n characters in all.
-    std::string expand(const std::string& text) const {
+    // The ANSI text of a JSON string with its %NAME% placeholders resolved;
+    // %PADn% fills with 'l' up to n characters in all.
+    std::string expand(const Json& j) const {
         static const std::regex token("%([A-Z]+)([0-9]*)%");
-        std::string out;
-        std::sregex_iterator it(text.begin(), text.end(), token), end;
-        size_t last = 0;
-        for (; it != end; ++it) {
-            out += text.substr(last, it->position() - last);
-            last = it->position() + it->length();
+        std::string text = recode(j.get<std::string>(), CP_UTF8, CP_ACP), out;
+        auto last = text.cbegin();
+        for (std::sregex_iterator it(text.begin(), text.end(), token), end; it != end; ++it) {
+            out.append(last, (*it)[0].first);
+            last = (*it)[0].second;
             std::string name = (*it)[1], number = (*it)[2];
             auto found = folders().find(name);
             if (name == "PAD" && !number.empty())
-                out.append(std::max<size_t>(std::stoul(number), out.size()) - out.size(), 'l');
-            else if (name == "CASE" && number.empty())
-                out += dir;
-            else if (name == "EXE" && number.empty())
-                out += exe;
-            else if (found != folders().end() && number.empty())
-                out += found->second;
+                out.resize(std::max<size_t>(std::stoul(number), out.size()), 'l');
+            else if (number.empty() && (name == "CASE" || name == "EXE"))
+                out += name == "CASE" ? dir : exe;
             else
-                out += it->str();
+                out += number.empty() && found != folders().end() ? found->second : it->str();
         }
-        return out + text.substr(last);
+        return out.append(last, text.cend());
     }
     // A path: relative ones are in the case folder.
-    std::string path(const std::string& text) const {
-        std::string p = expand(text);
-        bool absolute = (p.size() >= 2 && p[1] == ':') || p.rfind("\\\\", 0) == 0;
-        return absolute ? p : dir + "\\" + p;
+    std::string path(const Json& j) const {
+        std::string p = expand(j);
+        return (p.size() > 1 && p[1] == ':') || p.rfind("\\\\", 0) == 0 ? p : dir + "\\" + p;
     }
-    bool inCase(const std::string& p) const { return p.rfind(dir + "\\", 0) == 0; }
-
-    void makeFolders(const std::string& p) {
-        for (size_t at = p.find('\\', 3);; at = p.find('\\', at + 1)) {
-            std::string part = p.substr(0, at);
-            if (!bed::exists(part) && CreateDirectoryA(part.c_str(), nullptr) && !inCase(part))
-                made.push_back(part);
-            if (at == std::string::npos)
-                break;
-        }
+    void made(const std::string& p) {
+        if (p.rfind(dir + "\\", 0) != 0)
+            undo.push_back([p] { bed::removeTree(p); });
+    }
+    Reg reg(const Json& entry) const {
+        Json e = registryEntry(entry);
+        allowOnly(e, {"root", "key", "value", "type", "data", "view"}, "a registry entry");
+        auto root = varnel::registryRoot(e.value("root", "HKCU"));
+        if (!root)
+            throw std::runtime_error("no such root: " + e.dump());
+        int view = e.value("view", 0);
+        Reg r{HKEY(ULONG_PTR(*root)),
+              expand(e["key"]),
+              e.contains("value") ? expand(e["value"]) : "",
+              e.contains("value"),
+              e.contains("data"),
+              REG_SZ,
+              "",
+              REGSAM(view == 64 ? KEY_WOW64_64KEY
+                     : view     ? KEY_WOW64_32KEY
+                                : 0)};
+        std::string type = e.value("type", e["data"].is_number() ? "dword" : "sz");
+        if (type == "dword")
+            r.type = REG_DWORD, r.data.resize(4),
+            *reinterpret_cast<DWORD*>(r.data.data()) = e["data"];
+        else if (type == "binary")
+            for (size_t i = 0, n = e["data"].get<std::string>().size(); i + 1 < n; i += 2)
+                r.type = REG_BINARY,
+                r.data += char(std::stoi(e["data"].get<std::string>().substr(i, 2), nullptr, 16));
+        else if (r.hasData)
+            r.data = expand(e["data"]) + '\0';
+        return r;
     }
 };
 
-HKEY rootOf(const Json& entry) {
-    auto root = varnel::registryRoot(entry.value("root", "HKCU"));
-    if (!root)
-        throw std::runtime_error("unknown registry root in " + entry.dump());
-    return HKEY(ULONG_PTR(*root));
-}
-
-// The registry view an entry names ("view": 64 or 32); none: the program's own.
-REGSAM viewOf(const Json& entry) {
-    int view = entry.value("view", 0);
-    return view == 64 ? KEY_WOW64_64KEY : view == 32 ? KEY_WOW64_32KEY : 0;
-}
-
-// A key with its sub-keys, in one view.
-void deleteTree(HKEY root, const std::string& name, REGSAM view) {
+// The entry's key, opened (or made) in its view; null when it cannot be.
+HKEY open(const Reg& r, bool make = false, DWORD* made = nullptr) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root, name.c_str(), 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS)
-        return;
-    RegDeleteTreeA(key, nullptr);
-    RegCloseKey(key);
-    RegDeleteKeyExA(root, name.c_str(), view, 0);
+    LONG e = make ? RegCreateKeyExA(r.root, r.key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | r.view,
+                                    nullptr, &key, made)
+                  : RegOpenKeyExA(r.root, r.key.c_str(), 0, KEY_ALL_ACCESS | r.view, &key);
+    return e == ERROR_SUCCESS ? key : nullptr;
 }
 
-// A registry entry's data as the registry holds it: dword, sz, or binary from hex.
-std::pair<DWORD, std::string> registryData(const Run& run, const Json& e) {
-    const Json& data = e["data"];
-    std::string type = e.value("type", data.is_number() ? "dword" : "sz");
-    if (type == "dword") {
-        DWORD v = data.get<DWORD>();
-        return {REG_DWORD, std::string(reinterpret_cast<const char*>(&v), 4)};
+// Sets the entry's value (no data: deletes it), or deletes the key with all
+// below it (never a root).
+void set(const Reg& r, DWORD type, const std::string* data) {
+    if (HKEY key = open(r)) {
+        if (data)
+            RegSetValueExA(key, r.value.c_str(), 0, type,
+                           reinterpret_cast<const BYTE*>(data->data()), DWORD(data->size()));
+        else if (r.hasValue)
+            RegDeleteValueA(key, r.value.c_str());
+        else if (!r.key.empty() && RegDeleteTreeA(key, nullptr) == ERROR_SUCCESS)
+            RegDeleteKeyExA(r.root, r.key.c_str(), r.view, 0);
+        RegCloseKey(key);
     }
-    if (type == "binary") {
-        std::string hex = data.get<std::string>(), bytes;
-        for (size_t i = 0; i + 1 < hex.size(); i += 2)
-            bytes += char(std::stoi(hex.substr(i, 2), nullptr, 16));
-        return {REG_BINARY, bytes};
+}
+
+// The manifest with its placeholders resolved and the short forms written
+// out: a list of one may be just the entry; a file "FOLDER\NAME|FLAG|..."
+// (split at the last backslash; none: folder ""); a registry entry as above.
+Json resolved(const Run& run, const Json& j, const std::string& in = "") {
+    static const std::set<std::string> lists = {"files", "groups", "registry", "patterns"};
+    Json out = lists.count(in) && !j.is_array() ? Json::array({j}) : j;
+    for (auto& item : out.items())
+        if (out.is_structured())
+            item.value() = resolved(run, item.value(), out.is_object() ? item.key() : "[" + in);
+    if (!j.is_string() || out.is_array())
+        return out;
+    std::string s = recode(run.expand(j), CP_ACP, CP_UTF8);
+    if (in == "[registry") {
+        Json e = registryEntry(j);
+        e.erase("data");
+        return resolved(run, e);
     }
-    std::string text = run.expand(data.get<std::string>());
-    return {REG_SZ, std::string(text.c_str(), text.size() + 1)};
+    size_t bar = s.find('|'), cut = s.find_last_of('\\', bar);
+    if (in != "[files")
+        return s;
+    out = {{"folder", cut == s.npos ? "" : s.substr(0, cut)},
+           {"name", s.substr(cut + 1, bar - cut - 1)}};
+    for (size_t at = bar; at != s.npos; at = s.find('|', at + 1))
+        out["flags"].push_back(s.substr(at + 1, s.find('|', at + 1) - at - 1));
+    return out;
 }
 
 void layOut(Run& run, const Json& before) {
     allowOnly(before, {"files", "folders", "registry", "registryGone", "inUse"}, "before");
+    Json files = list(before, "files");
     for (const Json& f : list(before, "folders"))
-        run.makeFolders(run.path(f));
-    for (const Json& f : list(before, "files")) {
-        if (f.is_object())
-            allowOnly(f, {"path", "content", "fixture", "readOnly"}, "before.files");
-        std::string p = run.path(f.is_object() ? f["path"] : f);
-        run.makeFolders(p.substr(0, p.find_last_of('\\')));
-        if (!run.inCase(p) && !bed::exists(p))
-            run.made.push_back(p);
-        if (f.is_object() && f.contains("fixture")) {
-            std::string from = bed::fixture(f["fixture"]);
-            if (!CopyFileA(from.c_str(), p.c_str(), FALSE))
-                throw std::runtime_error("cannot copy " + from + " to " + p);
-        } else {
-            bed::writeText(p, f.is_object() ? f.value("content", "content of " + p)
-                                            : "content of " + p);
-        }
-        if (f.is_object() && f.value("readOnly", false))
+        files.push_back({{"path", f}, {"folder", true}});
+    for (Json f : files) {
+        f = allowOnly(f.is_string() ? Json{{"path", f}} : f,
+                      {"path", "content", "fixture", "readOnly", "folder"}, "before.files");
+        std::string p = run.path(f["path"]);
+        for (size_t at = p.find('\\', 3); at != p.npos; at = p.find('\\', at + 1))
+            if (std::string part = p.substr(0, at); CreateDirectoryA(part.c_str(), nullptr))
+                run.made(part);
+        if (!bed::exists(p))
+            run.made(p);
+        if (f.contains("folder"))
+            CreateDirectoryA(p.c_str(), nullptr);
+        else if (f.contains("fixture") &&
+                 !CopyFileA(bed::fixture(f["fixture"]).c_str(), p.c_str(), FALSE))
+            throw std::runtime_error("cannot copy " + f.dump());
+        else if (!f.contains("fixture"))
+            bed::writeText(p, f.contains("content") ? run.expand(f["content"]) : "content of " + p);
+        if (f.value("readOnly", false))
             SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_READONLY);
     }
-    for (const Json& e : list(before, "registryGone")) {
-        allowOnly(e, {"root", "key", "value"}, "before.registryGone");
-        std::string key = run.expand(e["key"]);
-        if (e.contains("value"))
-            SHDeleteValueA(rootOf(e), key.c_str(), run.expand(e["value"]).c_str());
-        else
-            SHDeleteKeyA(rootOf(e), key.c_str());
-    }
+    for (const Json& e : list(before, "registryGone"))
+        set(run.reg(e), 0, nullptr);
     for (const Json& e : list(before, "registry")) {
-        allowOnly(e, {"root", "key", "value", "type", "data", "view"}, "before.registry");
-        HKEY root = rootOf(e), key = nullptr;
-        std::string name = run.expand(e["key"]);
-        REGSAM view = viewOf(e);
-        DWORD disposition = 0;
-        if (RegCreateKeyExA(root, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key,
-                            &disposition) != ERROR_SUCCESS)
-            throw std::runtime_error("cannot create the key " + name);
-        if (disposition == REG_CREATED_NEW_KEY && view)
-            run.viewKeys.emplace_back(root, name, view);
-        else if (disposition == REG_CREATED_NEW_KEY)
-            run.keys.emplace_back(root, name);
-        if (e.contains("value")) {
-            std::string value = run.expand(e["value"]);
-            auto [type, bytes] = registryData(run, e);
-            DWORD oldType = 0, oldSize = 0;
-            if (view) {
-                // the view's keys are removed whole afterwards
-            } else if (RegQueryValueExA(key, value.c_str(), nullptr, &oldType, nullptr,
-                                        &oldSize) != ERROR_SUCCESS) {
-                run.values.emplace_back(root, name, value);
-            } else { // put back afterwards
-                std::string old(oldSize, '\0');
-                RegQueryValueExA(key, value.c_str(), nullptr, &oldType,
-                                 reinterpret_cast<BYTE*>(old.data()), &oldSize);
-                run.overwritten.push_back({root, name, value, oldType, old});
-            }
-            RegSetValueExA(key, value.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
-                           DWORD(bytes.size()));
+        Reg r = run.reg(e);
+        DWORD made = 0, type = 0, size = 0;
+        HKEY key = open(r, true, &made);
+        if (!key)
+            throw std::runtime_error("cannot create the key " + r.key);
+        if (made == REG_CREATED_NEW_KEY) {
+            Reg whole = r;
+            whole.hasValue = false;
+            run.undo.push_back([whole] { set(whole, 0, nullptr); });
         }
+        bool had = r.hasValue &&
+                   RegQueryValueExA(key, r.value.c_str(), nullptr, &type, nullptr, &size) == 0;
+        std::string old(size, '\0');
+        if (had)
+            RegQueryValueExA(key, r.value.c_str(), nullptr, &type,
+                             reinterpret_cast<BYTE*>(old.data()), &size);
         RegCloseKey(key);
+        if (r.hasValue) { // put back afterwards
+            run.undo.push_back([r, type, old, had] { set(r, type, had ? &old : nullptr); });
+            set(r, r.type, &r.data);
+        }
     }
-    for (const Json& f : list(before, "inUse")) {
-        std::string p = run.path(f);
-        HANDLE h = CreateFileA(p.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (h == INVALID_HANDLE_VALUE)
-            throw std::runtime_error("cannot hold " + p);
-        run.held.push_back(h);
-    }
-}
-
-void release(Run& run) {
-    for (HANDLE h : run.held)
-        CloseHandle(h);
-    run.held.clear();
-}
-
-void cleanUp(Run& run) {
-    release(run);
-    bed::removeTree(run.dir);
-    for (auto p = run.made.rbegin(); p != run.made.rend(); ++p)
-        bed::removeTree(*p);
-    for (const auto& [root, key, value] : run.values)
-        SHDeleteValueA(root, key.c_str(), value.c_str());
-    for (auto k = run.keys.rbegin(); k != run.keys.rend(); ++k)
-        SHDeleteKeyA(k->first, k->second.c_str());
-    for (auto k = run.viewKeys.rbegin(); k != run.viewKeys.rend(); ++k)
-        deleteTree(std::get<0>(*k), std::get<1>(*k), std::get<2>(*k));
-    for (const Run::Overwritten& o : run.overwritten)
-        SHSetValueA(o.root, o.key.c_str(), o.value.c_str(), o.type, o.data.data(),
-                    DWORD(o.data.size()));
-    for (const auto& [name, value] : run.savedEnv)
-        SetEnvironmentVariableA(name.c_str(), value.empty() ? nullptr : value.c_str());
-    if (!run.log.empty())
-        DeleteFileA(run.log.c_str());
 }
 
 // The bar's position in another window of the process, -1 without a bar.
@@ -297,192 +274,69 @@ LRESULT progressPosition(const bed::Dialog& d) {
     return -1;
 }
 
-// The lines of a text, without their carriage returns.
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        out.push_back(line.empty() || line.back() != '\r' ? line : line.substr(0, line.size() - 1));
-    return out;
-}
-
-// A log line matches an expected one that equals it or names its leading fields.
-bool logMatches(const std::string& line, const std::string& expected) {
+// A line matches an expected one that equals it or names its leading fields.
+bool matches(const std::string& line, const std::string& expected) {
     return line == expected || line.rfind(expected + "\t", 0) == 0;
 }
 
-std::vector<std::string> fileLines(const std::string& path) {
-    std::ifstream in(path);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
-// The `expected` lines in this order, each matching a line of `lines`: the
-// first one missing, or "" when all are there.
-std::string missingLine(const Run& run, const std::vector<std::string>& lines,
-                        const Json& expected) {
-    size_t at = 0;
-    for (const Json& e : expected) {
-        std::string line = run.expand(e);
-        while (at < lines.size() && !logMatches(lines[at], line))
-            ++at;
-        if (at == lines.size())
-            return line;
-        ++at;
-    }
-    return "";
-}
-
-// Self-deletion and programs that outlive the uninstaller work after its
-// exit: waits (at most `after.wait` ms) until what `gone`, `exists` and `text`
-// expect holds, then checks as usual.
-void waitAfterExit(const Run& run, const Json& after) {
-    auto holds = [&] {
-        for (const Json& f : list(after, "gone"))
-            if (bed::exists(run.path(f)))
-                return false;
-        for (const Json& f : list(after, "exists"))
-            if (!bed::exists(run.path(f.is_object() ? f["path"] : f)))
-                return false;
-        for (const Json& t : list(after, "text"))
-            if (!missingLine(run, fileLines(run.path(t["path"])), list(t, "has")).empty())
-                return false;
-        return true;
-    };
-    for (DWORD start = GetTickCount(); !holds() && GetTickCount() - start < after["wait"];)
-        Sleep(100);
-}
-
-void checkAfter(Run& run, const Json& after, const bed::RunResult& r,
-                const std::vector<LRESULT>& positions) {
-    allowOnly(after,
-              {"exists", "gone", "registry", "registryGone", "exitCode", "progress", "log", "wait",
-               "text"},
-              "after");
-    if (after.contains("wait"))
-        waitAfterExit(run, after);
-    for (const Json& t : list(after, "text")) {
-        allowOnly(t, {"path", "has", "hasNot"}, "after.text");
-        std::vector<std::string> lines = fileLines(run.path(t["path"]));
-        EXPECT_EQ(missingLine(run, lines, list(t, "has")), "") << "not in " << run.path(t["path"]);
-        for (const Json& e : list(t, "hasNot"))
-            for (const std::string& line : lines)
-                EXPECT_FALSE(logMatches(line, run.expand(e))) << "in the file: " << line;
-    }
-    EXPECT_EQ(int(r.exitCode), after.value("exitCode", 0));
-    for (const Json& f : list(after, "exists")) {
-        std::string p = run.path(f.is_object() ? f["path"] : f);
-        DWORD attributes = GetFileAttributesA(p.c_str());
-        EXPECT_NE(attributes, INVALID_FILE_ATTRIBUTES) << p << " is gone";
-        if (f.is_object() && f.contains("readOnly") && attributes != INVALID_FILE_ATTRIBUTES)
-            EXPECT_EQ(bool(attributes & FILE_ATTRIBUTE_READONLY), f["readOnly"].get<bool>()) << p;
-        if (f.is_object() && f.contains("has")) {
-            std::ifstream in(p, std::ios::binary);
-            auto held = lines(std::string(std::istreambuf_iterator<char>(in), {}));
-            for (const Json& e : list(f, "has"))
-                EXPECT_NE(std::find(held.begin(), held.end(), run.expand(e)), held.end())
-                    << p << " has no line " << run.expand(e);
-        }
+// What does not hold of the files, texts and registry that `after` expects.
+std::vector<std::string> problems(const Run& run, const Json& after) {
+    std::vector<std::string> out;
+    for (Json f : list(after, "exists")) {
+        f = allowOnly(f.is_string() ? Json{{"path", f}} : f, {"path", "readOnly"}, "after.exists");
+        DWORD a = GetFileAttributesA(run.path(f["path"]).c_str());
+        if (a == INVALID_FILE_ATTRIBUTES ||
+            (f.contains("readOnly") && f["readOnly"] != bool(a & FILE_ATTRIBUTE_READONLY)))
+            out.push_back(f.dump() + (a == INVALID_FILE_ATTRIBUTES ? " is gone" : " differs"));
     }
     for (const Json& f : list(after, "gone"))
-        EXPECT_FALSE(bed::exists(run.path(f))) << run.path(f) << " is still there";
-    for (const char* which : {"registry", "registryGone"}) {
-        bool present = std::string(which) == "registry";
-        for (const Json& e : list(after, which)) {
-            std::string key = run.expand(e["key"]);
-            HKEY handle = nullptr;
-            bool keyThere = RegOpenKeyExA(rootOf(e), key.c_str(), 0, KEY_READ | viewOf(e),
-                                          &handle) == ERROR_SUCCESS;
-            std::string name = e.contains("value") ? run.expand(e["value"]) : "";
-            DWORD type = 0, size = 0;
-            bool there = keyThere && (!e.contains("value") ||
-                                      RegQueryValueExA(handle, name.c_str(), nullptr, &type,
-                                                       nullptr, &size) == ERROR_SUCCESS);
-            EXPECT_EQ(there, present) << key << " " << name;
-            if (there && e.contains("data")) {
-                std::string data(size, '\0');
-                RegQueryValueExA(handle, name.c_str(), nullptr, &type,
-                                 reinterpret_cast<BYTE*>(&data[0]), &size);
-                auto expected = registryData(run, e);
-                EXPECT_EQ(type, expected.first) << key << " " << name;
-                EXPECT_EQ(data, expected.second) << key << " " << name;
-            }
-            if (keyThere)
-                RegCloseKey(handle);
-        }
-    }
-    if (after.contains("progress"))
-        EXPECT_EQ(positions, after["progress"].get<std::vector<LRESULT>>());
-    if (after.contains("log")) {
-        allowOnly(after["log"], {"has", "hasNot"}, "after.log");
-        std::ifstream in(run.log, std::ios::binary);
-        std::vector<std::string> log = lines(std::string(std::istreambuf_iterator<char>(in), {}));
-        size_t at = 0;
-        for (const Json& e : list(after["log"], "has")) {
-            std::string expected = run.expand(e);
-            while (at < log.size() && !logMatches(log[at], expected))
+        if (bed::exists(run.path(f)))
+            out.push_back(run.path(f) + " is still there");
+    Json texts = list(after, "text");
+    if (after.contains("log")) // the seam log is a text like any other
+        texts.push_back(after["log"]), texts.back()["path"] = "%CASE%.seam.log";
+    for (const Json& t : texts) {
+        allowOnly(t, {"path", "has", "hasNot"}, "after.text");
+        std::string text;
+        if (bed::exists(run.path(t["path"])))
+            for (uint8_t c : varnel::readFileBytes(run.path(t["path"])))
+                text += char(c);
+        std::vector<std::string> lines;
+        for (std::istringstream in(std::regex_replace(text, std::regex("\r"), ""));
+             std::getline(in, lines.emplace_back());)
+            ;
+        auto at = lines.begin();
+        for (const Json& e : list(t, "has"))
+            if ((at = std::find_if(at, lines.end(), [&](auto& l) {
+                     return matches(l, run.expand(e));
+                 })) == lines.end())
+                return {run.path(t["path"]) + " lacks (in this order): " + run.expand(e)};
+            else
                 ++at;
-            EXPECT_LT(at, log.size()) << "not in the log (in this order): " << expected;
-            at = std::min(at + 1, log.size());
-        }
-        for (const Json& e : list(after["log"], "hasNot"))
-            for (const std::string& line : log)
-                EXPECT_FALSE(logMatches(line, run.expand(e))) << "in the log: " << line;
+        for (const Json& e : list(t, "hasNot"))
+            for (const std::string& line : lines)
+                if (matches(line, run.expand(e)))
+                    out.push_back(run.path(t["path"]) + " holds: " + line);
     }
-}
-
-// The windows with buttons, answered in order; the progress dialog has none
-// and is left alone. A case without answers expects no window at all.
-bed::RunResult runWithAnswers(Run& run, const std::string& options, const Json& answers,
-                              std::vector<LRESULT>& positions) {
-    std::vector<Json> queue;
-    for (const Json& a : answers) {
-        allowOnly(a, {"message", "caption", "buttons", "icon", "press", "key", "times", "release"},
-                  "answers");
-        for (int i = 0; i < a.value("times", 1); ++i)
-            queue.push_back(a);
-    }
-    size_t next = 0;
-    bed::RunResult r = bed::run(run.exe, options, [&](const bed::Dialog& d) {
-        if (d.buttons.empty())
-            return;
-        positions.push_back(progressPosition(d));
-        if (next == queue.size()) {
-            ADD_FAILURE() << "unexpected window: " << d.caption << ": " << d.message;
-            bed::sendKey(d, VK_ESCAPE);
-            return;
+    for (const char* which : {"registry", "registryGone"})
+        for (const Json& e : list(after, which)) {
+            Reg r = run.reg(e);
+            HKEY key = open(r);
+            DWORD type = 0, size = 0;
+            bool there = key && (!r.hasValue || RegQueryValueExA(key, r.value.c_str(), nullptr,
+                                                                 &type, nullptr, &size) == 0);
+            std::string data(size, '\0');
+            if (there && r.hasData)
+                RegQueryValueExA(key, r.value.c_str(), nullptr, &type,
+                                 reinterpret_cast<BYTE*>(data.data()), &size);
+            if (key)
+                RegCloseKey(key);
+            if (there != (which[8] == 0) ||
+                (there && r.hasData && (type != r.type || data != r.data)))
+                out.push_back(e.dump() + (there ? " is there" : " is not there") +
+                              (r.hasData ? " as given" : ""));
         }
-        const Json& a = queue[next++];
-        SCOPED_TRACE("window " + std::to_string(next) + ": " + d.message);
-        if (a.contains("message"))
-            EXPECT_EQ(d.message, run.expand(a["message"]));
-        if (a.contains("caption"))
-            EXPECT_EQ(d.caption, run.expand(a["caption"]));
-        if (a.contains("buttons"))
-            EXPECT_EQ(d.buttons, a["buttons"].get<std::vector<std::string>>());
-        if (a.contains("icon"))
-            EXPECT_EQ(d.icon, a["icon"].get<std::string>());
-        if (a.value("release", false))
-            release(run);
-        std::string key = a.value("key", "");
-        if (key == "Esc" || key == "Enter")
-            bed::sendKey(d, key == "Esc" ? VK_ESCAPE : VK_RETURN);
-        else if (key == "Close")
-            PostMessageA(d.window, WM_SYSCOMMAND, SC_CLOSE, 0);
-        else if (!bed::pressButton(d, a.value("press", ""))) {
-            ADD_FAILURE() << "no button \"" << a.value("press", "") << "\"";
-            bed::sendKey(d, VK_ESCAPE);
-        }
-    });
-    EXPECT_TRUE(r.finished) << "killed after the time-out";
-    EXPECT_EQ(next, queue.size()) << "fewer windows than answers";
-    if (queue.empty())
-        EXPECT_TRUE(r.windows.empty())
-            << r.windows.size() << " windows, the first: " << r.windows[0].caption << ": "
-            << r.windows[0].message;
-    return r;
+    return out;
 }
 
 // The usual form is packed as the tool packs it. The record form is packed
@@ -509,87 +363,129 @@ varnel::Bytes pack(const Json& manifest) {
     return out;
 }
 
+// The windows with buttons, answered in order; the progress dialog has none
+// and is left alone. A case without answers expects no window at all.
+void runAndCheck(Run& run, const Json& c, const std::string& options) {
+    std::vector<Json> queue;
+    for (Json a : list(c, "answers")) {
+        a = allowOnly(a.is_string() ? Json{{"press", a}} : a,
+                      {"message", "caption", "buttons", "icon", "press", "key", "times", "release"},
+                      "answers");
+        queue.insert(queue.end(), a.value("times", 1), a);
+    }
+    std::vector<LRESULT> positions;
+    bed::RunResult r = bed::run(run.exe, options, [&](const bed::Dialog& d) {
+        if (d.buttons.empty())
+            return;
+        positions.push_back(progressPosition(d));
+        const Json& a =
+            positions.size() <= queue.size() ? queue[positions.size() - 1] : Json{{"key", "Esc"}};
+        SCOPED_TRACE("window " + std::to_string(positions.size()) + ": " + d.message);
+        EXPECT_LE(positions.size(), queue.size()) << "unexpected window: " << d.caption;
+        for (const auto& [field, shown] :
+             {std::pair{"message", d.message}, {"caption", d.caption}, {"icon", d.icon}})
+            if (a.contains(field))
+                EXPECT_EQ(shown, run.expand(a[field])) << field;
+        if (a.contains("buttons"))
+            EXPECT_EQ(d.buttons, a["buttons"].get<std::vector<std::string>>());
+        if (a.value("release", false))
+            for (; !run.held.empty(); run.held.pop_back())
+                CloseHandle(run.held.back());
+        std::string key = a.value("key", "");
+        if (key == "Close")
+            PostMessageA(d.window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        else if (!key.empty() || !bed::pressButton(d, a.value("press", ""))) {
+            EXPECT_NE(key, "") << "no button " << a.value("press", "");
+            bed::sendKey(d, key == "Enter" ? VK_RETURN : VK_ESCAPE);
+        }
+    });
+    EXPECT_TRUE(r.finished) << "killed after the time-out";
+    EXPECT_EQ(positions.size(), queue.size()) << "windows answered";
+    const Json after = allowOnly(c.value("after", Json::object()),
+                                 {"exists", "gone", "registry", "registryGone", "exitCode",
+                                  "progress", "log", "wait", "text"},
+                                 "after");
+    EXPECT_EQ(int(r.exitCode), after.value("exitCode", 0));
+    if (after.contains("progress"))
+        EXPECT_EQ(positions, after["progress"].get<std::vector<LRESULT>>());
+    // What happens after the uninstaller's exit (self-deletion, programs that
+    // outlive it) is waited for, at most `wait` ms.
+    std::vector<std::string> wrong = problems(run, after);
+    for (DWORD t = GetTickCount(); !wrong.empty() && GetTickCount() - t < after.value("wait", 0u);)
+        Sleep(100), wrong = problems(run, after);
+    for (const std::string& w : wrong)
+        ADD_FAILURE() << w;
+}
+
 void runCase(const Json& c, const std::string& version) {
     allowOnly(c,
               {"name", "versions", "beds", "options", "before", "manifest", "locator", "answers",
                "faults", "log", "env", "after"},
-              c.value("name", "a case"));
-    // "beds": the kinds of test bed the case runs in (default: every kind).
+              "a case");
     char kind[16] = "win32";
     GetEnvironmentVariableA("VARNEL_BED_KIND", kind, sizeof(kind));
-    if (c.contains("beds") &&
-        std::count(c["beds"].begin(), c["beds"].end(), std::string(kind)) == 0)
-        GTEST_SKIP() << "only in the test beds " << c["beds"].dump();
-    std::string stub = "uninst.exe";
-    if (c.contains("faults") || c.value("log", false)) {
-        stub = "uninst_seam.exe";
-        try {
-            bed::fixture(stub);
-        } catch (const std::exception&) {
-            GTEST_SKIP() << "needs uninst_seam.exe (the test build), which was not given";
-        }
+    Json beds = list(c, "beds"), options = list(c, "options");
+    if (c.contains("beds") && std::find(beds.begin(), beds.end(), std::string(kind)) == beds.end())
+        GTEST_SKIP() << "only in the test beds " << beds.dump();
+    bool seam = c.contains("faults") || c.value("log", false);
+    std::string stub = seam ? "uninst_seam.exe" : "uninst.exe";
+    try {
+        bed::fixture(stub);
+    } catch (const std::exception&) {
+        GTEST_SKIP() << "needs " << stub << ", which was not given";
     }
-    for (const Json& options :
-         list(c, "options").empty() ? Json::array({""}) : list(c, "options")) {
-        SCOPED_TRACE("options \"" + options.get<std::string>() + "\"");
+    for (const Json& o : options.empty() ? Json::array({""}) : options) {
+        SCOPED_TRACE("options \"" + o.get<std::string>() + "\"");
         Run run;
-        run.dir = bed::caseDir(c["name"]);
-        run.exe = run.dir + "\\uninst.exe";
         try {
+            run.dir = bed::caseDir(recode(c["name"], CP_UTF8, CP_ACP));
+            run.exe = run.dir + "\\uninst.exe";
+            run.log = c.value("log", false) ? run.dir + ".seam.log" : "";
             Json env = c.value("env", Json::object());
+            env["VARNEL_SEAM"] = c.value("faults", "");
+            env["VARNEL_SEAM_LOG"] = run.log;
             for (const auto& [name, value] : env.items()) {
                 char saved[MAX_PATH] = {};
-                GetEnvironmentVariableA(name.c_str(), saved, MAX_PATH);
-                run.savedEnv.emplace_back(name, saved);
-                SetEnvironmentVariableA(name.c_str(), run.expand(value).c_str());
+                bool was = GetEnvironmentVariableA(name.c_str(), saved, MAX_PATH);
+                run.undo.push_back([name = name, saved = std::string(saved), was] {
+                    SetEnvironmentVariableA(name.c_str(), was ? saved.c_str() : nullptr);
+                });
+                std::string text = run.expand(value);
+                SetEnvironmentVariableA(name.c_str(), text.empty() ? nullptr : text.c_str());
             }
             layOut(run, c.value("before", Json::object()));
             varnel::Bytes exe = varnel::readFileBytes(bed::fixture(stub));
-            if (c.contains("manifest")) {
-                Json manifest = c["manifest"];
-                std::function<void(Json&)> expandAll = [&](Json& j) {
-                    if (j.is_string())
-                        j = run.expand(j);
-                    else if (j.is_structured())
-                        for (auto& item : j)
-                            expandAll(item);
-                };
-                expandAll(manifest);
-                exe = varnel::attachPayload(exe, pack(manifest));
-            }
-            if (c.contains("locator")) {
-                size_t field = *varnel::findLocatorField(exe);
-                for (int i = 0; i < 4; ++i)
-                    exe[field + i] = uint8_t(c["locator"].get<uint32_t>() >> (8 * i));
-            }
+            if (c.contains("manifest"))
+                exe = varnel::attachPayload(exe, pack(resolved(run, c["manifest"])));
+            for (size_t i = 0, at = *varnel::findLocatorField(exe); c.contains("locator") && i < 4;
+                 ++i)
+                exe[at + i] = uint8_t(c["locator"].get<uint32_t>() >> (8 * i));
             varnel::writeFileBytes(run.exe, exe);
             bed::setWindowsVersion("uninst.exe", version);
-            SetEnvironmentVariableA("VARNEL_SEAM", c.contains("faults")
-                                                       ? c["faults"].get<std::string>().c_str()
-                                                       : nullptr);
-            if (c.value("log", false))
-                run.log = run.dir + ".seam.log";
-            SetEnvironmentVariableA("VARNEL_SEAM_LOG", run.log.empty() ? nullptr : run.log.c_str());
-            std::vector<LRESULT> positions;
-            bed::RunResult r =
-                runWithAnswers(run, options, c.value("answers", Json::array()), positions);
-            release(run);
-            checkAfter(run, c.value("after", Json::object()), r, positions);
+            // Held open, readable as a running program is, to the end of the run.
+            for (const Json& f : list(c.value("before", Json::object()), "inUse")) {
+                run.held.push_back(CreateFileA(run.path(f).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                               nullptr, OPEN_EXISTING, 0, nullptr));
+                if (run.held.back() == INVALID_HANDLE_VALUE)
+                    throw std::runtime_error("cannot hold " + f.dump());
+            }
+            runAndCheck(run, c, o);
         } catch (const std::exception& e) {
             ADD_FAILURE() << e.what();
         }
-        cleanUp(run);
+        for (HANDLE h : run.held)
+            CloseHandle(h);
+        bed::removeTree(run.dir);
+        std::for_each(run.undo.rbegin(), run.undo.rend(), [](auto& u) { u(); });
+        DeleteFileA(run.log.c_str());
     }
 }
 
-class Case : public ::testing::Test {
-  public:
-    Case(Json c, std::string version) : c_(std::move(c)), version_(std::move(version)) {}
-    void TestBody() override { runCase(c_, version_); }
-
-  private:
-    Json c_;
-    std::string version_;
+struct Case : ::testing::Test {
+    Case(Json c, std::string version) : c(std::move(c)), version(std::move(version)) {}
+    void TestBody() override { runCase(c, version); }
+    Json c;
+    std::string version;
 };
 
 } // namespace
@@ -598,29 +494,22 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     bed::registerFixtures(argc, argv);
     std::set<std::string> names;
-    for (int i = 1; i < argc; ++i) {
-        std::string file = argv[i];
+    for (std::string file : std::vector<std::string>(argv + 1, argv + argc)) {
         if (file.size() < 5 || file.substr(file.size() - 5) != ".json")
             continue;
-        std::ifstream in(file);
-        Json all = Json::parse(in, nullptr, true, true);
-        std::string suite = file.substr(file.find_last_of('\\') + 1);
-        suite = suite.substr(0, suite.size() - 5);
-        for (Json c : all.is_array() ? all : all["cases"]) {
-            if (all.is_object() && all.contains("defaults")) {
-                Json merged = all["defaults"];
-                merged.merge_patch(c);
-                c = merged;
-            }
-            std::string name = c.at("name");
-            if (!names.insert(name).second)
-                throw std::runtime_error("two cases named " + name);
-            for (const Json& v : c.value("versions", Json::array({"winxp"}))) {
-                std::string version = v;
-                ::testing::RegisterTest(suite.c_str(), (name + "/" + version).c_str(), nullptr,
-                                        nullptr, file.c_str(), 0,
-                                        [=]() -> ::testing::Test* { return new Case(c, version); });
-            }
+        Json all = Json::parse(varnel::readFileBytes(file), nullptr, true, true);
+        std::string suite = file.substr(file.find_last_of("\\/") + 1, file.size() - 5);
+        suite.resize(suite.size() - 5);
+        for (const Json& row : all.is_array() ? all : all["cases"]) {
+            Json c = all.is_object() ? all.value("defaults", Json::object()) : Json::object();
+            c.merge_patch(row);
+            if (!names.insert(c.at("name")).second)
+                throw std::runtime_error("two cases named " + c["name"].dump());
+            for (const Json& v : c.value("versions", Json::array({"winxp"})))
+                ::testing::RegisterTest(
+                    suite.c_str(),
+                    (c["name"].get<std::string>() + "/" + v.get<std::string>()).c_str(), nullptr,
+                    nullptr, file.c_str(), 0, [=]() -> ::testing::Test* { return new Case(c, v); });
         }
     }
     return RUN_ALL_TESTS();

@@ -49,11 +49,7 @@ Dialog describe(HWND window) {
     Dialog d;
     d.window = window;
     char name[256] = {};
-    GetClassNameA(window, name, sizeof(name));
-    d.className = name;
     d.caption = windowText(window);
-    GetWindowRect(window, &d.rect);
-    d.style = GetWindowLongA(window, GWL_STYLE);
     for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
         Control c;
         c.window = child;
@@ -70,7 +66,7 @@ Dialog describe(HWND window) {
             d.message = c.text;
         d.controls.push_back(c);
     }
-    if (isMessageBox(d))
+    if (findControl(d, 0xFFFF)) // a message box: its text is the static control 0xFFFF
         d.icon = messageBoxIcon(d);
     return d;
 }
@@ -80,10 +76,6 @@ const Control* findControl(const Dialog& dialog, int id) {
         if (c.id == id)
             return &c;
     return nullptr;
-}
-
-bool isMessageBox(const Dialog& dialog) {
-    return findControl(dialog, 0xFFFF) != nullptr;
 }
 
 namespace {

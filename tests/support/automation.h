@@ -19,13 +19,10 @@ struct Control {
 
 struct Dialog {
     HWND window = nullptr;
-    std::string className;
     std::string caption;
     std::string message;              // a message box's text, or control 1000's
     std::vector<std::string> buttons; // labels in z-order, '&' removed
     std::vector<Control> controls;
-    RECT rect = {};
-    LONG style = 0;
     std::string icon; // a message box's icon (see messageBoxIcon), taken when described
 };
 
@@ -34,8 +31,6 @@ std::vector<HWND> visibleWindows(DWORD processId);
 Dialog describe(HWND window);
 const Control* findControl(const Dialog& dialog, int id);
 
-// True for a message box (its text is the static control 0xFFFF).
-bool isMessageBox(const Dialog& dialog);
 // Which standard icon a message box shows, told from the pixels on screen:
 // "information", "question", "warning", "error", or "none".
 std::string messageBoxIcon(const Dialog& dialog);

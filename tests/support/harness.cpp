@@ -81,15 +81,6 @@ void setWindowsVersion(const std::string& exeName, const std::string& version) {
     RegCloseKey(handle);
 }
 
-std::string placeUninstaller(const std::string& dir, const varnel::Bytes& payload,
-                             const std::string& exeName, const std::string& version) {
-    std::string path = dir + "\\" + exeName;
-    varnel::Bytes stub = varnel::readFileBytes(fixture("uninst.exe"));
-    varnel::writeFileBytes(path, varnel::attachPayload(stub, payload));
-    setWindowsVersion(exeName, version);
-    return path;
-}
-
 RunResult run(const std::string& exe, const std::string& arguments, const WindowHandler& handler,
               DWORD timeoutMs, bool captureOutput) {
     RunResult result;

@@ -29,11 +29,6 @@ void writeText(const std::string& path, const std::string& text);
 // every program of that file name; empty removes the setting.
 void setWindowsVersion(const std::string& exeName, const std::string& version);
 
-// Copies the uninstaller into DIR as EXENAME with the payload appended.
-std::string placeUninstaller(const std::string& dir, const varnel::Bytes& payload,
-                             const std::string& exeName = "uninst.exe",
-                             const std::string& version = "");
-
 // Called once for each window as it appears; it may press a button or a key.
 using WindowHandler = std::function<void(const Dialog&)>;
 
