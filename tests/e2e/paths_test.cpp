@@ -11,7 +11,6 @@
 namespace {
 
 const char* const versions[] = {"win98", "winxp", "win10"};
-const char hookVariable[] = "VARNEL_SEAM";
 
 using Values = std::map<std::string, std::string>;
 
@@ -175,16 +174,6 @@ TEST(PathsPlatform, PlatformFlagsAndInstallDirOfEachVersion) {
     Values values = bed::runProbe(root, "platform");
     DeleteFileA(root.c_str());
     EXPECT_EQ(values["installDir"], "C:\\");
-}
-
-TEST(PathsBuild, OnlyTheTestBuildCarriesTheFolderSwitch) {
-    const std::string marker = hookVariable;
-    auto contains = [&](const std::string& file) {
-        varnel::Bytes bytes = varnel::readFileBytes(bed::fixture(file));
-        return std::search(bytes.begin(), bytes.end(), marker.begin(), marker.end()) != bytes.end();
-    };
-    EXPECT_TRUE(contains("probe.exe")); // the marker is real in the test build
-    EXPECT_FALSE(contains("uninst.exe"));
 }
 
 } // namespace
