@@ -27,9 +27,66 @@ fi
 
 # Stop whatever an earlier bed left running, then start afresh.
 "$here/teardown.sh" "$bed" >/dev/null 2>&1 || true
-rm -rf "$bed"
+rm -rf "$bed" "$bed.canary"
 mkdir -p "$bed/home" "$bed/tmp" "$bed/runtime"
 chmod 700 "$bed/runtime"
+
+# The seal: Wine reaches the host's files through \\?\unix\ paths whatever
+# the drives are, so the wineserver and every Wine program run in a mount
+# namespace, held open by a sleeping process, where the whole host is
+# read-only but the bed's folder and its Wine socket folder. CI
+# must never lose the seal quietly; elsewhere an unsealed bed is said.
+# Wine's socket folder is named after the prefix's device and inode.
+mkdir -p "$bed/prefix" "/tmp/.wine-$(id -u)"
+chmod 700 "/tmp/.wine-$(id -u)"
+socket_dir=/tmp/.wine-$(id -u)/$(printf 'server-%x-%x' $(stat -c '%d %i' "$bed/prefix"))
+mkdir -p "$socket_dir" && chmod 700 "$socket_dir"
+seal() {
+  [ "$(id -u)" = 0 ] || { echo "not root" >&2; return 1; }
+  setsid unshare -m --propagation private sh -c '
+    set -e
+    for w in "$@"; do mount --bind "$w" "$w"; done
+    findmnt -rn -o TARGET,OPTIONS | while read -r target options; do
+      case "$target" in /proc|/proc/*|/sys|/sys/*) continue ;; esac
+      for w in "$@"; do [ "$target" = "$w" ] && continue 2; done
+      case ",$options," in *,ro,*) continue ;; esac
+      mount -o remount,bind,ro "$target"
+    done
+    echo sealed >&3
+    exec 3>&-
+    exec sleep infinity' seal "$bed" "$socket_dir" \
+    </dev/null >/dev/null 2>"$bed/seal.log" 3>"$bed/seal.ready" &
+  echo $! >"$bed/seal.pid"
+  for _ in $(seq 1 100); do
+    grep -q sealed "$bed/seal.ready" 2>/dev/null && break
+    kill -0 "$(cat "$bed/seal.pid")" 2>/dev/null || break
+    sleep 0.05
+  done
+  grep -q sealed "$bed/seal.ready" 2>/dev/null || { cat "$bed/seal.log" >&2; return 1; }
+  # Proof: inside, a file beside the bed cannot be made; the bed's own can.
+  if nsenter -t "$(cat "$bed/seal.pid")" -m touch "$bed.seal-probe" 2>/dev/null; then
+    rm -f "$bed.seal-probe"
+    echo "the host is writable inside the namespace" >&2
+    return 1
+  fi
+  nsenter -t "$(cat "$bed/seal.pid")" -m touch "$bed/tmp/seal-probe" || return 1
+  rm -f "$bed/tmp/seal-probe"
+}
+if ! seal; then
+  [ -f "$bed/seal.pid" ] && kill "$(cat "$bed/seal.pid")" 2>/dev/null
+  rm -f "$bed/seal.pid"
+  if [ "${CI:-}" = true ]; then
+    echo "setup.sh: cannot seal the bed (root and unshare -m needed); CI never runs unsealed" >&2
+    exit 1
+  fi
+  echo "setup.sh: WARNING: the bed is not sealed: Wine can reach the host through \\\\?\\unix\\ paths" >&2
+fi
+# What a sealed bed must leave alone: files of the host outside the bed,
+# named by the case driver.the-seal-holds (%CANARY%).
+mkdir -p "$bed.canary/sub"
+echo keep >"$bed.canary/keep.txt"
+echo keep >"$bed.canary/sub/keep.dat"
+canary='\\?\unix'$(printf %s "$bed.canary" | tr / '\\')
 
 cat >"$bed/env" <<ENV
 export WINEPREFIX='$bed/prefix'
@@ -44,6 +101,7 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d'
 export VARNEL_BED='$bed'
 export VARNEL_BED_KIND=$kind
+export VARNEL_CANARY='$canary'
 ENV
 # shellcheck disable=SC1091
 . "$bed/env"
@@ -64,8 +122,8 @@ export DISPLAY=":$display"
 
 echo "wine=$wine" >"$bed/wine"
 
-"$wine" wineboot -i </dev/null >"$bed/wineboot.log" 2>&1
-wineserver -w
+"$here/in-bed" "$wine" wineboot -i </dev/null >"$bed/wineboot.log" 2>&1
+"$here/in-bed" wineserver -w
 grep -qx "#arch=$kind" "$WINEPREFIX/system.reg" ||
   { echo "setup.sh: Wine did not make a $kind prefix in $WINEPREFIX" >&2; exit 1; }
 
@@ -81,9 +139,9 @@ done
 
 # Windows close at once without a window manager; a crash never waits for a
 # debugger dialog.
-"$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
-"$wine" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
-wineserver -w
+"$here/in-bed" "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+"$here/in-bed" "$wine" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
+"$here/in-bed" wineserver -w
 
 # Proof from the host side: nothing under the prefix leads outside the bed.
 # (Wine links serial and parallel ports to their /dev nodes; those are not files.)
@@ -106,5 +164,5 @@ for dir in "${system_dirs[@]}"; do
 done
 
 # A wineserver that stays up between test programs keeps each start fast.
-wineserver -p </dev/null >"$bed/wineserver.log" 2>&1
+"$here/in-bed" wineserver -p </dev/null >"$bed/wineserver.log" 2>&1
 echo "test bed ready in $bed (display :$display)"

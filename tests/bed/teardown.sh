@@ -4,8 +4,13 @@ bed=$(realpath -m "${1:?usage: teardown.sh BED_DIR}")
 [ -f "$bed/env" ] || exit 0
 # shellcheck disable=SC1091
 . "$bed/env"
-wineserver -k 2>/dev/null || true
-timeout 20 wineserver -w 2>/dev/null || true # it flushes the registry as it goes
+here=$(cd "$(dirname "$0")" && pwd)
+"$here/in-bed" wineserver -k 2>/dev/null || true
+timeout 20 "$here/in-bed" wineserver -w 2>/dev/null || true # it flushes the registry as it goes
+if [ -f "$bed/seal.pid" ]; then # the process that holds the sealed namespace
+  kill "$(cat "$bed/seal.pid")" 2>/dev/null || true
+  rm -f "$bed/seal.pid"
+fi
 if [ -f "$bed/xvfb.pid" ]; then
   kill "$(cat "$bed/xvfb.pid")" 2>/dev/null || true
   rm -f "$bed/xvfb.pid"

@@ -46,7 +46,8 @@ std::string recode(const std::string& s, UINT from, UINT to) {
 }
 
 // The folder placeholders, resolved once with the shell's own functions
-// (SYSWOW: the system's 32-bit programs, SysWOW64 under WoW64).
+// (SYSWOW: the system's 32-bit programs, SysWOW64 under WoW64); CANARY, the
+// host's files the sealed bed must leave alone, reached through \\?\unix\.
 const std::map<std::string, std::string>& folders() {
     static const std::map<std::string, std::string> all = [] {
         std::map<std::string, std::string> f;
@@ -62,6 +63,8 @@ const std::map<std::string, std::string>& folders() {
                 f[name] = b;
         GetTempPathA(MAX_PATH, b);
         f["TEMP"] = std::string(b, strlen(b) - 1);
+        if (GetEnvironmentVariableA("VARNEL_CANARY", b, MAX_PATH)) // host files outside the bed
+            f["CANARY"] = b;
         return f;
     }();
     return all;
