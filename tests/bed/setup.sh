@@ -73,7 +73,7 @@ seal() {
   rm -f "$bed/tmp/seal-probe"
 }
 if ! seal; then
-  [ -f "$bed/seal.pid" ] && kill "$(cat "$bed/seal.pid")" 2>/dev/null
+  [ -f "$bed/seal.pid" ] && kill "$(cat "$bed/seal.pid")" 2>/dev/null || true
   rm -f "$bed/seal.pid"
   if [ "${CI:-}" = true ]; then
     echo "setup.sh: cannot seal the bed (root and unshare -m needed); CI never runs unsealed" >&2
