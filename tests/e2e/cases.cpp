@@ -15,6 +15,7 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "harness.h"
 #include "varnel.h"
@@ -267,6 +268,100 @@ void layOut(Run& run, const Json& before) {
     }
 }
 
+// `"untouched": true`: a listing of drive C: (every path with its size and
+// attributes) and of the registry (HKLM and HKU in the 64-bit view, which
+// holds the 32-bit one as Wow6432Node; HKCU and HKCR lie within them),
+// outside the case, taken before and after the run and compared whole.
+using Inventory = std::set<std::string>;
+
+std::string lower(std::string s) {
+    CharLowerBuffA(s.data(), DWORD(s.size()));
+    return s;
+}
+
+// Skipped: the case's own folder and seam log, and the keys Wine itself
+// writes when a bed's first windowed program starts (found by listing around
+// a harmless run): its device, display-adapter and hardware-profile keys and
+// its per-user copy of the desktop's colours and metrics. No file differs.
+bool skipped(const Run& run, const std::string& low) {
+    static const char* const wine[] = {"hklm\\hardware\\",
+                                       "\\control\\class\\",
+                                       "\\control\\deviceclasses\\",
+                                       "\\control\\servicecurrent\\",
+                                       "\\control\\video\\",
+                                       "\\hardware profiles\\current\\",
+                                       "\\software\\wine\\temporary system parameters\\"};
+    if (low == lower(run.dir + "\\") || low == lower(run.dir + ".seam.log"))
+        return true;
+    for (const char* w : wine)
+        if (low.find(w) != low.npos)
+            return true;
+    return false;
+}
+
+void listFiles(const Run& run, const std::string& dir, Inventory& out, int depth = 0) {
+    WIN32_FIND_DATAA f;
+    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &f);
+    for (bool more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileA(h, &f)) {
+        std::string name = f.cFileName, p = dir + "\\" + name;
+        bool folder = f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+        if (name == "." || name == ".." || skipped(run, lower(p) + (folder ? "\\" : "")))
+            continue;
+        out.insert(p + (folder ? "\\" : "\t" + std::to_string(f.nFileSizeLow)) + "\t" +
+                   std::to_string(f.dwFileAttributes));
+        if (folder && !(f.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && depth < 300)
+            listFiles(run, p, out, depth + 1);
+    }
+    if (h != INVALID_HANDLE_VALUE)
+        FindClose(h);
+}
+
+void listKeys(const Run& run, HKEY key, const std::string& path, Inventory& out, int depth = 0) {
+    if (skipped(run, lower(path + "\\")) || depth > 24)
+        return;
+    out.insert(path + "\\");
+    char name[16384];
+    std::string data(1 << 16, '\0');
+    for (DWORD i = 0, n = sizeof(name), type = 0, size = DWORD(data.size());
+         RegEnumValueA(key, i, name, &n, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
+                       &size) == ERROR_SUCCESS;
+         ++i, n = sizeof(name), size = DWORD(data.size()))
+        out.insert(path + "\\\\" + name + "\t" + std::to_string(type) + "\t" +
+                   std::to_string(std::hash<std::string>()(data.substr(0, size))));
+    for (DWORD i = 0, n = sizeof(name);
+         RegEnumKeyExA(key, i, name, &n, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+         ++i, n = sizeof(name)) {
+        HKEY sub;
+        if (RegOpenKeyExA(key, name, 0, KEY_READ | KEY_WOW64_64KEY, &sub) == ERROR_SUCCESS)
+            listKeys(run, sub, path + "\\" + name, out, depth + 1), RegCloseKey(sub);
+        else
+            out.insert(path + "\\" + name + "\\ (closed)");
+    }
+}
+
+Inventory inventory(const Run& run) {
+    Inventory out;
+    PVOID redirection = nullptr; // a 32-bit program sees the 64-bit System32 too
+    BOOL off = Wow64DisableWow64FsRedirection(&redirection);
+    listFiles(run, "C:", out);
+    if (off)
+        Wow64RevertWow64FsRedirection(redirection);
+    listKeys(run, HKEY_LOCAL_MACHINE, "HKLM", out);
+    listKeys(run, HKEY_USERS, "HKU", out);
+    return out;
+}
+
+// The first few lines that one listing has and the other has not.
+std::vector<std::string> changes(const Inventory& before, const Inventory& after) {
+    std::vector<std::string> out;
+    for (const auto& [a, b, what] :
+         {std::tuple{&before, &after, "changed or gone: "}, {&after, &before, "new or changed: "}})
+        for (const std::string& line : *a)
+            if (!b->count(line) && out.size() < 12)
+                out.push_back(what + line);
+    return out;
+}
+
 // The bar's position in another window of the process, -1 without a bar.
 LRESULT progressPosition(const bed::Dialog& d) {
     DWORD process = 0;
@@ -376,6 +471,8 @@ void runAndCheck(Run& run, const Json& c, const std::string& options) {
                       "answers");
         queue.insert(queue.end(), a.value("times", 1), a);
     }
+    bool untouched = c.value("after", Json::object()).value("untouched", false);
+    Inventory outside = untouched ? inventory(run) : Inventory();
     std::vector<LRESULT> positions;
     bed::RunResult r = bed::run(run.exe, options, [&](const bed::Dialog& d) {
         if (d.buttons.empty())
@@ -406,7 +503,7 @@ void runAndCheck(Run& run, const Json& c, const std::string& options) {
     EXPECT_EQ(positions.size(), queue.size()) << "windows answered";
     const Json after = allowOnly(c.value("after", Json::object()),
                                  {"exists", "gone", "registry", "registryGone", "exitCode",
-                                  "progress", "log", "wait", "text"},
+                                  "progress", "log", "wait", "text", "untouched"},
                                  "after");
     EXPECT_EQ(int(r.exitCode), after.value("exitCode", 0));
     if (after.contains("progress"))
@@ -418,6 +515,9 @@ void runAndCheck(Run& run, const Json& c, const std::string& options) {
         Sleep(100), wrong = problems(run, after);
     for (const std::string& w : wrong)
         ADD_FAILURE() << w;
+    for (const std::string& w :
+         untouched ? changes(outside, inventory(run)) : std::vector<std::string>())
+        ADD_FAILURE() << "outside the product, " << w;
 }
 
 void runCase(const Json& c, const std::string& version) {
