@@ -39,6 +39,10 @@ uint32_t expandFolderMacros(char* dst, const char* src, uint32_t size);
 // trailing backslash is taken off for the comparison and put back.
 int isProtectedFolder(char* path);
 
+// The current directory into `out` (PATH_BUFFER_SIZE bytes). Returns 1; 0,
+// with the empty string, when it cannot be read or does not fit.
+int readCurrentFolder(char* out);
+
 // Appends a backslash unless `path` is empty or already ends with one (the
 // buffer must have room for it).
 void addTrailingBackslash(char* path);

@@ -4,6 +4,7 @@
 #include <shlobj.h>
 #include <string.h>
 
+#include "../driver/seam.h"
 #include "../driver/state.h"
 #include "../payload/memory.h"
 #include "folder_names.h"
@@ -15,6 +16,14 @@ void addTrailingBackslash(char* path) {
         path[length] = '\\';
         path[length + 1] = 0;
     }
+}
+
+int readCurrentFolder(char* out) {
+    DWORD length = W32(GetCurrentDirectoryA, PATH_BUFFER_SIZE, out);
+    if (length && length < PATH_BUFFER_SIZE)
+        return 1;
+    out[0] = 0;
+    return 0;
 }
 
 void removeTrailingBackslash(char* path) {

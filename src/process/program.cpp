@@ -109,8 +109,7 @@ int startProgram(const char* program, const char* arguments, HANDLE* process) {
 
     char* saved = folders;
     char* folder = folders + PATH_BUFFER_SIZE;
-    DWORD savedLength = W32(GetCurrentDirectoryA, PATH_BUFFER_SIZE, saved);
-    bool canRestore = savedLength > 0 && savedLength < PATH_BUFFER_SIZE;
+    bool canRestore = readCurrentFolder(saved);
     strcpy(folder, program);
     char* lastBackslash = strrchr(folder, '\\');
     // Without a way back, the current directory is left as it is.

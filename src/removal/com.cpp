@@ -102,9 +102,7 @@ static bool runRegsvr32() {
 static void unregisterInProcess() {
     char saved[PATH_BUFFER_SIZE];
     char folder[PATH_BUFFER_SIZE];
-    DWORD length = W32(GetCurrentDirectoryA, PATH_BUFFER_SIZE, saved);
-    if (length == 0 || length >= PATH_BUFFER_SIZE)
-        saved[0] = 0; // not restored: a directory that does not fit is not a path
+    readCurrentFolder(saved); // empty, so not restored, when it does not fit
     removeTrailingBackslash(saved);
     strcpy(folder, state.workPath);
     char* cut = strrchr(folder, '\\');

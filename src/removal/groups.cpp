@@ -58,9 +58,7 @@ void removeGroupFolders() {
         // The entry is consumed: its folders shorten and its level count goes down.
         if (folder[0] && !isProtectedFolder(folder)) {
             while (!(second[0] && isProtectedFolder(second))) {
-                DWORD length = W32(GetCurrentDirectoryA, PATH_BUFFER_SIZE, current);
-                if (!length || length >= PATH_BUFFER_SIZE)
-                    current[0] = 0;
+                readCurrentFolder(current);
                 removeTrailingBackslash(current);
                 removeFolderFrom(folder, current);
                 if (second[0])

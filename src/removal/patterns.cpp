@@ -12,13 +12,6 @@ static void stepUp() {
     W32(SetCurrentDirectoryA, "..");
 }
 
-// The current directory into `out` (PATH_BUFFER_SIZE bytes); false when it
-// cannot be read or does not fit.
-static bool readCurrentFolder(char* out) {
-    DWORD length = W32(GetCurrentDirectoryA, PATH_BUFFER_SIZE, out);
-    return length && length < PATH_BUFFER_SIZE;
-}
-
 // A junction or a directory symbolic link. The walk never enters one: the
 // link stays, so its parent is not empty and stays too, and whatever the link
 // points at is never touched.
