@@ -19,30 +19,26 @@ struct NameRecord {
     std::string text;
 };
 
-void put16(Bytes& b, unsigned v) {
-    b.push_back(static_cast<unsigned char>(v >> 8));
-    b.push_back(static_cast<unsigned char>(v));
-}
-
 // A font file: `tables` table records (numTables as given), the "name" one at `nameIndex` and
 // 28 + 16 * tables bytes from the start, then the naming table with `records`, strings in order.
 Bytes font(const std::vector<NameRecord>& records, unsigned nameIndex = 0, unsigned tables = 1,
            unsigned numTables = ~0u) {
     Bytes b = {0, 1, 0, 0};
-    put16(b, numTables == ~0u ? tables : numTables);
+    auto put16 = [&b](unsigned v) { b.insert(b.end(), {uint8_t(v >> 8), uint8_t(v)}); };
+    put16(numTables == ~0u ? tables : numTables);
     b.resize(12);
     for (unsigned i = 0; i < tables; ++i) {
         const char* tag = i == nameIndex ? "name" : "glyf";
         b.insert(b.end(), tag, tag + 4);
         for (unsigned v : {0u, 0u, 0u, i == nameIndex ? 12 + 16 * tables : 0u, 0u, 0u})
-            put16(b, v);
+            put16(v);
     }
     for (size_t v : {size_t(0), records.size(), 6 + 12 * records.size()})
-        put16(b, unsigned(v));
+        put16(unsigned(v));
     unsigned offset = 0;
     for (const NameRecord& r : records) {
         for (unsigned v : {r.platform, 0u, 0u, r.name, unsigned(r.text.size()), offset})
-            put16(b, v);
+            put16(v);
         offset += unsigned(r.text.size());
     }
     for (const NameRecord& r : records)
@@ -60,11 +56,10 @@ Bytes patch(Bytes f, size_t at, Bytes bytes, size_t size = ~size_t(0)) {
 // Parses the bytes from a heap block of their size, so the sanitizer sees any read past it, into
 // a buffer of FONT_NAME_SIZE; the name must end inside it.
 std::string parse(const Bytes& f) {
-    std::unique_ptr<unsigned char[]> data(new unsigned char[f.size() + !f.size()]);
-    std::copy(f.begin(), f.end(), data.get());
+    Bytes data(f.begin(), f.end()); // no spare capacity after the bytes
     std::unique_ptr<char[]> out(new char[FONT_NAME_SIZE]);
     std::fill(out.get(), out.get() + FONT_NAME_SIZE, 'x');
-    parseFontFullName(data.get(), uint32_t(f.size()), out.get());
+    parseFontFullName(data.data(), uint32_t(f.size()), out.get());
     return std::string(out.get(), strnlen(out.get(), FONT_NAME_SIZE));
 }
 

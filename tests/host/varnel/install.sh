@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# varnel as a vendor gets it: `cmake --install` into a throwaway prefix, and the Debian package that
-# `cpack -G DEB` builds, unpacked with dpkg-deb into a throwaway root. From each, the installed
-# varnel packs the demo's manifest with no --stub (it finds the stub it was installed with), dumps
-# it back, and prints the texts the package holds.
-# Arguments: build-dir demo-manifest stub-file. Exit code 77: no stub built.
+# varnel as a vendor gets it, from `cmake --install` and from the Debian package (`cpack -G DEB`,
+# unpacked with dpkg-deb): it packs the demo with the stub it was installed with and dumps it back,
+# and prints the texts the package holds. Arguments: build-dir demo-manifest stub-file; 77: no stub.
 set -euo pipefail
 build=$1 manifest=$2 stub=$3
 [ -f "$stub" ] || { echo "SKIP: no $stub (build the win32 preset first)"; exit 77; }
