@@ -1,7 +1,6 @@
-// `varnel pack` on any manifest text: reading the JSON, the checks, building the payload and the
-// uninstaller (on a stub of 14 bytes: "MZ", two bytes, the marker and a locator of 0). A manifest
-// without errors must pack, one with errors must not, and what is packed must be read back whole
-// by the decoder and the uninstaller, and its dump must pack into the same bytes.
+// `varnel pack` on any manifest text, onto a stub of 14 bytes ("MZ", two bytes, the marker and a
+// locator of 0). A manifest without errors must pack, one with errors must not, and what is packed
+// must be read back whole by the decoder and the uninstaller, and its dump pack to the same bytes.
 #include <string>
 
 #include "authoring.h"

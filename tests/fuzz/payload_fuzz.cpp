@@ -22,12 +22,10 @@ void check(bool kept, const char* what) {
 }
 
 void walk(const PayloadContents& c) {
-    for (uint32_t i = 0; i < c.fileCount; ++i) {
-        const FileEntry* e = c.fileEntries[i];
-        check(strlen(e->folder) + strlen(e->name) <= FILE_ENTRY_STRING_LIMIT,
+    for (uint32_t i = 0; i < c.fileCount; ++i)
+        check(strlen(c.fileEntries[i]->folder) + strlen(c.fileEntries[i]->name) <=
+                  FILE_ENTRY_STRING_LIMIT,
               "a file entry over the limit was kept");
-        sink = sink + e->flags;
-    }
     for (uint32_t i = 0; i < c.groupCount; ++i) {
         const GroupEntry* e = c.groupEntries[i];
         size_t length = strlen(e->folder) + strlen(e->secondFolder) + strlen(e->fileName);
