@@ -182,16 +182,20 @@ TEST_F(Ui, SetProgressClampsSkipsRepeatsMovesBackAndPumps) {
     EXPECT_FALSE(PeekMessageA(&left, nullptr, 0, 0, PM_REMOVE));
 }
 
-// The question dialog, seen from inside its modal loop: its text and fonts
-// (the dialog's own, then each control's); then it is answered No.
+// The question dialog, seen from inside its modal loop: its text, fonts (the
+// dialog's own, then each control's) and the corner of its client area; then
+// it is answered No.
 std::string questionText;
 std::vector<HFONT> questionFonts;
+POINT questionCorner;
 void CALLBACK inspectQuestion(HWND, UINT, UINT_PTR timer, DWORD) {
     HWND dialog = GetActiveWindow();
     if (!dialog || dialog == state.progressDialog || !GetDlgItem(dialog, IDC_YESTOALL))
         return;
     KillTimer(nullptr, timer);
     questionText = caption(GetDlgItem(dialog, IDC_MESSAGE));
+    questionCorner = {0, 0};
+    ClientToScreen(dialog, &questionCorner);
     for (HWND c = dialog; c; c = GetWindow(c, c == dialog ? GW_CHILD : GW_HWNDNEXT))
         questionFonts.push_back((HFONT)SendMessageA(c, WM_GETFONT, 0, 0));
     PostMessageA(dialog, WM_COMMAND, IDNO, 0);
@@ -221,6 +225,10 @@ TEST_F(Ui, BothDialogsShareOneNormalWeightFont) {
     SetTimer(nullptr, 0, 10, inspectQuestion);
     EXPECT_EQ(askQuestion(std::string(3000, 'p').c_str()), IDNO);
     EXPECT_EQ(questionText.size(), 1023u);
+    POINT corner = {0, 0}; // the corner of the owner's client area, as the progress dialog's
+    ClientToScreen(state.mainWindow, &corner);
+    EXPECT_EQ(questionCorner.x, corner.x);
+    EXPECT_EQ(questionCorner.y, corner.y);
     EXPECT_EQ(state.dialogFont, font);
     ASSERT_EQ(questionFonts.size(), 6u);
     for (size_t i = 0; i < 6; ++i)
