@@ -19,22 +19,19 @@
 
 namespace {
 
-const char* texts[] = {"Demo Uninstall",
-                       "",
-                       "",
-                       "",
-                       "",
-                       "",
-                       "",
-                       "",
-                       "",
-                       "%s is write-protected. Remove it?",
-                       "",
-                       "Removing files",
-                       "Removing group entries",
-                       "Removing folders",
-                       "Cleaning the registry",
-                       nullptr};
+// The texts the passes show; the others are empty.
+char** texts() {
+    static const char* table[16] = {};
+    const std::pair<int, const char*> given[] = {
+        {0, "Demo Uninstall"},    {9, "%s is write-protected. Remove it?"},
+        {11, "Removing files"},   {12, "Removing group entries"},
+        {13, "Removing folders"}, {14, "Cleaning the registry"}};
+    for (int i = 0; i < 15; ++i)
+        table[i] = "";
+    for (const auto& [i, text] : given)
+        table[i] = text;
+    return const_cast<char**>(table);
+}
 
 std::vector<WPARAM> positions; // positions that reached the progress bar
 WNDPROC barProc = nullptr;
@@ -76,7 +73,7 @@ class Passes : public unit::StateTest {
         state.installDir = installDir;
         state.workPath = workPath;
         state.instance = GetModuleHandleA(nullptr);
-        state.stringTable = const_cast<char**>(texts);
+        state.stringTable = texts();
         state.progressDialog = state.progressBar = nullptr;
         state.progressTotal = state.progressPosition = 0;
         WNDCLASSA known;
