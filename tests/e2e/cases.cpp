@@ -57,11 +57,15 @@ const std::map<std::string, std::string>& folders() {
             "WINDOWS 36 SYSTEM 37 SYSWOW 41 DESKTOP 16 PROGRAMS 2 STARTMENU 11 "
             "STARTUP 7 PERSONAL 5 APPDATA 26 LOCALAPPDATA 28 FONTS 20 PROFILE 40 "
             "PROGRAMFILES 38 COMMONFILES 43 COMMONAPPDATA 35 COMMONDESKTOP 25 "
-            "COMMONPROGRAMS 23 COMMONDOCUMENTS 46");
+            "COMMONPROGRAMS 23 COMMONDOCUMENTS 46 COMMONSTARTMENU 22 COMMONSTARTUP 24 "
+            "PICTURES 39 MUSIC 13 VIDEOS 14 COMMONPICTURES 54 COMMONMUSIC 53 COMMONVIDEOS 55");
         int csidl = 0;
         for (std::string name; csidls >> name >> csidl;)
             if (SHGetSpecialFolderPathA(nullptr, b, csidl, FALSE))
                 f[name] = b;
+        for (const auto& [parent, of] :
+             {std::pair{"PROFILES", "PROFILE"}, {"ALLUSERS", "COMMONDOCUMENTS"}})
+            f[parent] = f[of].substr(0, f[of].find_last_of('\\'));
         GetTempPathA(MAX_PATH, b);
         f["TEMP"] = std::string(b, strlen(b) - 1);
         if (GetEnvironmentVariableA("VARNEL_CANARY", b, MAX_PATH)) // host files outside the bed
@@ -466,9 +470,10 @@ varnel::Bytes pack(const Json& manifest) {
 void runAndCheck(Run& run, const Json& c, const std::string& options) {
     std::vector<Json> queue;
     for (Json a : list(c, "answers")) {
-        a = allowOnly(a.is_string() ? Json{{"press", a}} : a,
-                      {"message", "caption", "buttons", "icon", "press", "key", "times", "release"},
-                      "answers");
+        a = allowOnly(
+            a.is_string() ? Json{{"press", a}} : a,
+            {"message", "caption", "buttons", "icon", "focus", "press", "key", "times", "release"},
+            "answers");
         queue.insert(queue.end(), a.value("times", 1), a);
     }
     bool untouched = c.value("after", Json::object()).value("untouched", false);
@@ -488,6 +493,8 @@ void runAndCheck(Run& run, const Json& c, const std::string& options) {
                 EXPECT_EQ(shown, run.expand(a[field])) << field;
         if (a.contains("buttons"))
             EXPECT_EQ(d.buttons, a["buttons"].get<std::vector<std::string>>());
+        if (a.contains("focus"))
+            EXPECT_EQ(bed::focusedLabel(d), a["focus"]);
         if (a.value("release", false))
             for (; !run.held.empty(); run.held.pop_back())
                 CloseHandle(run.held.back());
@@ -522,8 +529,8 @@ void runAndCheck(Run& run, const Json& c, const std::string& options) {
 
 void runCase(const Json& c, const std::string& version) {
     allowOnly(c,
-              {"name", "versions", "beds", "options", "before", "manifest", "locator", "answers",
-               "faults", "log", "env", "after"},
+              {"name", "versions", "beds", "options", "exe", "before", "manifest", "locator",
+               "answers", "faults", "log", "env", "after"},
               "a case");
     char kind[16] = "win32";
     GetEnvironmentVariableA("VARNEL_BED_KIND", kind, sizeof(kind));
@@ -542,7 +549,8 @@ void runCase(const Json& c, const std::string& version) {
         Run run;
         try {
             run.dir = bed::caseDir(recode(c["name"], CP_UTF8, CP_ACP));
-            run.exe = run.dir + "\\uninst.exe";
+            run.exe = run.path(c.value("exe", "uninst.exe"));
+            run.made(run.exe);
             run.log = c.value("log", false) ? run.dir + ".seam.log" : "";
             Json env = c.value("env", Json::object());
             env["VARNEL_SEAM"] = c.value("faults", "");
@@ -564,7 +572,7 @@ void runCase(const Json& c, const std::string& version) {
                  ++i)
                 exe[at + i] = uint8_t(c["locator"].get<uint32_t>() >> (8 * i));
             varnel::writeFileBytes(run.exe, exe);
-            bed::setWindowsVersion("uninst.exe", version);
+            bed::setWindowsVersion(run.exe.substr(run.exe.find_last_of('\\') + 1), version);
             // Held open, readable as a running program is, to the end of the run.
             for (const Json& f : list(c.value("before", Json::object()), "inUse")) {
                 run.held.push_back(CreateFileA(run.path(f).c_str(), GENERIC_READ, FILE_SHARE_READ,

@@ -230,21 +230,25 @@ bool pressButton(const Dialog& dialog, const std::string& label) {
     return false;
 }
 
-void sendKey(const Dialog& dialog, WPARAM virtualKey) {
-    // The key goes to the control that has the focus inside this dialog; a
-    // focus elsewhere (another window of the process) is waited out.
+// The control that has the focus inside the dialog; a focus elsewhere (another
+// window of the process) is waited out, and the dialog itself stands in.
+static HWND focusIn(const Dialog& dialog) {
     DWORD thread = GetWindowThreadProcessId(dialog.window, nullptr);
-    HWND target = dialog.window;
-    for (int attempt = 0; attempt < 40; ++attempt) {
-        GUITHREADINFO info = {};
-        info.cbSize = sizeof(info);
+    for (int attempt = 0; attempt < 40; ++attempt, Sleep(25)) {
+        GUITHREADINFO info = {sizeof(info)};
         if (GetGUIThreadInfo(thread, &info) && info.hwndFocus &&
-            GetAncestor(info.hwndFocus, GA_ROOT) == dialog.window) {
-            target = info.hwndFocus;
-            break;
-        }
-        Sleep(25);
+            GetAncestor(info.hwndFocus, GA_ROOT) == dialog.window)
+            return info.hwndFocus;
     }
+    return dialog.window;
+}
+
+std::string focusedLabel(const Dialog& dialog) {
+    return withoutAmpersands(windowText(focusIn(dialog)));
+}
+
+void sendKey(const Dialog& dialog, WPARAM virtualKey) {
+    HWND target = focusIn(dialog);
     UINT scan = MapVirtualKeyA(UINT(virtualKey), 0);
     PostMessageA(target, WM_KEYDOWN, virtualKey, 1 | (scan << 16));
     PostMessageA(target, WM_KEYUP, virtualKey, 1 | (scan << 16) | 0xC0000000u);

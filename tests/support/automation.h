@@ -38,6 +38,8 @@ std::string messageBoxIcon(const Dialog& dialog);
 // Clicks a button (by its label, '&' ignored, or by its id).
 bool pressButton(const Dialog& dialog, const std::string& label);
 bool pressButtonId(const Dialog& dialog, int id);
+// The label of the control that has the focus in the dialog, '&' removed.
+std::string focusedLabel(const Dialog& dialog);
 // Sends a key press to whatever has the focus in the dialog's thread.
 void sendKey(const Dialog& dialog, WPARAM virtualKey);
 

@@ -2,6 +2,7 @@
 
 #include <map>
 #include <set>
+#include <sstream>
 #include <stdexcept>
 
 namespace bed {
@@ -82,108 +83,51 @@ void setWindowsVersion(const std::string& exeName, const std::string& version) {
 }
 
 RunResult run(const std::string& exe, const std::string& arguments, const WindowHandler& handler,
-              DWORD timeoutMs, bool captureOutput) {
+              DWORD timeoutMs) {
     RunResult result;
-    std::string commandLine = "\"" + exe + "\"";
-    if (!arguments.empty())
-        commandLine += " " + arguments;
+    std::string line = "\"" + exe + "\"" + (arguments.empty() ? "" : " " + arguments);
     std::string folder = exe.substr(0, exe.find_last_of('\\'));
-
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    if (captureOutput) {
-        CreatePipe(&readEnd, &writeEnd, &inherit, 0);
-        SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = writeEnd;
-        startup.hStdError = writeEnd;
-        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    }
+    STARTUPINFOA startup = {sizeof(startup)};
     PROCESS_INFORMATION process = {};
-    std::vector<char> line(commandLine.begin(), commandLine.end());
-    line.push_back(0);
-    if (!CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, captureOutput, 0, nullptr,
+    if (!CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         folder.c_str(), &startup, &process))
         throw std::runtime_error("cannot start " + exe);
-    if (writeEnd)
-        CloseHandle(writeEnd);
-
     std::set<HWND> present;
     DWORD started = GetTickCount();
-    for (;;) {
-        if (readEnd) {
-            DWORD available = 0;
-            while (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) && available) {
-                char buffer[4096];
-                DWORD got = 0;
-                if (!ReadFile(readEnd, buffer, sizeof(buffer), &got, nullptr) || !got)
-                    break;
-                result.output.append(buffer, got);
-            }
-        }
+    bool killed = false;
+    while (WaitForSingleObject(process.hProcess, 15) != WAIT_OBJECT_0) {
         std::set<HWND> now;
         for (HWND window : visibleWindows(process.dwProcessId)) {
             now.insert(window);
             if (present.count(window))
                 continue;
             Sleep(30); // let the dialog finish painting its texts
-            Dialog dialog = describe(window);
-            result.windows.push_back(dialog);
+            result.windows.push_back(describe(window));
             if (handler)
-                handler(dialog);
+                handler(result.windows.back());
         }
         present = now;
-        if (WaitForSingleObject(process.hProcess, 15) == WAIT_OBJECT_0)
-            break;
         if (GetTickCount() - started >= timeoutMs) {
             TerminateProcess(process.hProcess, 0xDEAD);
             WaitForSingleObject(process.hProcess, 5000);
-            CloseHandle(process.hProcess);
-            CloseHandle(process.hThread);
-            if (readEnd)
-                CloseHandle(readEnd);
-            return result;
+            killed = true;
+            break;
         }
     }
-    if (readEnd) {
-        char buffer[4096];
-        DWORD got = 0;
-        while (ReadFile(readEnd, buffer, sizeof(buffer), &got, nullptr) && got)
-            result.output.append(buffer, got);
-        CloseHandle(readEnd);
-    }
-    result.finished = true;
+    result.finished = !killed;
     GetExitCodeProcess(process.hProcess, &result.exitCode);
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
     return result;
 }
 
-std::map<std::string, std::string> parseValues(const std::string& output) {
+std::map<std::string, std::string> parseValues(const std::string& text) {
     std::map<std::string, std::string> values;
-    size_t start = 0;
-    while (start < output.size()) {
-        size_t end = output.find('\n', start);
-        if (end == std::string::npos)
-            end = output.size();
-        std::string line = output.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        size_t eq = line.find('=');
-        if (eq != std::string::npos)
-            values[line.substr(0, eq)] = line.substr(eq + 1);
-        start = end + 1;
-    }
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (size_t eq = line.find('='); eq != std::string::npos)
+            values[line.substr(0, eq)] = line.substr(eq + 1, line.find('\r') - eq - 1);
     return values;
-}
-
-std::map<std::string, std::string> runProbe(const std::string& exe, const std::string& command) {
-    RunResult r = run(exe, command, nullptr, 30000, true);
-    if (!r.finished || r.exitCode != 0)
-        throw std::runtime_error(exe + " " + command + " failed: " + r.output);
-    return parseValues(r.output);
 }
 
 } // namespace bed

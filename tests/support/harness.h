@@ -36,16 +36,12 @@ struct RunResult {
     bool finished = false; // false: killed after the time-out
     DWORD exitCode = 0;
     std::vector<Dialog> windows; // every window seen, in order of appearance
-    std::string output;          // standard output, when captured
 };
 
 RunResult run(const std::string& exe, const std::string& arguments,
-              const WindowHandler& handler = nullptr, DWORD timeoutMs = 30000,
-              bool captureOutput = false);
+              const WindowHandler& handler = nullptr, DWORD timeoutMs = 30000);
 
-// The "key=value" lines of a program's output.
+// The "key=value" lines of a text (a fixture server's log).
 std::map<std::string, std::string> parseValues(const std::string& output);
-// Runs a fixture that prints key=value lines (probe.exe); expects exit code 0.
-std::map<std::string, std::string> runProbe(const std::string& exe, const std::string& command);
 
 } // namespace bed

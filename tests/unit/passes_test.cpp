@@ -19,22 +19,19 @@
 
 namespace {
 
-const char* texts[] = {"Demo Uninstall",
-                       "",
-                       "",
-                       "",
-                       "",
-                       "",
-                       "",
-                       "",
-                       "",
-                       "%s is write-protected. Remove it?",
-                       "",
-                       "Removing files",
-                       "Removing group entries",
-                       "Removing folders",
-                       "Cleaning the registry",
-                       nullptr};
+// The texts the passes show; the others are empty.
+char** texts() {
+    static const char* table[16] = {};
+    const std::pair<int, const char*> given[] = {
+        {0, "Demo Uninstall"},    {9, "%s is write-protected. Remove it?"},
+        {11, "Removing files"},   {12, "Removing group entries"},
+        {13, "Removing folders"}, {14, "Cleaning the registry"}};
+    for (int i = 0; i < 15; ++i)
+        table[i] = "";
+    for (const auto& [i, text] : given)
+        table[i] = text;
+    return const_cast<char**>(table);
+}
 
 std::vector<WPARAM> positions; // positions that reached the progress bar
 WNDPROC barProc = nullptr;
@@ -76,7 +73,7 @@ class Passes : public unit::StateTest {
         state.installDir = installDir;
         state.workPath = workPath;
         state.instance = GetModuleHandleA(nullptr);
-        state.stringTable = const_cast<char**>(texts);
+        state.stringTable = texts();
         state.progressDialog = state.progressBar = nullptr;
         state.progressTotal = state.progressPosition = 0;
         WNDCLASSA known;
@@ -182,16 +179,20 @@ TEST_F(Ui, SetProgressClampsSkipsRepeatsMovesBackAndPumps) {
     EXPECT_FALSE(PeekMessageA(&left, nullptr, 0, 0, PM_REMOVE));
 }
 
-// The question dialog, seen from inside its modal loop: its text and fonts
-// (the dialog's own, then each control's); then it is answered No.
+// The question dialog, seen from inside its modal loop: its text, fonts (the
+// dialog's own, then each control's) and the corner of its client area; then
+// it is answered No.
 std::string questionText;
 std::vector<HFONT> questionFonts;
+POINT questionCorner;
 void CALLBACK inspectQuestion(HWND, UINT, UINT_PTR timer, DWORD) {
     HWND dialog = GetActiveWindow();
     if (!dialog || dialog == state.progressDialog || !GetDlgItem(dialog, IDC_YESTOALL))
         return;
     KillTimer(nullptr, timer);
     questionText = caption(GetDlgItem(dialog, IDC_MESSAGE));
+    questionCorner = {0, 0};
+    ClientToScreen(dialog, &questionCorner);
     for (HWND c = dialog; c; c = GetWindow(c, c == dialog ? GW_CHILD : GW_HWNDNEXT))
         questionFonts.push_back((HFONT)SendMessageA(c, WM_GETFONT, 0, 0));
     PostMessageA(dialog, WM_COMMAND, IDNO, 0);
@@ -221,6 +222,10 @@ TEST_F(Ui, BothDialogsShareOneNormalWeightFont) {
     SetTimer(nullptr, 0, 10, inspectQuestion);
     EXPECT_EQ(askQuestion(std::string(3000, 'p').c_str()), IDNO);
     EXPECT_EQ(questionText.size(), 1023u);
+    POINT corner = {0, 0}; // the corner of the owner's client area, as the progress dialog's
+    ClientToScreen(state.mainWindow, &corner);
+    EXPECT_EQ(questionCorner.x, corner.x);
+    EXPECT_EQ(questionCorner.y, corner.y);
     EXPECT_EQ(state.dialogFont, font);
     ASSERT_EQ(questionFonts.size(), 6u);
     for (size_t i = 0; i < 6; ++i)

@@ -1,16 +1,14 @@
 // The pre-uninstall command, the closing document's fallback command, the
-// self-deletion batch, and font and COM server unregistration, in process,
+// self-deletion batch, and COM server unregistration, in process,
 // for their bounds and what the rows of tests/cases/process.json and
 // fonts_com.json cannot see. Platform calls that would start programs are
 // failed through the test build's seam, whose log shows what they got. The
-// fixture servers and the renamed real font are handed to the test on its
-// command line.
+// fixture servers are handed to the test on its command line.
 #include <algorithm>
 #include <fstream>
 
 #include "payload/payload.h"
 #include "process/process.h"
-#include "removal/font_name.h"
 #include "removal/removal.h"
 #include "unit.h"
 
@@ -278,48 +276,6 @@ TEST_F(Unregister, ServersLeaveNothingBehind) {
         EXPECT_EQ(seen["process"], row[3].empty() ? "" : besideTest("unit_tests.exe")) << server;
     }
     DeleteFileA("C:\\varnel-root.dll");
-}
-
-int CALLBACK noteFamily(const LOGFONTA*, const TEXTMETRICA*, DWORD, LPARAM found) {
-    *(bool*)found = true;
-    return 0;
-}
-bool fontListed(const char* family) {
-    LOGFONTA wanted = {};
-    wanted.lfCharSet = DEFAULT_CHARSET;
-    lstrcpyA(wanted.lfFaceName, family);
-    bool found = false;
-    HDC screen = GetDC(nullptr);
-    EnumFontFamiliesExA(screen, &wanted, noteFamily, (LPARAM)&found, 0);
-    ReleaseDC(nullptr, screen);
-    return found;
-}
-
-// The font leaves the system's list; a file without a name (or none at all)
-// is still withdrawn and announced, but no value is deleted.
-TEST_F(Unregister, FontWithdrawn) {
-    std::string font = dir + "\\test.ttf", plain = dir + "\\plain.ttf";
-    copy("VarnelTestMono.ttf", font);
-    ASSERT_FALSE(fontListed("Varnel Test Mono"));
-    ASSERT_GT(AddFontResourceA(font.c_str()), 0);
-    EXPECT_TRUE(fontListed("Varnel Test Mono"));
-    unregisterFont(font.c_str());
-    EXPECT_FALSE(fontListed("Varnel Test Mono"));
-    seam.take();
-    bed::writeText(plain, "not a font");
-    for (const std::string& path : {plain, dir + "\\missing.ttf"}) {
-        char name[FONT_NAME_SIZE];
-        memset(name, 'x', sizeof(name));
-        readFontFullName(path.c_str(), name);
-        EXPECT_STREQ(name, "") << path;
-        unregisterFont(path.c_str());
-        auto calls = seam.take(); // the file read, withdrawn, announced, and no value
-        ASSERT_GE(calls.size(), 2u);
-        EXPECT_EQ(calls[calls.size() - 2], (unit::Call{"RemoveFontResourceA", path}));
-        EXPECT_EQ(calls.back(), (unit::Call{"SendMessageA", "0xffff", "29", "0", "0"}));
-        for (const unit::Call& call : calls)
-            EXPECT_NE(call[0].substr(0, 3), "Reg");
-    }
 }
 
 } // namespace
