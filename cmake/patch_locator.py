@@ -12,7 +12,7 @@ import sys
 MARKER = b"wwgT)H"
 
 
-def main(path, limit):
+def main(path, limit, goal):
     data = bytearray(open(path, "rb").read())
     first = data.find(MARKER)
     if first < 0 or data.find(MARKER, first + 1) >= 0:
@@ -20,10 +20,13 @@ def main(path, limit):
     field = first + len(MARKER)
     data[field:field + 4] = struct.pack("<I", len(data))
     open(path, "wb").write(data)
-    print(f"{path}: {len(data)} bytes (goal: at most {limit})")
+    print(f"{path}: {len(data)} bytes (goal: at most {goal}; limit: {limit})")
     if len(data) > limit:
         sys.exit(f"{path}: larger than {limit} bytes")
+    if len(data) > goal:
+        print(f"warning: {path}: {len(data) - goal} bytes over the goal of {goal}")
 
 
 if __name__ == "__main__":
-    main(sys.argv[1], int(sys.argv[2]) if len(sys.argv) > 2 else 49152)
+    limit = int(sys.argv[2]) if len(sys.argv) > 2 else 49152
+    main(sys.argv[1], limit, int(sys.argv[3]) if len(sys.argv) > 3 else limit)

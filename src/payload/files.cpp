@@ -37,5 +37,5 @@ uint32_t fileSeek(HANDLE file, uint32_t position) {
 }
 
 BOOL closeFile(HANDLE file) {
-    return CloseHandle(file);
+    return W32(CloseHandle, file);
 }

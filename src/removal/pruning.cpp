@@ -19,6 +19,12 @@ void pruneInstallFolders() {
     // entries of that folder need no attempt.
     char pruneMemo[PATH_BUFFER_SIZE];
     pruneMemo[0] = 0;
+    // The folder that the last walk found missing (the installed-file pass
+    // has usually removed it): nothing in this pass can bring it back, so the
+    // next entries of that folder need no attempt either. A folder that is
+    // there but cannot go is still tried for every entry.
+    char goneMemo[PATH_BUFFER_SIZE];
+    goneMemo[0] = 0;
     for (uint32_t i = 0; i < state.fileCount; ++i) {
         const FileEntry* entry = state.fileEntries[i];
         if (entry->flags & FE_FONT)
@@ -30,8 +36,16 @@ void pruneInstallFolders() {
                 *last = 0; // the folder the file lay in
             if (!entry->name[0] || last) {
                 removeTrailingBackslash(path);
-                if (!pathsEqual(path, pruneMemo) && !isProtectedFolder(path)) {
-                    for (bool first = true; W32(RemoveDirectoryA, path); first = false) {
+                if (!pathsEqual(path, pruneMemo) && !pathsEqual(path, goneMemo) &&
+                    !isProtectedFolder(path)) {
+                    for (bool first = true;; first = false) {
+                        if (!W32(RemoveDirectoryA, path)) {
+                            DWORD error = GetLastError();
+                            if (first &&
+                                (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND))
+                                strcpy(goneMemo, path);
+                            break;
+                        }
                         if (first)
                             strcpy(pruneMemo, path);
                         if (!cutLastPart(path) || isProtectedFolder(path))

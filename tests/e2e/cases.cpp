@@ -573,10 +573,17 @@ void runCase(const Json& c, const std::string& version) {
                 exe[at + i] = uint8_t(c["locator"].get<uint32_t>() >> (8 * i));
             varnel::writeFileBytes(run.exe, exe);
             bed::setWindowsVersion(run.exe.substr(run.exe.find_last_of('\\') + 1), version);
-            // Held open, readable as a running program is, to the end of the run.
+            // Held open to the end of the run: readable, as a running program
+            // is; or, with "writing", written by a program that lets others
+            // read, write and delete it.
             for (const Json& f : list(c.value("before", Json::object()), "inUse")) {
-                run.held.push_back(CreateFileA(run.path(f).c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                               nullptr, OPEN_EXISTING, 0, nullptr));
+                bool writing = f.is_object() && f.value("writing", false);
+                run.held.push_back(
+                    CreateFileA(run.path(f.is_object() ? f["path"] : f).c_str(),
+                                writing ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
+                                writing ? FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE
+                                        : FILE_SHARE_READ,
+                                nullptr, OPEN_EXISTING, 0, nullptr));
                 if (run.held.back() == INVALID_HANDLE_VALUE)
                     throw std::runtime_error("cannot hold " + f.dump());
             }
