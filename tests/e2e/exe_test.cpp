@@ -65,8 +65,7 @@ TEST(Build, IconAndManifest) {
     std::multiset<std::pair<int, int>> formats;
     for (size_t e = 6; e + 14 <= group.size(); e += 14)
         formats.insert({group[e], group[e + 6]});
-    EXPECT_EQ(formats,
-              (std::multiset<std::pair<int, int>>{{16, 4}, {32, 4}, {32, 8}}));
+    EXPECT_EQ(formats, (std::multiset<std::pair<int, int>>{{16, 4}, {32, 4}, {32, 8}}));
     varnel::Bytes manifest = resource(RT_MANIFEST, 1);
     std::string xml(manifest.begin(), manifest.end());
     for (const char* part : {"name=\"Microsoft.Windows.Common-Controls\"", "version=\"6.0.0.0\"",
