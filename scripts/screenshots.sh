@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Takes the screenshots of the uninstaller's dialogs shown in the README:
 # builds the Windows side if needed, makes a throwaway test bed of its own,
-# runs the real uninst.exe and the probe under Xvfb there, and converts the
+# runs the real uninst.exe under Xvfb there, and converts the
 # captured windows to PNG files in docs/screenshots/.
 #
 # Usage: scripts/screenshots.sh [BUILD_DIR]   (default build/win32)
@@ -14,7 +14,7 @@ out="$root/docs/screenshots"
 if [ ! -f "$build/build.ninja" ]; then
   cmake --preset win32 -S "$root" -B "$build"
 fi
-cmake --build "$build" --target uninst probe autoanswer
+cmake --build "$build" --target uninst autoanswer
 
 "$root/tests/bed/setup.sh" "$bed"
 trap '"$root/tests/bed/teardown.sh" "$bed"' EXIT
@@ -23,7 +23,7 @@ trap '"$root/tests/bed/teardown.sh" "$bed"' EXIT
 shots="$WINEPREFIX/drive_c/shots"
 rm -rf "$shots"
 VARNEL_BED="$bed" "$root/tests/bed/wine-run" "$build/tests/autoanswer.exe" --shots \
-  "$build/uninst.exe" "$build/tests/probe.exe" 'C:\shots' </dev/null
+  "$build/uninst.exe" 'C:\shots' </dev/null
 
 mkdir -p "$out"
 for name in confirm progress question; do

@@ -148,8 +148,10 @@ static void destroyMainWindow() {
 static int confirm() {
     if (showMessage(getString(0, TEXT_CONFIRM), MB_OKCANCEL | MB_ICONINFORMATION) != IDOK)
         return IDCANCEL;
+    // Only Retry asks again: a box that cannot be shown (0) ends it like Cancel
+    // instead of looping while the file stays in use.
     while (checkFilesInUse() == 1)
-        if (showMessage(getString(0, TEXT_IN_USE), MB_RETRYCANCEL | MB_ICONINFORMATION) == IDCANCEL)
+        if (showMessage(getString(0, TEXT_IN_USE), MB_RETRYCANCEL | MB_ICONINFORMATION) != IDRETRY)
             return IDCANCEL;
     return IDOK;
 }

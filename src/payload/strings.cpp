@@ -1,4 +1,5 @@
 // Texts by number, formatting with one path argument, and message boxes.
+#include "../driver/seam.h"
 #include "../driver/state.h"
 #include "payload.h"
 
@@ -56,5 +57,5 @@ void formatString(char* buffer, int index, const char* argument) {
 }
 
 int showMessage(const char* text, unsigned style) {
-    return MessageBoxA(state.mainWindow, text, getString(0, TEXT_CAPTION), style);
+    return W32(MessageBoxA, state.mainWindow, text, getString(0, TEXT_CAPTION), style);
 }

@@ -1,6 +1,5 @@
 #include "harness.h"
 
-#include <map>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -8,17 +7,69 @@
 namespace bed {
 
 namespace {
+
 std::map<std::string, std::string> fixtures;
 
-std::string baseName(const std::string& path) {
-    size_t slash = path.find_last_of("\\/");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+BOOL CALLBACK collect(HWND window, LPARAM context) {
+    auto* search = reinterpret_cast<std::pair<DWORD, std::vector<HWND>>*>(context);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search->first && IsWindowVisible(window))
+        search->second.push_back(window);
+    return TRUE;
 }
+
+// The window's text without '&'; WM_GETTEXT works across processes, also for controls.
+std::string label(HWND window) {
+    char text[2048] = {};
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text),
+                        SMTO_ABORTIFHUNG, 2000, nullptr);
+    std::string out;
+    for (const char* c = text; *c; ++c)
+        if (*c != '&')
+            out += *c;
+    return out;
+}
+
+bool isClass(HWND window, const char* name) {
+    char found[64] = {};
+    GetClassNameA(window, found, sizeof(found));
+    return lstrcmpiA(found, name) == 0;
+}
+
+Dialog describe(HWND window) {
+    Dialog d;
+    d.window = window;
+    d.caption = label(window);
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        int id = GetDlgCtrlID(child);
+        if (isClass(child, "Button") && IsWindowVisible(child))
+            d.buttons.push_back(label(child));
+        if (isClass(child, "Static") && (id == 0xFFFF || id == 1000))
+            d.message = label(child);
+    }
+    return d;
+}
+
+// The control that has the focus inside the dialog; a focus elsewhere (another
+// window of the process) is waited out, and the dialog itself stands in.
+HWND focusIn(const Dialog& dialog) {
+    DWORD thread = GetWindowThreadProcessId(dialog.window, nullptr);
+    for (int attempt = 0; attempt < 40; ++attempt, Sleep(25)) {
+        GUITHREADINFO info = {sizeof(info)};
+        if (GetGUIThreadInfo(thread, &info) && info.hwndFocus &&
+            GetAncestor(info.hwndFocus, GA_ROOT) == dialog.window)
+            return info.hwndFocus;
+    }
+    return dialog.window;
+}
+
 } // namespace
 
 void registerFixtures(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
-        fixtures[baseName(argv[i])] = argv[i];
+        fixtures[std::string(argv[i]).substr(std::string(argv[i]).find_last_of("\\/") + 1)] =
+            argv[i];
 }
 
 std::string fixture(const std::string& fileName) {
@@ -43,14 +94,11 @@ void removeTree(const std::string& path) {
     }
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = found.cFileName;
-            if (name != "." && name != "..")
-                removeTree(path + "\\" + name);
-        } while (FindNextFileA(search, &found));
+    for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found))
+        if (std::string name = found.cFileName; name != "." && name != "..")
+            removeTree(path + "\\" + name);
+    if (search != INVALID_HANDLE_VALUE)
         FindClose(search);
-    }
     RemoveDirectoryA(path.c_str());
 }
 
@@ -69,21 +117,38 @@ void writeText(const std::string& path, const std::string& text) {
 
 void setWindowsVersion(const std::string& exeName, const std::string& version) {
     std::string key = "Software\\Wine\\AppDefaults\\" + exeName;
-    if (version.empty()) {
-        RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
-        return;
-    }
-    HKEY handle;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle,
-                        nullptr) != ERROR_SUCCESS)
+    if (RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), "Version", REG_SZ, version.c_str(),
+                        DWORD(version.size() + 1)) != ERROR_SUCCESS)
         throw std::runtime_error("cannot set the Windows version for " + exeName);
-    RegSetValueExA(handle, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version.c_str()),
-                   DWORD(version.size() + 1));
-    RegCloseKey(handle);
 }
 
-RunResult run(const std::string& exe, const std::string& arguments, const WindowHandler& handler,
-              DWORD timeoutMs) {
+std::vector<HWND> visibleWindows(DWORD processId) {
+    std::pair<DWORD, std::vector<HWND>> search{processId, {}};
+    EnumWindows(collect, reinterpret_cast<LPARAM>(&search));
+    return search.second;
+}
+
+bool pressButton(const Dialog& dialog, const std::string& text) {
+    for (HWND c = GetWindow(dialog.window, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+        if (isClass(c, "Button") && label(c) == text)
+            return PostMessageA(dialog.window, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(c), BN_CLICKED),
+                                reinterpret_cast<LPARAM>(c)) != 0;
+    return false;
+}
+
+std::string focusedLabel(const Dialog& dialog) {
+    return label(focusIn(dialog));
+}
+
+void sendKey(const Dialog& dialog, WPARAM virtualKey) {
+    HWND target = focusIn(dialog);
+    UINT scan = MapVirtualKeyA(UINT(virtualKey), 0);
+    PostMessageA(target, WM_KEYDOWN, virtualKey, 1 | (scan << 16));
+    PostMessageA(target, WM_KEYUP, virtualKey, 1 | (scan << 16) | 0xC0000000u);
+}
+
+RunResult run(const std::string& exe, const std::string& arguments,
+              const std::function<void(const Dialog&)>& handler, DWORD timeoutMs) {
     RunResult result;
     std::string line = "\"" + exe + "\"" + (arguments.empty() ? "" : " " + arguments);
     std::string folder = exe.substr(0, exe.find_last_of('\\'));
@@ -94,27 +159,22 @@ RunResult run(const std::string& exe, const std::string& arguments, const Window
         throw std::runtime_error("cannot start " + exe);
     std::set<HWND> present;
     DWORD started = GetTickCount();
-    bool killed = false;
+    result.finished = true;
     while (WaitForSingleObject(process.hProcess, 15) != WAIT_OBJECT_0) {
         std::set<HWND> now;
-        for (HWND window : visibleWindows(process.dwProcessId)) {
-            now.insert(window);
-            if (present.count(window))
-                continue;
-            Sleep(30); // let the dialog finish painting its texts
-            result.windows.push_back(describe(window));
-            if (handler)
-                handler(result.windows.back());
-        }
+        for (HWND window : visibleWindows(process.dwProcessId))
+            if (now.insert(window); !present.count(window) && handler) {
+                Sleep(30); // let the dialog finish painting its texts
+                handler(describe(window));
+            }
         present = now;
         if (GetTickCount() - started >= timeoutMs) {
             TerminateProcess(process.hProcess, 0xDEAD);
             WaitForSingleObject(process.hProcess, 5000);
-            killed = true;
+            result.finished = false;
             break;
         }
     }
-    result.finished = !killed;
     GetExitCodeProcess(process.hProcess, &result.exitCode);
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);

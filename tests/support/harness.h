@@ -1,6 +1,5 @@
-// End-to-end harness: lays out cases in the throwaway prefix, places a fresh
-// uninstaller with a payload, runs it as a separate process and watches every
-// window it shows.
+// End-to-end harness: lays out cases in the throwaway prefix, runs a program
+// as a separate process, and finds, reads and answers every window it shows.
 #pragma once
 
 #include <windows.h>
@@ -10,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "automation.h"
 #include "payload_writer.h"
 
 namespace bed {
@@ -26,20 +24,34 @@ bool exists(const std::string& path);
 void writeText(const std::string& path, const std::string& text);
 
 // Reports the given Windows version ("win98", "winxp", "win7", "win10") to
-// every program of that file name; empty removes the setting.
+// every program of that file name.
 void setWindowsVersion(const std::string& exeName, const std::string& version);
 
-// Called once for each window as it appears; it may press a button or a key.
-using WindowHandler = std::function<void(const Dialog&)>;
+struct Dialog {
+    HWND window = nullptr;
+    std::string caption;
+    std::string message;              // a message box's text (control 0xFFFF), or control 1000's
+    std::vector<std::string> buttons; // visible buttons' labels in z-order, '&' removed
+};
+
+// Visible top-level windows that belong to the process.
+std::vector<HWND> visibleWindows(DWORD processId);
+// Clicks a button by its label ('&' ignored).
+bool pressButton(const Dialog& dialog, const std::string& label);
+// The label of the control that has the focus in the dialog, '&' removed.
+std::string focusedLabel(const Dialog& dialog);
+// Sends a key press to whatever has the focus in the dialog's thread.
+void sendKey(const Dialog& dialog, WPARAM virtualKey);
 
 struct RunResult {
     bool finished = false; // false: killed after the time-out
     DWORD exitCode = 0;
-    std::vector<Dialog> windows; // every window seen, in order of appearance
 };
 
+// Runs the program in its own folder; the handler is called once for each
+// window as it appears and may press a button or a key.
 RunResult run(const std::string& exe, const std::string& arguments,
-              const WindowHandler& handler = nullptr, DWORD timeoutMs = 30000);
+              const std::function<void(const Dialog&)>& handler = nullptr, DWORD timeoutMs = 30000);
 
 // The "key=value" lines of a text (a fixture server's log).
 std::map<std::string, std::string> parseValues(const std::string& output);
