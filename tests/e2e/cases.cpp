@@ -325,14 +325,14 @@ void listKeys(const Run& run, HKEY key, const std::string& path, Inventory& out,
         return;
     out.insert(path + "\\");
     char name[16384];
-    std::string data(1 << 16, '\0');
+    static std::string data(1 << 16, '\0'); // used before the keys below are listed
     for (DWORD i = 0, n = sizeof(name), type = 0, size = DWORD(data.size());
          RegEnumValueA(key, i, name, &n, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
                        &size) == ERROR_SUCCESS;
          ++i, n = sizeof(name), size = DWORD(data.size()))
         if (!skipped(run, lower(path + "\\\\" + name)))
             out.insert(path + "\\\\" + name + "\t" + std::to_string(type) + "\t" +
-                       std::to_string(std::hash<std::string>()(data.substr(0, size))));
+                       std::to_string(std::hash<std::string_view>()({data.data(), size})));
     for (DWORD i = 0, n = sizeof(name);
          RegEnumKeyExA(key, i, name, &n, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
          ++i, n = sizeof(name)) {
