@@ -149,8 +149,12 @@ TEST(faults, sweep) {
                 c["after"]["wait"] = 20000,
                 c["after"][base.present.count(item) != expected.count(item) ? "exists" : "gone"]
                     .push_back(sweep["items"][item]["exists"]);
+        // The reader's sites behave the same in every kind of bed: one runs them.
+        char kind[16] = "win32";
+        GetEnvironmentVariableA("VARNEL_BED_KIND", kind, sizeof(kind));
         for (const std::string& error : rule["errors"]) {
-            if (only && site.key.find(only) == std::string::npos)
+            if ((only && site.key.find(only) == std::string::npos) ||
+                (std::string(kind) != "win32" && sweep["win32Only"].contains(where)))
                 continue;
             // A failed allocation is retried once: the second item fails the retry.
             std::string item = name + "#" + std::to_string(site.nth) + "!" +
