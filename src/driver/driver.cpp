@@ -5,6 +5,7 @@
 #include <ctype.h>
 #include <ole2.h>
 
+#include "../paths/paths.h"
 #include "../payload/payload.h"
 #include "../process/process.h"
 #include "../removal/removal.h"
@@ -91,6 +92,7 @@ void releaseState() {
     freeAndClearAs(&state.modulePath);
     freeAndClearAs(&state.installDir);
     freeAndClearAs(&state.workPath);
+    resetProtectedFolders();
     if (state.dialogFont) {
         DeleteObject(state.dialogFont);
         state.dialogFont = nullptr;
@@ -229,12 +231,11 @@ int runUninstall(HINSTANCE instance, const char* tail) {
     int answer = IDCANCEL;
     if (initState(instance)) {
         parseOptions(tail);
-        // The one path without teardown: a payload that cannot be read ends the
-        // program at once, before any window exists or anything was changed;
-        // ending the process releases what start-up took.
-        if (!loadPayload())
-            return -1;
-        exitCode = runWithPayload(&answer);
+        // A payload that cannot be read ends the program before any window
+        // exists or anything was changed; what start-up and the reader took
+        // is released as on every other path.
+        if (loadPayload())
+            exitCode = runWithPayload(&answer);
     }
 
     // The one teardown, for every other path.

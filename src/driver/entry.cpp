@@ -1,6 +1,7 @@
 // The program's entry point. No C runtime start-up code runs: the command
 // line is taken from the system and the exit code handed back directly.
 #include "driver.h"
+#include "seam.h"
 
 // The command line after the program's own name, as a GUI entry point gets it.
 static const char* commandTail(const char* line) {
@@ -21,5 +22,9 @@ static const char* commandTail(const char* line) {
 
 extern "C" void entryPoint() {
     HINSTANCE instance = GetModuleHandleA(nullptr);
-    ExitProcess((UINT)runUninstall(instance, commandTail(GetCommandLineA())));
+    UINT exitCode = (UINT)runUninstall(instance, commandTail(GetCommandLineA()));
+#ifdef VARNEL_TEST_HOOKS
+    seamLogBlocks();
+#endif
+    ExitProcess(exitCode);
 }

@@ -116,6 +116,7 @@ bool containsText(const char* haystack, const char* needle, int needleLength) {
 
 char line[LOG_LINE_SIZE];
 int lineLength;
+int blocksHeld;
 
 // The tab between fields (append turns tabs inside a field into blanks).
 void separate() {
@@ -183,6 +184,16 @@ uintptr_t seamFailure(const char* name, DWORD error) {
     if (!strcmp(name, "ShellExecuteA") || !strcmp(name, "WinExec"))
         return error && error <= 32 ? error : ERROR_FILE_NOT_FOUND;
     return 0;
+}
+
+void seamCountBlocks(int delta) {
+    blocksHeld += delta;
+}
+
+void seamLogBlocks() {
+    seamLogBegin("blocks");
+    seamLogNumber((unsigned)(blocksHeld < 0 ? -blocksHeld : blocksHeld), blocksHeld < 0);
+    seamLogEnd();
 }
 
 void seamLogBegin(const char* name) {

@@ -15,7 +15,9 @@
 //   VARNEL_SEAM_LOG  a file that receives one line per call: the name, then
 //                    each argument, separated by tabs (texts as they are,
 //                    numbers in decimal, a start-up record as its flags and
-//                    show state, other pointers in hex).
+//                    show state, other pointers in hex). At exit it gets
+//                    "blocks\tN": the blocks of the memory routines still
+//                    held (seamCountBlocks, seamLogBlocks).
 //
 // A failed call returns what the platform returns on failure: the error
 // itself for the registry calls, INVALID_HANDLE_VALUE for CreateFileA and
@@ -44,6 +46,8 @@ void seamLogNumber(unsigned long long value, bool negative);
 void seamLogPointer(const void* pointer);
 void seamLogEnd();
 uintptr_t seamFailure(const char* name, DWORD error);
+void seamCountBlocks(int delta);
+void seamLogBlocks();
 
 inline const char* seamTextOf(const char* text) {
     return text;

@@ -66,7 +66,6 @@ int openCurrentVersionKey(HKEY* key, REGSAM view = 0);
 // untouched, on failure.
 int readFolderValue(HKEY key, const char* name, char* out);
 
-#ifdef VARNEL_TEST_HOOKS
-// Test build only: forgets the protected list gathered by isProtectedFolder.
+// Releases the protected list that isProtectedFolder gathers on first use
+// (at teardown; the next use gathers it again).
 void resetProtectedFolders();
-#endif

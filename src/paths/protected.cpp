@@ -161,11 +161,9 @@ static int gatherProtectedFolders() {
     return 1;
 }
 
-#ifdef VARNEL_TEST_HOOKS
 void resetProtectedFolders() {
     freeAndClearAs(&protectedFolders);
 }
-#endif
 
 int isProtectedFolder(char* path) {
     if (!path || strlen(path) <= 3)

@@ -11,6 +11,11 @@
 #define HEAP_CALL(name, ...) name(__VA_ARGS__)
 #define _heapmin() ((void)0)
 #endif
+#ifdef VARNEL_TEST_HOOKS
+#define COUNT_BLOCKS(delta) seamCountBlocks(delta)
+#else
+#define COUNT_BLOCKS(delta) ((void)0)
+#endif
 
 bool allocRaw(size_t size, void** out) {
     void* block = HEAP_CALL(malloc, size ? size : 1);
@@ -19,6 +24,8 @@ bool allocRaw(size_t size, void** out) {
         block = HEAP_CALL(malloc, size ? size : 1);
     }
     *out = block;
+    if (block)
+        COUNT_BLOCKS(1);
     return block != nullptr;
 }
 
@@ -29,6 +36,8 @@ bool allocZeroed(size_t size, void** out) {
         block = HEAP_CALL(calloc, 1, size ? size : 1);
     }
     *out = block;
+    if (block)
+        COUNT_BLOCKS(1);
     return block != nullptr;
 }
 
@@ -40,6 +49,8 @@ bool reallocate(size_t size, void** block) {
     }
     if (!grown)
         return false;
+    if (!*block)
+        COUNT_BLOCKS(1);
     *block = grown;
     return true;
 }
@@ -47,6 +58,7 @@ bool reallocate(size_t size, void** block) {
 void freeAndClear(void** block) {
     if (*block) {
         free(*block);
+        COUNT_BLOCKS(-1);
         *block = nullptr;
     }
 }

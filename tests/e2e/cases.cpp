@@ -108,7 +108,8 @@ struct Reg {
 struct Run {
     std::string dir, exe, log;
     std::vector<std::function<void()>> undo;
-    std::vector<HANDLE> held; // files held open
+    std::vector<HANDLE> held;         // files held open
+    std::vector<std::string> product; // lower-case parts of product paths and keys
 
     // The ANSI text of a JSON string with its %NAME% placeholders resolved;
     // %PADn% fills with 'l' up to n characters in all.
@@ -301,6 +302,9 @@ bool skipped(const Run& run, const std::string& low) {
                                        "\\software\\wine\\temporary system parameters\\"};
     if (low == lower(run.dir + "\\") || low == lower(run.dir + ".seam.log"))
         return true;
+    for (const std::string& p : run.product)
+        if (low.find(p) != low.npos)
+            return true;
     for (const char* w : wine)
         if (low.find(w) != low.npos)
             return true;
@@ -329,13 +333,14 @@ void listKeys(const Run& run, HKEY key, const std::string& path, Inventory& out,
         return;
     out.insert(path + "\\");
     char name[16384];
-    std::string data(1 << 16, '\0');
+    static std::string data(1 << 16, '\0'); // used before the keys below are listed
     for (DWORD i = 0, n = sizeof(name), type = 0, size = DWORD(data.size());
          RegEnumValueA(key, i, name, &n, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
                        &size) == ERROR_SUCCESS;
          ++i, n = sizeof(name), size = DWORD(data.size()))
-        out.insert(path + "\\\\" + name + "\t" + std::to_string(type) + "\t" +
-                   std::to_string(std::hash<std::string>()(data.substr(0, size))));
+        if (!skipped(run, lower(path + "\\\\" + name)))
+            out.insert(path + "\\\\" + name + "\t" + std::to_string(type) + "\t" +
+                       std::to_string(std::hash<std::string_view>()({data.data(), size})));
     for (DWORD i = 0, n = sizeof(name);
          RegEnumKeyExA(key, i, name, &n, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
          ++i, n = sizeof(name)) {
@@ -478,6 +483,15 @@ varnel::Bytes pack(const Json& manifest) {
     return out;
 }
 
+// What the last run showed, and a look at its folder before the runner
+// removes it (for programs that sum runs up, such as the fault sweep).
+struct LastRun {
+    int exitCode = 0;
+    std::vector<std::string> messages;
+    std::function<void(const Run&)> inspect;
+    std::map<std::string, Inventory> outside; // listings before runs, kept by `untouched`
+} lastRun;
+
 // The windows with buttons, answered in order; the progress dialog has none
 // and is left alone. A case without answers expects no window at all.
 void runAndCheck(Run& run, const Json& c, const std::string& options) {
@@ -489,12 +503,23 @@ void runAndCheck(Run& run, const Json& c, const std::string& options) {
             "answers");
         queue.insert(queue.end(), a.value("times", 1), a);
     }
-    bool untouched = c.value("after", Json::object()).value("untouched", false);
-    Inventory outside = untouched ? inventory(run) : Inventory();
+    // `untouched`: true, a list of what else belongs to the product (parts of
+    // paths and keys), or a name under which the first listing is kept for
+    // the runs that follow (the layout before each run is the same).
+    Json untouched = c.value("after", Json::object()).value("untouched", Json(false));
+    for (const Json& p : list(untouched, "product"))
+        run.product.push_back(lower(run.expand(p)));
+    std::string keep = untouched.is_object() ? untouched.value("keep", "") : "";
+    Inventory outside = untouched == false                ? Inventory()
+                        : lastRun.outside.count(keep) > 0 ? lastRun.outside[keep]
+                                                          : inventory(run);
+    if (!keep.empty())
+        lastRun.outside[keep] = outside;
     std::vector<LRESULT> positions;
     bed::RunResult r = bed::run(run.exe, options, [&](const bed::Dialog& d) {
         if (d.buttons.empty())
             return;
+        lastRun.messages.push_back(d.message);
         positions.push_back(progressPosition(d));
         const Json& a =
             positions.size() <= queue.size() ? queue[positions.size() - 1] : Json{{"key", "Esc"}};
@@ -518,6 +543,7 @@ void runAndCheck(Run& run, const Json& c, const std::string& options) {
             bed::sendKey(d, key == "Enter" ? VK_RETURN : VK_ESCAPE);
         }
     });
+    lastRun.exitCode = int(r.exitCode);
     EXPECT_TRUE(r.finished) << "killed after the time-out";
     EXPECT_EQ(positions.size(), queue.size()) << "windows answered";
     const Json after = allowOnly(c.value("after", Json::object()),
@@ -535,7 +561,7 @@ void runAndCheck(Run& run, const Json& c, const std::string& options) {
     for (const std::string& w : wrong)
         ADD_FAILURE() << w;
     for (const std::string& w :
-         untouched ? changes(outside, inventory(run)) : std::vector<std::string>())
+         untouched != false ? changes(outside, inventory(run)) : std::vector<std::string>())
         ADD_FAILURE() << "outside the product, " << w;
 }
 
@@ -595,7 +621,10 @@ void runCase(const Json& c, const std::string& version) {
                 if (run.held.back() == INVALID_HANDLE_VALUE)
                     throw std::runtime_error("cannot hold " + f.dump());
             }
+            lastRun.messages.clear();
             runAndCheck(run, c, o);
+            if (lastRun.inspect)
+                lastRun.inspect(run);
         } catch (const std::exception& e) {
             ADD_FAILURE() << e.what();
         }
