@@ -44,14 +44,6 @@ Seen runProduct(const std::string& options, const std::string& faults, Json c) {
     return seen;
 }
 
-std::vector<std::string> fields(const std::string& line) {
-    std::vector<std::string> out;
-    std::istringstream in(line);
-    for (std::string f; std::getline(in, f, '\t');)
-        out.push_back(f);
-    return out;
-}
-
 // A call site: a call name where the log last named a product item of some
 // role (allocations also by their size), first called there as the Nth call
 // of that name; or a call name alone for the calls listed as "once".
