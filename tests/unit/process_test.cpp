@@ -108,7 +108,6 @@ TEST_F(Process, ClosingDocumentFolderAndFallbackCommand) {
     unit::Seam::set("ShellExecuteA!2|WinExec!2");
     for (auto& row : unit::rows(R"(
         bye.htm | C:\viewer.exe -x | (null) | C:\viewer.exe -x bye.htm
-        http://example.invalid\a | v "%1" %1 | (null) | v  http://example.invalid\a
         httpx://example.invalid\a | v %1 | httpx://example.invalid | v  httpx://example.invalid\a
     )")) {
         openCommand(row[1]);
@@ -118,9 +117,12 @@ TEST_F(Process, ClosingDocumentFolderAndFallbackCommand) {
                       {"ShellExecuteA", "0x0", "open", row[0], "(null)", row[2], "5"},
                       {"WinExec", row[3], "5"}}));
     }
-    // Nothing runs when the command read (259 bytes at most), a space and
-    // the target would not fit in 520 bytes; a target that does not fit the
-    // copy is refused whole.
+    // Nothing runs without a class or an open command, or when the command read (259 bytes at
+    // most), a space and the target would not fit in 520 bytes; a target that does not fit the copy
+    // is refused whole.
+    openClosingDocument("D:\\bye.htm", ".varnelnone");
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, "Varnel.TestFile");
+    openClosingDocument("D:\\bye.htm", ".varneltest");
     std::string viewer = "C:\\" + std::string(256, 'v'), target = "D:\\" + std::string(256, 't');
     openCommand(viewer);
     openClosingDocument(target.c_str(), ".varneltest");
