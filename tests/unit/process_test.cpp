@@ -1,8 +1,7 @@
-// The pre-uninstall command, the closing document's fallback command and the
-// self-deletion batch in process, for their bounds, which the rows of
-// tests/cases/process.json cannot reach. Platform calls that would start
-// programs are failed through the test build's seam, whose log shows what
-// they got.
+// The pre-uninstall command, the closing document's fallback command, the
+// self-deletion batch and a COM server in a drive root, in process, for what
+// the rows of tests/cases/process.json and fonts_com.json cannot reach. Platform calls that would
+// start programs are failed through the test build's seam, whose log shows what they got.
 #include <fstream>
 
 #include "payload/payload.h"
@@ -189,6 +188,28 @@ TEST_F(Process, NoMemoryStartsNothing) {
     EXPECT_TRUE(seam.take("CreateProcessA ShellExecuteA CreateFileA").empty());
     unit::Seam::set("calloc!8");
     EXPECT_EQ(askQuestion("C:\\x.txt"), IDNO);
+}
+
+// A server in a drive root is called with the root as the current directory;
+// the current directory and the error mode are put back afterwards.
+TEST_F(Process, ComServerInADriveRoot) {
+    char test[MAX_PATH];
+    GetModuleFileNameA(nullptr, test, MAX_PATH);
+    lstrcpyA(strrchr(test, '\\') + 1, "com_record.dll");
+    ASSERT_TRUE(CopyFileA(test, "C:\\varnel-root.dll", FALSE));
+    lstrcpyA(workPath, "C:\\varnel-root.dll");
+    state.isVistaOrLater = 0;
+    SetCurrentDirectoryA(dir.c_str());
+    UINT before = SetErrorMode(SEM_NOGPFAULTERRORBOX);
+    unregisterComServer();
+    EXPECT_EQ(SetErrorMode(before), UINT(SEM_NOGPFAULTERRORBOX));
+    EXPECT_EQ(unit::currentDir(), dir);
+    std::ifstream in("C:\\varnel-root.dll.log");
+    std::string log((std::istreambuf_iterator<char>(in)), {});
+    in.close();
+    EXPECT_EQ(bed::parseValues(log)["directory"], "C:\\");
+    for (const char* file : {"C:\\varnel-root.dll", "C:\\varnel-root.dll.log"})
+        DeleteFileA(file);
 }
 
 } // namespace
