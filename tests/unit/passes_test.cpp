@@ -1,12 +1,13 @@
 // The progress dialog and the removal passes in process, for what the rows of
 // tests/cases cannot show: the dialog that nothing closes, the pump, the
-// positions the passes send to its real bar, the bounds of entry paths, and the pattern walk
-// in a tree deeper than a path can name. The dialogs are made from the real
-// templates, linked into the test program.
+// positions the passes send to its real bar, the bounds of entry paths, and
+// the pattern walk in a tree deeper than a path can name. The dialog is made
+// from the real template, linked into the test program.
 #include "unit.h" // first: windows.h
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <deque>
 
 #include "driver/driver.h"
@@ -24,37 +25,22 @@ LRESULT CALLBACK recordingBarProc(HWND window, UINT message, WPARAM wParam, LPAR
         positions.push_back(wParam);
     return CallWindowProcA(barProc, window, message, wParam, lParam);
 }
-template <class E>
-void point(std::vector<E>& entries, std::vector<E*>& to, E**& list, uint32_t& n) {
-    to.clear();
-    for (E& e : entries)
-        to.push_back(&e);
-    list = to.data();
-    n = uint32_t(to.size());
-}
 
-// The state pointed at a case folder, the texts, the main window and lists
-// of entries of its own.
+// The state pointed at a case folder, the texts and the main window.
 class Passes : public unit::StateTest {
   protected:
     std::string dir = bed::caseDir("unit-passes");
     char installDir[PATH_BUFFER_SIZE] = {}, workPath[PATH_BUFFER_SIZE] = {};
-    const char* texts[16] = {
-        "Demo Uninstall",        "", "", "", "", "", "", "", "", "", "", "Removing files", "", "",
-        "Cleaning the registry", ""};
-    std::deque<std::string> strings; // entries point into it
-    std::vector<FileEntry> files;
-    std::vector<GroupEntry> groups;
-    std::vector<RegistryEntry> keys;
-    std::vector<FileEntry*> filePointers;
-    std::vector<GroupEntry*> groupPointers;
-    std::vector<RegistryEntry*> keyPointers;
+    const char* texts[16] = {"Demo Uninstall"}; // the others empty, then the end
+    std::deque<std::string> strings;            // entries point into it
 
     void SetUp() override {
         lstrcpynA(installDir, (dir + "\\").c_str(), sizeof(installDir));
         state.installDir = installDir;
         state.workPath = workPath;
         state.instance = GetModuleHandleA(nullptr);
+        std::fill(texts + 1, texts + 15, "");
+        texts[14] = "Cleaning the registry";
         state.stringTable = const_cast<char**>(texts);
         state.progressDialog = state.progressBar = nullptr;
         state.progressTotal = state.progressPosition = 0;
@@ -154,17 +140,24 @@ TEST_F(Passes, EntryPathsAtTheLimit) {
 // the registry pass's span lies between the groups' and the pruning's, and a
 // value entry sends nothing, while a guarded entry still counts.
 TEST_F(Passes, PositionsOfTheGroupPruningAndRegistryPasses) {
-    files = {{text(".\\none1"), text("a.txt"), 0},
-             {text(".\\none2"), text("font.ttf"), FE_FONT},
-             {text(".\\none3"), text(""), 0}};
-    groups = {{0, text(dir + "\\g1"), text(""), text("x.lnk")},
-              {2, text(dir + "\\g2"), text(""), text("")}};
-    for (const char* key : {"Software\\Varnel Unit Missing", "Software\\Varnel Unit Missing\\\\V",
-                            "SOFTWARE", "Software\\Varnel Unit Missing\\Sub"})
-        keys.push_back({0x80000001u, text(key)});
-    point(files, filePointers, state.fileEntries, state.fileCount);
-    point(groups, groupPointers, state.groupEntries, state.groupCount);
-    point(keys, keyPointers, state.registryEntries, state.registryCount);
+    FileEntry files[] = {{text(".\\none1"), text("a.txt"), 0},
+                         {text(".\\none2"), text("font.ttf"), FE_FONT},
+                         {text(".\\none3"), text(""), 0}};
+    GroupEntry groups[] = {{0, text(dir + "\\g1"), text(""), text("x.lnk")},
+                           {2, text(dir + "\\g2"), text(""), text("")}};
+    RegistryEntry keys[] = {{0x80000001u, text("Software\\Varnel Unit Missing")},
+                            {0x80000001u, text("Software\\Varnel Unit Missing\\\\V")},
+                            {0x80000001u, text("SOFTWARE")},
+                            {0x80000001u, text("Software\\Varnel Unit Missing\\Sub")}};
+    FileEntry* filePointers[] = {&files[0], &files[1], &files[2]};
+    GroupEntry* groupPointers[] = {&groups[0], &groups[1]};
+    RegistryEntry* keyPointers[] = {&keys[0], &keys[1], &keys[2], &keys[3]};
+    state.fileEntries = filePointers;
+    state.fileCount = 3;
+    state.groupEntries = groupPointers;
+    state.groupCount = 2;
+    state.registryEntries = keyPointers;
+    state.registryCount = 4;
     openBar();
     unit::Seam seam("RegOpenKeyA!2|RegOpenKeyExA!2|RegDeleteKeyA!5|RegDeleteValueA!2");
     ASSERT_EQ(state.progressTotal, 12u);

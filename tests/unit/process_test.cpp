@@ -55,6 +55,7 @@ TEST_F(Process, PreUninstallCommand) {
     const std::string rows[][3] = {
         {"\"  unreg.exe  \"   -x  y", "D:\\App\\unreg.exe", "-x  y"},
         {"\"unreg.exe", "\"D:\\App\\unreg.exe", ""},
+        {"unreg.exe /u", "D:\\App\\unreg.exe /u", ""},
         {"#MyDocuments#\\tool.exe", "D:\\App\\#MyDocuments#\\tool.exe", ""},
         {n252, "D:\\App\\" + n252, ""},
         {n252 + "n", "!", ""},
