@@ -117,9 +117,9 @@ TEST_F(Process, ClosingDocumentFolderAndFallbackCommand) {
                       {"ShellExecuteA", "0x0", "open", row[0], "(null)", row[2], "5"},
                       {"WinExec", row[3], "5"}}));
     }
-    // Nothing runs without a class or an open command, or when the command read (259 bytes at
-    // most), a space and the target would not fit in 520 bytes; a target that does not fit the copy
-    // is refused whole.
+    // Nothing runs without a class or an open command, or when the command
+    // read (259 bytes at most), a space and the target would not fit in 520
+    // bytes; a target that does not fit the copy is refused whole.
     openClosingDocument("D:\\bye.htm", ".varnelnone");
     RegDeleteTreeA(HKEY_CLASSES_ROOT, "Varnel.TestFile");
     openClosingDocument("D:\\bye.htm", ".varneltest");
