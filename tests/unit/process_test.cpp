@@ -191,18 +191,27 @@ TEST_F(Process, NoMemoryStartsNothing) {
     EXPECT_EQ(askQuestion("C:\\x.txt"), IDNO);
 }
 
+void* handlerChain() {
+    void* head;
+    asm volatile("movl %%fs:0, %0" : "=r"(head));
+    return head;
+}
+
 // A server in a drive root is called with the root as the current directory;
-// the current directory and the error mode are put back afterwards.
-TEST_F(Process, ComServerInADriveRoot) {
+// its crash is swallowed, and the handler chain, the current directory and
+// the error mode are put back afterwards.
+TEST_F(Process, CrashingComServerInADriveRoot) {
     char test[MAX_PATH];
     GetModuleFileNameA(nullptr, test, MAX_PATH);
-    lstrcpyA(strrchr(test, '\\') + 1, "com_record.dll");
+    lstrcpyA(strrchr(test, '\\') + 1, "com_crash.dll");
     ASSERT_TRUE(CopyFileA(test, "C:\\varnel-root.dll", FALSE));
     lstrcpyA(workPath, "C:\\varnel-root.dll");
     state.isVistaOrLater = 0;
     SetCurrentDirectoryA(dir.c_str());
     UINT before = SetErrorMode(SEM_NOGPFAULTERRORBOX);
+    void* chain = handlerChain();
     unregisterComServer();
+    EXPECT_EQ(handlerChain(), chain);
     EXPECT_EQ(SetErrorMode(before), UINT(SEM_NOGPFAULTERRORBOX));
     EXPECT_EQ(unit::currentDir(), dir);
     std::ifstream in("C:\\varnel-root.dll.log");

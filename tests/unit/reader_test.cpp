@@ -77,17 +77,6 @@ TEST(Reader, RecordsAndDamage) {
         int error;
         std::string kept; // "*": not looked at
     } rows[] = {
-        {"every type",
-         concat({strings({"Caption", "", "Done"}),
-                 files({{".", "", 0}, {".\\sub", "a.txt", FE_SHARED | FE_CHECKINUSE}}),
-                 record(RT_GROUPS, groupsBody({{255, "G1", "G2", "link.lnk"}})),
-                 record(RT_REGISTRY, registryBody({{ROOT_HKCU, "Software\\Vendor"}})),
-                 record(RT_PATTERNS, patternsBody({"#InstallDir#\\*.tmp"})),
-                 options(OF_WAIT | OF_THEMED, "setup.exe /clean", "#InstallDir#\\bye.htm"),
-                 endRecord()}),
-         0,
-         " f.//0 f.\\sub/a.txt/9 g255/G1/G2/link.lnk r1/Software\\Vendor "
-         "p#InstallDir#\\*.tmp|||| o3/setup.exe /clean/#InstallDir#\\bye.htm tCaption||Done|"},
         {"repeated: lists append, the last options and a table with texts count",
          concat({files({{"a", "1", 0}}), strings({"first", "one"}),
                  record(RT_REGISTRY, registryBody({})), files({{"b", "2", 0}, {"b", "3", 0}}),
