@@ -70,8 +70,10 @@ class Passes : public unit::StateTest {
             (WNDPROC)SetWindowLongPtrA(state.progressBar, GWLP_WNDPROC, (LONG_PTR)recordingBarProc);
     }
 };
+using Ui = Passes;
+using Cleanup = Passes;
 
-TEST_F(Passes, ProgressDialogThatNothingCloses) {
+TEST_F(Ui, ProgressDialogThatNothingCloses) {
     openBar();
     HWND dialog = state.progressDialog, message = GetDlgItem(dialog, IDC_MESSAGE);
     EXPECT_TRUE(IsWindowVisible(dialog)); // shown by its template alone
@@ -114,7 +116,7 @@ TEST_F(Passes, ProgressDialogThatNothingCloses) {
 
 // Full paths of entries fit in 259 characters or are skipped, never cut;
 // that they are joined as the rows of files.json expect is seen there.
-TEST_F(Passes, EntryPathsAtTheLimit) {
+TEST_F(Cleanup, EntryPathsAtTheLimit) {
     const std::string folder = "C:\\" + std::string(250, 'f'), name(259 - dir.size() - 1, 'n');
     const struct {
         std::string folder, name, path; // "": skipped
@@ -139,7 +141,7 @@ TEST_F(Passes, EntryPathsAtTheLimit) {
 // group passes cover the same span, pruning skips the font entry's share,
 // the registry pass's span lies between the groups' and the pruning's, and a
 // value entry sends nothing, while a guarded entry still counts.
-TEST_F(Passes, PositionsOfTheGroupPruningAndRegistryPasses) {
+TEST_F(Cleanup, PositionsOfTheGroupPruningAndRegistryPasses) {
     FileEntry files[] = {{text(".\\none1"), text("a.txt"), 0},
                          {text(".\\none2"), text("font.ttf"), FE_FONT},
                          {text(".\\none3"), text(""), 0}};
@@ -172,7 +174,7 @@ TEST_F(Passes, PositionsOfTheGroupPruningAndRegistryPasses) {
 // be entered are walked, the rest stays, and nothing overflows; after the
 // pass the current directory is the installation folder after a pattern
 // that could be entered, and where it was when none could.
-TEST_F(Passes, WalkTreeDeeperThanAPathCanNameAndTheCurrentDirectory) {
+TEST_F(Cleanup, WalkTreeDeeperThanAPathCanNameAndTheCurrentDirectory) {
     std::vector<std::wstring> levels; // "\\?\" paths reach below MAX_PATH
     for (std::string level = "\\\\?\\" + dir + "\\deep"; levels.size() < 140; level += "\\d") {
         levels.push_back(std::wstring(level.begin(), level.end()));

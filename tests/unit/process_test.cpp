@@ -46,6 +46,7 @@ class Process : public unit::StateTest {
                      command.c_str(), DWORD(command.size()));
     }
 };
+using Unregister = Process;
 
 TEST_F(Process, PreUninstallCommand) {
     unit::Seam::set("windows=C:\\WIN|csidl5");
@@ -200,7 +201,7 @@ void* handlerChain() {
 // A server in a drive root is called with the root as the current directory;
 // its crash is swallowed, and the handler chain, the current directory and
 // the error mode are put back afterwards.
-TEST_F(Process, CrashingComServerInADriveRoot) {
+TEST_F(Unregister, CrashingServerInADriveRoot) {
     char test[MAX_PATH];
     GetModuleFileNameA(nullptr, test, MAX_PATH);
     lstrcpyA(strrchr(test, '\\') + 1, "com_crash.dll");
