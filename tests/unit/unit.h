@@ -7,7 +7,6 @@
 #include <windows.h>
 
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
