@@ -3,10 +3,11 @@
 // reports and every working set seen, sampled each millisecond.
 //
 // Usage: bench_peak.exe PROGRAM [ARGUMENTS...]
+#include <windows.h>
+
 #include <psapi.h>
 #include <stdio.h>
 #include <string.h>
-#include <windows.h>
 
 int main(int argc, char** argv) {
     if (argc < 2) {
