@@ -18,7 +18,7 @@ Every run lays the product out afresh (the MSI's by msiexec /i), times the
 whole Wine process as a user waits for it, and checks that nothing of the
 product is left. Contenders alternate, in an order that turns each run.
 
-Usage: bench.py [--sizes 500,5000,50000] [--runs 3] [--big-runs 1]
+Usage: bench.py [--sizes 500,5000,50000] [--runs 3] [--big-runs 2]
                 [--kinds win32,win64] [--out build/bench] [--plot docs/bench.png]
 """
 import argparse
@@ -385,6 +385,7 @@ def bench_size(bed, p, built, runs, contenders, log):
     times = {who: [] for who in contenders}
     for run in range(runs):
         order = contenders[run % len(contenders):] + contenders[:run % len(contenders)]
+        untimed = time.monotonic()
         for who in order:
             prepare(bed, p, who, built)
             seconds, code, _ = bed.run(*command(who))
@@ -392,8 +393,10 @@ def bench_size(bed, p, built, runs, contenders, log):
             if left:
                 sys.exit(f"{bed.kind} N={p.n}: {who} left " + ", ".join(left))
             times[who].append(seconds)
+        untimed = time.monotonic() - untimed - sum(times[w][-1] for w in contenders)
         log(f"  {bed.kind} N={p.n} run {run + 1}/{runs}: " +
-            ", ".join(f"{w} {times[w][-1]:.2f} s" for w in contenders))
+            ", ".join(f"{w} {times[w][-1]:.2f} s" for w in contenders) +
+            f" (laying out and checking: {untimed:.0f} s)")
     return {who: statistics.median(t) for who, t in times.items()}
 
 
@@ -519,6 +522,7 @@ def draw(results, sizes, kinds, plot, out):
         "set xlabel 'files in the product (N)'", "set ylabel 'seconds, whole process under Wine'",
         "set title 'Uninstalling the same product under Wine (median wall-clock time)'",
         f"set xrange [{min(sizes) * 0.7}:{max(sizes) * 1.4}]",
+        "set xtics (" + ", ".join(f"'{n:,}' {n}" for n in sizes) + ")",
         "plot " + ", \\\n  ".join(plots)])
     with open(os.path.join(out, "plot.gp"), "w") as f:
         f.write(script + "\n")
@@ -535,7 +539,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--sizes", default="500,5000,50000")
     ap.add_argument("--runs", type=int, default=3)
-    ap.add_argument("--big-runs", type=int, default=1, help="runs at 50,000 files and more")
+    ap.add_argument("--big-runs", type=int, default=2, help="runs at 50,000 files and more")
     ap.add_argument("--kinds", default="win32,win64")
     ap.add_argument("--window-reps", type=int, default=7)
     ap.add_argument("--out", default=os.path.join(ROOT, "build", "bench"))
