@@ -389,6 +389,8 @@ def bench_size(bed, p, built, runs, contenders, log):
         for who in order:
             prepare(bed, p, who, built)
             seconds, code, _ = bed.run(*command(who))
+            if code != 0:
+                sys.exit(f"{bed.kind} N={p.n}: {who} exited with {code}")
             left = left_behind(bed, p, who)
             if left:
                 sys.exit(f"{bed.kind} N={p.n}: {who} left " + ", ".join(left))
