@@ -497,8 +497,34 @@ def report(results, extras, sizes, kinds, stub_size, payload_sizes, runs_of, plo
     print(text, flush=True)
     with open(os.path.join(out, "results.txt"), "w") as f:
         f.write(text + "\n")
+    with open(os.path.join(out, "results.md"), "w") as f:
+        f.write(markdown(results, extras, sizes, kinds, stub_size, payload_sizes, runs_of))
+    print(f"the README's table: {os.path.join(out, 'results.md')}")
     if plot:
         draw(results, sizes, kinds, plot, out)
+
+
+def markdown(results, extras, sizes, kinds, stub_size, payload_sizes, runs_of):
+    """The README's table of the run."""
+    rows = ["| Bed | N | runs | Varnel /S | NSIS /S | msiexec /x | floor | Varnel / floor "
+            "| Varnel / NSIS | Varnel / MSI |", "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|"]
+    for kind in kinds:
+        for n in sizes:
+            r = results[kind][n]
+            v = r["varnel"]
+            rows.append(f"| {kind} | {n:,} | {runs_of[n]} | " +
+                        " | ".join(f"{r[w]:.2f} s" for w in CONTENDERS) +
+                        f" | {v / r['floor']:.2f} | {v / r['nsis']:.2f} | {v / r['msi']:.3f} |")
+    big = max(sizes)
+    rows += ["", f"| Bed | peak working set, N={big:,} | empty product | payload "
+             "| to the confirmation box | message box only |", "|---|---:|---:|---:|---:|---:|"]
+    for kind in kinds:
+        peak, empty, window = extras[kind]
+        rows.append(f"| {kind} | {peak / 1048576:.2f} MiB | {empty / 1048576:.2f} MiB | "
+                    f"{payload_sizes[big] / 1048576:.2f} MiB | {window['varnel']:.0f} ms | "
+                    f"{window['msgbox']:.0f} ms |")
+    rows += ["", f"`uninst.exe`: {stub_size:,} bytes."]
+    return "\n".join(rows) + "\n"
 
 
 def draw(results, sizes, kinds, plot, out):
