@@ -409,10 +409,10 @@ def bench_extras(bed, p, built, helpers, reps, log):
         bed.put(path, f"C:\\bench\\bin\\{name}.exe")
 
     def peak_of(program):
-        _, code, out = bed.run("C:\\bench\\bin\\bench_peak.exe", program, "/S")
+        _, code, out = bed.run("C:\\bench\\bin\\bench_launch.exe", "peak", program, "/S")
         fields = out.split()
         if code != 0 or len(fields) < 4 or fields[0] != "peak":
-            sys.exit(f"bench_peak failed: {out!r}")
+            sys.exit(f"bench_launch peak failed: {out!r}")
         return int(fields[1])
 
     # The same uninstaller with an empty product: what Wine and the program
@@ -422,14 +422,15 @@ def bench_extras(bed, p, built, helpers, reps, log):
     prepare(bed, p, "varnel", built)
     peak = peak_of("C:\\bench\\varnel\\uninst.exe")
     if left_behind(bed, p, "varnel"):
-        sys.exit("varnel left part of the product behind under bench_peak")
+        sys.exit("varnel left part of the product behind under bench_launch")
     prepare(bed, p, "varnel", built)  # the confirmation box: answered by ending the process
     window = {"varnel": [], "msgbox": []}
     targets = {"varnel": ["C:\\bench\\varnel\\uninst.exe"],
                "msgbox": ["C:\\bench\\bin\\bench_msgbox.exe", CAPTION]}
     for rep in range(reps + 1):  # the first round warms the caches and is not counted
         for who in ("varnel", "msgbox"):
-            _, _, out = bed.run("C:\\bench\\bin\\bench_watch.exe", CAPTION, *targets[who])
+            _, _, out = bed.run("C:\\bench\\bin\\bench_launch.exe", "window", CAPTION,
+                                *targets[who])
             fields = out.split()
             if len(fields) < 2 or fields[0] != "window" or fields[1] == "none":
                 sys.exit(f"no {who} window seen: {out!r}")
@@ -591,7 +592,7 @@ def main():
     os.makedirs(a.out, exist_ok=True)
     stub_size = os.path.getsize(a.stub)
     helpers = {h: os.path.join(a.helpers, h + ".exe")
-               for h in ("bench_peak", "bench_watch", "bench_msgbox")}
+               for h in ("bench_launch", "bench_msgbox")}
     results = {k: {} for k in kinds}
     extras = {}
     payload_sizes = {}
