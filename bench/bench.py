@@ -18,7 +18,7 @@ Every run lays the product out afresh (the MSI's by msiexec /i), times the
 whole Wine process as a user waits for it, and checks that nothing of the
 product is left. Contenders alternate, in an order that turns each run.
 
-Usage: bench.py [--sizes 500,5000,50000] [--runs 3] [--big-runs 2]
+Usage: bench.py [--sizes 500,5000,50000] [--runs 3] [--big-runs 3]
                 [--kinds win32,win64] [--out build/bench] [--plot docs/bench.png]
 """
 import argparse
@@ -571,7 +571,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--sizes", default="500,5000,50000")
     ap.add_argument("--runs", type=int, default=3)
-    ap.add_argument("--big-runs", type=int, default=2, help="runs at 50,000 files and more")
+    ap.add_argument("--big-runs", type=int, default=3, help="runs at 50,000 files and more")
     ap.add_argument("--kinds", default="win32,win64")
     ap.add_argument("--window-reps", type=int, default=7)
     ap.add_argument("--out", default=os.path.join(ROOT, "build", "bench"))
