@@ -11,6 +11,7 @@ packages=(
   googletest nlohmann-json3-dev osslsigncode nsis clang-format fonts-dejavu-core
   dpkg # dpkg-deb unpacks the varnel package in its install test (cpack comes with cmake)
   clang libclang-rt-14-dev
+  wixl gnuplot-nox # the benchmark's Windows Installer contender and its plot
 )
 
 missing=()
