@@ -16,6 +16,8 @@
 #include "ui/resource_ids.h"
 #include "ui/ui.h"
 
+using namespace varnel;
+
 namespace {
 
 std::vector<WPARAM> positions; // positions that reached the progress bar
@@ -123,7 +125,6 @@ TEST_F(Cleanup, EntryPathsAtTheLimit) {
     } rows[] = {
         {folder + "\\", "12345", folder + "\\12345"}, // no backslash added: 259 still fit
         {folder, "123456", ""},
-        {".\\" + std::string(300, 's'), "n", ""},
         {".", name, installDir + name},
         {".", name + "n", ""},
     };
@@ -142,24 +143,17 @@ TEST_F(Cleanup, EntryPathsAtTheLimit) {
 // the registry pass's span lies between the groups' and the pruning's, and a
 // value entry sends nothing, while a guarded entry still counts.
 TEST_F(Cleanup, PositionsOfTheGroupPruningAndRegistryPasses) {
-    FileEntry files[] = {{text(".\\none1"), text("a.txt"), 0},
-                         {text(".\\none2"), text("font.ttf"), FE_FONT},
-                         {text(".\\none3"), text(""), 0}};
-    GroupEntry groups[] = {{0, text(dir + "\\g1"), text(""), text("x.lnk")},
-                           {2, text(dir + "\\g2"), text(""), text("")}};
-    RegistryEntry keys[] = {{0x80000001u, text("Software\\Varnel Unit Missing")},
-                            {0x80000001u, text("Software\\Varnel Unit Missing\\\\V")},
-                            {0x80000001u, text("SOFTWARE")},
-                            {0x80000001u, text("Software\\Varnel Unit Missing\\Sub")}};
-    FileEntry* filePointers[] = {&files[0], &files[1], &files[2]};
-    GroupEntry* groupPointers[] = {&groups[0], &groups[1]};
-    RegistryEntry* keyPointers[] = {&keys[0], &keys[1], &keys[2], &keys[3]};
-    state.fileEntries = filePointers;
-    state.fileCount = 3;
-    state.groupEntries = groupPointers;
-    state.groupCount = 2;
-    state.registryEntries = keyPointers;
-    state.registryCount = 4;
+    const std::string key = "Software\\Varnel Unit Missing";
+    state.stringTable = nullptr; // the payload's
+    ASSERT_EQ(unit::load(encodePayload(
+                  {{"Demo Uninstall"},
+                   {{".\\none1", "a.txt"}, {".\\none2", "font.ttf", FE_FONT}, {".\\none3", ""}},
+                   {{0, dir + "\\g1", "", "x.lnk"}, {2, dir + "\\g2", "", ""}},
+                   {{ROOT_HKCU, key},
+                    {ROOT_HKCU, key + "\\\\V"},
+                    {ROOT_HKCU, "SOFTWARE"},
+                    {ROOT_HKCU, key + "\\Sub"}}})),
+              0);
     openBar();
     unit::Seam seam("RegOpenKeyA!2|RegOpenKeyExA!2|RegDeleteKeyA!5|RegDeleteValueA!2");
     ASSERT_EQ(state.progressTotal, 12u);
@@ -168,6 +162,7 @@ TEST_F(Cleanup, PositionsOfTheGroupPruningAndRegistryPasses) {
     pruneInstallFolders();
     runRegistryPass();
     EXPECT_EQ(positions, (std::vector<WPARAM>{25, 33, 25, 33, 75, 91, 41, 58, 66}));
+    freePayload();
 }
 
 // 140 levels: far more than a 260-byte path can name. The levels that can
