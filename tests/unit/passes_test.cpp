@@ -8,7 +8,6 @@
 #include <commctrl.h>
 
 #include <algorithm>
-#include <deque>
 
 #include "driver/driver.h"
 #include "payload/payload.h"
@@ -34,7 +33,6 @@ class Passes : public unit::StateTest {
     std::string dir = bed::caseDir("unit-passes");
     char installDir[PATH_BUFFER_SIZE] = {}, workPath[PATH_BUFFER_SIZE] = {};
     const char* texts[16] = {"Demo Uninstall"}; // the others empty, then the end
-    std::deque<std::string> strings;            // entries point into it
 
     void SetUp() override {
         lstrcpynA(installDir, (dir + "\\").c_str(), sizeof(installDir));
@@ -44,8 +42,6 @@ class Passes : public unit::StateTest {
         std::fill(texts + 1, texts + 15, "");
         texts[14] = "Cleaning the registry";
         state.stringTable = const_cast<char**>(texts);
-        state.progressDialog = state.progressBar = nullptr;
-        state.progressTotal = state.progressPosition = 0;
         WNDCLASSA known;
         ASSERT_TRUE(GetClassInfoA(state.instance, "VarnelClass", &known) || registerMainClass());
         ASSERT_TRUE(state.mainWindow = createMainWindow());
@@ -60,10 +56,6 @@ class Passes : public unit::StateTest {
             DeleteObject(state.dialogFont);
         StateTest::TearDown();
         bed::removeTree(dir);
-    }
-    char* text(const std::string& s) {
-        strings.push_back(s);
-        return &strings.back()[0];
     }
     void openBar() { // the progress dialog as the driver opens it, its bar recording
         openProgressDialog();
@@ -120,7 +112,7 @@ TEST_F(Ui, ProgressDialogThatNothingCloses) {
 // that they are joined as the rows of files.json expect is seen there.
 TEST_F(Cleanup, EntryPathsAtTheLimit) {
     const std::string folder = "C:\\" + std::string(250, 'f'), name(259 - dir.size() - 1, 'n');
-    const struct {
+    struct {
         std::string folder, name, path; // "": skipped
     } rows[] = {
         {folder + "\\", "12345", folder + "\\12345"}, // no backslash added: 259 still fit
@@ -128,8 +120,8 @@ TEST_F(Cleanup, EntryPathsAtTheLimit) {
         {".", name, installDir + name},
         {".", name + "n", ""},
     };
-    for (const auto& row : rows) {
-        FileEntry entry{text(row.folder), text(row.name), 0};
+    for (auto& row : rows) {
+        FileEntry entry{&row.folder[0], &row.name[0], 0};
         workPath[PATH_BUFFER_SIZE - 1] = 'Z';
         EXPECT_EQ(joinEntryPath(workPath, installDir, &entry) ? std::string(workPath) : "",
                   row.path)

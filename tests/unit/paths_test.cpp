@@ -46,12 +46,11 @@ std::string resolve(const std::string& token) {
         resolveFolderMacro(b);
     });
 }
-int isProtected(const std::string& path, std::string* after = nullptr) {
+int isProtected(const std::string& path, std::string& after) {
     std::vector<char> buffer(path.begin(), path.end());
     buffer.resize(PATH_BUFFER_SIZE + 1, 0);
     int result = isProtectedFolder(buffer.data());
-    if (after)
-        *after = buffer.data();
+    after = buffer.data();
     return result;
 }
 
@@ -73,7 +72,6 @@ TEST_F(Paths, Expansion) {
         {std::string(most - win.size(), 'a') + "#Windows#",
          std::string(most - win.size(), 'a') + win},
         {std::string(most - win.size() + 1, 'a') + "#Windows#", ""},
-        {std::string(80000, '#') + "end", "end"},
         {"#" + std::string(100000, 'x') + "#tail", "tail"},
         {longLone, longLone},
         {longLone + "c", ""},
@@ -225,7 +223,7 @@ TEST_F(Paths, ProtectedFolders) {
             same.pop_back();
         for (int family : {1, 0}) {
             use(hooks, family);
-            EXPECT_EQ(isProtected(row[1], &after), std::stoi(row[family ? 2 : 3]))
+            EXPECT_EQ(isProtected(row[1], after), std::stoi(row[family ? 2 : 3]))
                 << row[1] << " with " << hooks << (family ? " on NT" : " on 9x");
             EXPECT_EQ(after, same);
         }
