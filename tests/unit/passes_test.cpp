@@ -118,7 +118,7 @@ TEST_F(Cleanup, EntryPathsAtTheLimit) {
         {folder + "\\", "12345", folder + "\\12345"}, // no backslash added: 259 still fit
         {folder, "123456", ""},
         {".", name, installDir + name},
-        {".", name + "n", ""},
+        {".\\n", name.substr(1), ""}, // 260 with the backslash added
     };
     for (auto& row : rows) {
         FileEntry entry{&row.folder[0], &row.name[0], 0};

@@ -168,28 +168,34 @@ TEST(Reader, RecordsAndDamage) {
 }
 
 TEST(Strings, LookupAndFormatting) {
-    // Results are cut to 1023 characters; nothing past the 1024 bytes is written.
-    static char longText[4000] = "%s";
-    char* table[] = {longText, nullptr};
+    // Results are cut to 1023 characters, formatted or not; nothing past the
+    // 1024 bytes is written.
+    static char formatted[4000] = "%s", plain[4000];
+    char* table[] = {formatted, plain, nullptr};
     state.stringTable = table;
-    for (int i : {1, -1})
+    for (int i : {2, -1})
         EXPECT_STREQ(getString(0, i), "") << i;
     EXPECT_STREQ(getString(1, 0), "");
-    memset(longText + 2, 'a', sizeof(longText) - 3);
-    char buffer[FORMAT_BUFFER_SIZE + 8];
-    memset(buffer, 'Z', sizeof(buffer));
-    formatString(buffer, 0, std::string(3000, 'p').c_str());
-    EXPECT_EQ(buffer[FORMAT_BUFFER_SIZE], 'Z');
-    EXPECT_EQ(std::string(buffer), std::string(1023, 'p'));
+    memset(formatted + 2, 'a', sizeof(formatted) - 3);
+    memset(plain, 'a', sizeof(plain) - 1);
+    for (int i : {0, 1}) {
+        char buffer[FORMAT_BUFFER_SIZE + 8];
+        memset(buffer, 'Z', sizeof(buffer));
+        formatString(buffer, i, std::string(3000, 'p').c_str());
+        EXPECT_EQ(buffer[FORMAT_BUFFER_SIZE], 'Z');
+        EXPECT_EQ(std::string(buffer), std::string(1023, i ? 'a' : 'p'));
+    }
     state.stringTable = nullptr;
     EXPECT_STREQ(getString(0, 0), "");
 }
 
 TEST(Options, ParseLikeTheDriver) {
     // "QSX": the options set; only 0x20 is a blank, an unknown letter is
-    // passed over, and "//s" makes "/" the letter and "s" a word.
-    const char* rows[][2] = {{"-X -S", "QSX"}, {" /Qxyz/s", "QS"}, {"/q /", "Q"}, {"/a /s", "QS"},
-                             {"\t/s", ""},     {"//s", ""},        {nullptr, ""}};
+    // passed over, parsing stops at a word that is not an option, and "//s"
+    // makes "/" the letter and "s" a word.
+    const char* rows[][2] = {{"-X -S", "QSX"}, {" /Qxyz-s/x", "QSX"}, {"/q foo /s", "Q"},
+                             {"/q /", "Q"},    {"/a /s", "QS"},       {"\t/s", ""},
+                             {"//s", ""},      {nullptr, ""}};
     for (auto& row : rows) {
         // The text ends right after a lone switch; the letter after the NUL must not count.
         char text[32] = {};
