@@ -1,8 +1,5 @@
-// The progress dialog and the removal passes in process, for what the rows of
-// tests/cases cannot show: the dialog that nothing closes, the pump, the
-// positions the passes send to its real bar, the bounds of entry paths, and
-// the pattern walk in a tree deeper than a path can name. The dialog is made
-// from the real template, linked into the test program.
+// The progress dialog (from the real template, linked in) and the removal
+// passes in process, for what the rows of tests/cases cannot show.
 #include "unit.h" // first: windows.h
 
 #include <commctrl.h>

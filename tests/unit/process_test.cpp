@@ -1,7 +1,5 @@
-// The pre-uninstall command, the closing document's fallback command, the
-// self-deletion batch and a COM server in a drive root, in process, for what
-// the rows of tests/cases/process.json and fonts_com.json cannot reach. Platform calls that would
-// start programs are failed through the test build's seam, whose log shows what they got.
+// The programs started, in process, for what the rows of tests/cases cannot reach. Calls that
+// would start programs are failed through the test build's seam, whose log shows what they got.
 #include <fstream>
 
 #include "payload/payload.h"
