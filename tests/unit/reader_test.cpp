@@ -197,10 +197,10 @@ TEST(Options, ParseLikeTheDriver) {
                              {"/q /", "Q"},    {"/a /s", "QS"},       {"\t/s", ""},
                              {"//s", ""},      {nullptr, ""}};
     for (auto& row : rows) {
-        // The text ends right after a lone switch; the letter after the NUL must not count.
+        // The text ends right after a lone switch; what follows the NUL must not count.
         char text[32] = {};
         snprintf(text, sizeof(text), "%s", row[0] ? row[0] : "");
-        text[strlen(text) + 1] = 'S';
+        memcpy(text + strlen(text) + 1, " /s", 3);
         state.quiet = state.optS = state.optX = 0;
         parseOptions(row[0] ? text : nullptr);
         std::string set =
