@@ -1,20 +1,18 @@
-// The progress dialog and the removal passes in process, for what the rows of
-// tests/cases cannot show: the dialog that nothing closes, the pump, the
-// positions the passes send to its real bar, the bounds of entry paths, and
-// the pattern walk in a tree deeper than a path can name. The dialog is made
-// from the real template, linked into the test program.
+// The progress dialog (from the real template, linked in) and the removal
+// passes in process, for what the rows of tests/cases cannot show.
 #include "unit.h" // first: windows.h
 
 #include <commctrl.h>
 
 #include <algorithm>
-#include <deque>
 
 #include "driver/driver.h"
 #include "payload/payload.h"
 #include "removal/removal.h"
 #include "ui/resource_ids.h"
 #include "ui/ui.h"
+
+using namespace varnel;
 
 namespace {
 
@@ -32,7 +30,6 @@ class Passes : public unit::StateTest {
     std::string dir = bed::caseDir("unit-passes");
     char installDir[PATH_BUFFER_SIZE] = {}, workPath[PATH_BUFFER_SIZE] = {};
     const char* texts[16] = {"Demo Uninstall"}; // the others empty, then the end
-    std::deque<std::string> strings;            // entries point into it
 
     void SetUp() override {
         lstrcpynA(installDir, (dir + "\\").c_str(), sizeof(installDir));
@@ -42,8 +39,6 @@ class Passes : public unit::StateTest {
         std::fill(texts + 1, texts + 15, "");
         texts[14] = "Cleaning the registry";
         state.stringTable = const_cast<char**>(texts);
-        state.progressDialog = state.progressBar = nullptr;
-        state.progressTotal = state.progressPosition = 0;
         WNDCLASSA known;
         ASSERT_TRUE(GetClassInfoA(state.instance, "VarnelClass", &known) || registerMainClass());
         ASSERT_TRUE(state.mainWindow = createMainWindow());
@@ -58,10 +53,6 @@ class Passes : public unit::StateTest {
             DeleteObject(state.dialogFont);
         StateTest::TearDown();
         bed::removeTree(dir);
-    }
-    char* text(const std::string& s) {
-        strings.push_back(s);
-        return &strings.back()[0];
     }
     void openBar() { // the progress dialog as the driver opens it, its bar recording
         openProgressDialog();
@@ -118,17 +109,16 @@ TEST_F(Ui, ProgressDialogThatNothingCloses) {
 // that they are joined as the rows of files.json expect is seen there.
 TEST_F(Cleanup, EntryPathsAtTheLimit) {
     const std::string folder = "C:\\" + std::string(250, 'f'), name(259 - dir.size() - 1, 'n');
-    const struct {
+    struct {
         std::string folder, name, path; // "": skipped
     } rows[] = {
         {folder + "\\", "12345", folder + "\\12345"}, // no backslash added: 259 still fit
         {folder, "123456", ""},
-        {".\\" + std::string(300, 's'), "n", ""},
         {".", name, installDir + name},
-        {".", name + "n", ""},
+        {".\\n", name.substr(1), ""}, // 260 with the backslash added
     };
-    for (const auto& row : rows) {
-        FileEntry entry{text(row.folder), text(row.name), 0};
+    for (auto& row : rows) {
+        FileEntry entry{&row.folder[0], &row.name[0], 0};
         workPath[PATH_BUFFER_SIZE - 1] = 'Z';
         EXPECT_EQ(joinEntryPath(workPath, installDir, &entry) ? std::string(workPath) : "",
                   row.path)
@@ -142,24 +132,17 @@ TEST_F(Cleanup, EntryPathsAtTheLimit) {
 // the registry pass's span lies between the groups' and the pruning's, and a
 // value entry sends nothing, while a guarded entry still counts.
 TEST_F(Cleanup, PositionsOfTheGroupPruningAndRegistryPasses) {
-    FileEntry files[] = {{text(".\\none1"), text("a.txt"), 0},
-                         {text(".\\none2"), text("font.ttf"), FE_FONT},
-                         {text(".\\none3"), text(""), 0}};
-    GroupEntry groups[] = {{0, text(dir + "\\g1"), text(""), text("x.lnk")},
-                           {2, text(dir + "\\g2"), text(""), text("")}};
-    RegistryEntry keys[] = {{0x80000001u, text("Software\\Varnel Unit Missing")},
-                            {0x80000001u, text("Software\\Varnel Unit Missing\\\\V")},
-                            {0x80000001u, text("SOFTWARE")},
-                            {0x80000001u, text("Software\\Varnel Unit Missing\\Sub")}};
-    FileEntry* filePointers[] = {&files[0], &files[1], &files[2]};
-    GroupEntry* groupPointers[] = {&groups[0], &groups[1]};
-    RegistryEntry* keyPointers[] = {&keys[0], &keys[1], &keys[2], &keys[3]};
-    state.fileEntries = filePointers;
-    state.fileCount = 3;
-    state.groupEntries = groupPointers;
-    state.groupCount = 2;
-    state.registryEntries = keyPointers;
-    state.registryCount = 4;
+    const std::string key = "Software\\Varnel Unit Missing";
+    state.stringTable = nullptr; // the payload's
+    ASSERT_EQ(unit::load(encodePayload(
+                  {{"Demo Uninstall"},
+                   {{".\\none1", "a.txt"}, {".\\none2", "font.ttf", FE_FONT}, {".\\none3", ""}},
+                   {{0, dir + "\\g1", "", "x.lnk"}, {2, dir + "\\g2", "", ""}},
+                   {{ROOT_HKCU, key},
+                    {ROOT_HKCU, key + "\\\\V"},
+                    {ROOT_HKCU, "SOFTWARE"},
+                    {ROOT_HKCU, key + "\\Sub"}}})),
+              0);
     openBar();
     unit::Seam seam("RegOpenKeyA!2|RegOpenKeyExA!2|RegDeleteKeyA!5|RegDeleteValueA!2");
     ASSERT_EQ(state.progressTotal, 12u);
@@ -168,6 +151,7 @@ TEST_F(Cleanup, PositionsOfTheGroupPruningAndRegistryPasses) {
     pruneInstallFolders();
     runRegistryPass();
     EXPECT_EQ(positions, (std::vector<WPARAM>{25, 33, 25, 33, 75, 91, 41, 58, 66}));
+    freePayload();
 }
 
 // 140 levels: far more than a 260-byte path can name. The levels that can

@@ -1,7 +1,5 @@
-// The pre-uninstall command, the closing document's fallback command, the
-// self-deletion batch and a COM server in a drive root, in process, for what
-// the rows of tests/cases/process.json and fonts_com.json cannot reach. Platform calls that would
-// start programs are failed through the test build's seam, whose log shows what they got.
+// The programs started, in process, for what the rows of tests/cases cannot reach. Calls that
+// would start programs are failed through the test build's seam, whose log shows what they got.
 #include <fstream>
 
 #include "payload/payload.h"
@@ -17,7 +15,6 @@ class Process : public unit::StateTest {
     std::string dir = bed::caseDir("unit-process"), temp = dir + "\\temp";
     unit::Seam seam{"", dir + "\\seam.log"};
     char installDir[PATH_BUFFER_SIZE] = "D:\\App\\", workPath[PATH_BUFFER_SIZE] = {};
-    std::vector<unsigned char> options;
 
     void SetUp() override {
         state.installDir = installDir;
@@ -32,13 +29,9 @@ class Process : public unit::StateTest {
         RegDeleteTreeA(HKEY_CLASSES_ROOT, "Varnel.TestFile");
         StateTest::TearDown();
     }
-    void preUninstall(const std::string& text) { // an options block with this text only
-        options.assign(12, 0);
-        options[4] = 12;
-        options.insert(options.end(), text.begin(), text.end());
-        options.insert(options.end(), {0, 0, 0});
-        state.options = options.data();
-        state.optionsLength = uint32_t(options.size() - 2);
+    void preUninstall(const std::string& text) { // options with this text only
+        using namespace varnel;
+        ASSERT_EQ(unit::load(concat({record(RT_OPTIONS, optionsBody({0, text})), endRecord()})), 0);
     }
     static void openCommand(const std::string& command) {
         RegSetValueA(HKEY_CLASSES_ROOT, ".varneltest", REG_SZ, "Varnel.TestFile", 15);
@@ -75,8 +68,7 @@ TEST_F(Process, PreUninstallCommand) {
         releasePreUninstallCommand(&command);
         EXPECT_EQ(command.ownedBuffer, nullptr);
     }
-    state.options = nullptr;
-    state.optionsLength = 0;
+    freePayload();
     PreUninstallCommand none;
     EXPECT_FALSE(buildPreUninstallCommand(&none));
 }
@@ -104,40 +96,45 @@ TEST_F(Process, StartProgramFolderAndBounds) {
 }
 
 TEST_F(Process, ClosingDocumentFolderAndFallbackCommand) {
-    // The target, the open command of its class, the folder given to the
-    // shell, and the fallback command run.
+    // The open command of the class ("-": the class has none), the target, the
+    // folder given to the shell and the fallback command run ("-": no call).
+    // The command read is 259 bytes at most, the command, a space and the
+    // target must fit in 520 bytes, and a target that does not fit the copy
+    // is refused whole. V, T and H stand for 259, 259 and 519 characters.
+    auto fill = [](std::string s) {
+        for (auto [letter, text] : {std::pair{'V', "C:\\" + std::string(256, 'v')},
+                                    {'T', "D:\\" + std::string(256, 't')},
+                                    {'H', "D:\\" + std::string(516, 'h')}})
+            for (size_t at; (at = s.find(letter)) != std::string::npos;)
+                s.replace(at, 1, text);
+        return s;
+    };
     unit::Seam::set("ShellExecuteA!2|WinExec!2");
     for (auto& row : unit::rows(R"(
-        bye.htm | C:\viewer.exe -x | (null) | C:\viewer.exe -x bye.htm
-        httpx://example.invalid\a | v %1 | httpx://example.invalid | v  httpx://example.invalid\a
+        C:\viewer.exe -x | bye.htm | (null) | C:\viewer.exe -x bye.htm
+        v %1 | httpx://example.invalid\a | httpx://example.invalid | v  httpx://example.invalid\a
+        - | D:\bye.htm | D: | -
+        V | T | D: | V T
+        V | Tt | D: | -
+        Vv | D:\bye.htm | D: | -
+        V | H | D: | -
+        V | Hh | - | -
     )")) {
-        openCommand(row[1]);
-        openClosingDocument(row[0].c_str(), ".varneltest");
-        EXPECT_EQ(seam.take("ShellExecuteA WinExec"),
-                  (std::vector<unit::Call>{
-                      {"ShellExecuteA", "0x0", "open", row[0], "(null)", row[2], "5"},
-                      {"WinExec", row[3], "5"}}));
+        if (row[0] == "-")
+            RegDeleteTreeA(HKEY_CLASSES_ROOT, "Varnel.TestFile");
+        else
+            openCommand(fill(row[0]));
+        const std::string target = fill(row[1]);
+        openClosingDocument(target.c_str(), ".varneltest");
+        std::vector<unit::Call> calls;
+        if (row[2] != "-")
+            calls.push_back({"ShellExecuteA", "0x0", "open", target, "(null)", row[2], "5"});
+        if (row[3] != "-")
+            calls.push_back({"WinExec", fill(row[3]), "5"});
+        EXPECT_EQ(seam.take("ShellExecuteA WinExec"), calls) << row[0] << " " << row[1];
     }
-    // Nothing runs without a class or an open command, or when the command
-    // read (259 bytes at most), a space and the target would not fit in 520
-    // bytes; a target that does not fit the copy is refused whole.
-    openClosingDocument("D:\\bye.htm", ".varnelnone");
-    RegDeleteTreeA(HKEY_CLASSES_ROOT, "Varnel.TestFile");
-    openClosingDocument("D:\\bye.htm", ".varneltest");
-    std::string viewer = "C:\\" + std::string(256, 'v'), target = "D:\\" + std::string(256, 't');
-    openCommand(viewer);
-    openClosingDocument(target.c_str(), ".varneltest");
-    openClosingDocument((target + "t").c_str(), ".varneltest");
-    openCommand(viewer + "v");
-    openClosingDocument("D:\\bye.htm", ".varneltest");
-    EXPECT_EQ(seam.take("WinExec"),
-              (std::vector<unit::Call>{{"WinExec", viewer + " " + target, "5"}}));
-    std::string huge = "D:\\" + std::string(517, 'h');
-    openClosingDocument(huge.c_str(), ".varneltest");
-    openClosingDocument(huge.substr(1).c_str(), ".varneltest");
-    auto shell = seam.take("ShellExecuteA");
-    ASSERT_EQ(shell.size(), 1u);
-    EXPECT_EQ(shell[0][3], huge.substr(1));
+    openClosingDocument("D:\\bye.htm", ".varnelnone"); // no class
+    EXPECT_EQ(seam.take("WinExec").size(), 0u);
 }
 
 TEST_F(Process, BatchFile) {
@@ -172,8 +169,8 @@ TEST_F(Process, BatchFile) {
 // Without memory for its buffers, each step starts nothing, and a question
 // is answered No.
 TEST_F(Process, NoMemoryStartsNothing) {
-    unit::Seam::set("windows=C:\\WIN|malloc!8");
     preUninstall("#Windows#\\tool.exe");
+    unit::Seam::set("windows=C:\\WIN|malloc!8");
     PreUninstallCommand command;
     EXPECT_FALSE(buildPreUninstallCommand(&command));
     releasePreUninstallCommand(&command);

@@ -64,11 +64,6 @@ std::string summary() {
     return o.str();
 }
 
-int load(const Bytes& payload) {
-    freePayload();
-    return readPayloadChain(payload.data(), uint32_t(payload.size()), &state);
-}
-
 TEST(Reader, RecordsAndDamage) {
     const std::string s300(300, 'f'), g259(259, 'g');
     struct Row {
@@ -142,27 +137,28 @@ TEST(Reader, RecordsAndDamage) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        EXPECT_EQ(load(row.payload), row.error);
+        EXPECT_EQ(unit::load(row.payload), row.error);
         if (row.kept != "*")
             EXPECT_EQ(summary(), row.kept);
     }
     // Every cut inside a chain, headers and bodies alike.
     Bytes whole = concat({strings({"c", "x"}), files({{"f", "n", 0}}), endRecord()});
     for (size_t at = 0; at < whole.size(); ++at)
-        EXPECT_EQ(load(Bytes(whole.begin(), whole.begin() + at)), PAYLOAD_ERR_HEADER) << at;
+        EXPECT_EQ(unit::load(Bytes(whole.begin(), whole.begin() + at)), PAYLOAD_ERR_HEADER) << at;
     // Many entries grow the list.
     std::vector<FileSpec> many;
     for (int i = 0; i < 5000; ++i)
         many.push_back({"d", "file" + std::to_string(i), 0});
-    ASSERT_EQ(load(concat({files(many), files({{"last", "one", 0}}), endRecord()})), 0);
+    ASSERT_EQ(unit::load(concat({files(many), files({{"last", "one", 0}}), endRecord()})), 0);
     ASSERT_EQ(state.fileCount, 5001u);
     EXPECT_STREQ(state.fileEntries[5000]->name, "one");
     // Texts counted far beyond the body are empty and cost no memory each:
     // the table and "c" are the only blocks.
     {
         unit::Seam seam("", bed::caseDir("unit-reader") + "\\seam.log");
-        ASSERT_EQ(
-            load(concat({record(RT_STRINGS, Bytes{1, 0, 0xFF, 0xFF, 1, 0, 'c'}), endRecord()})), 0);
+        ASSERT_EQ(unit::load(concat(
+                      {record(RT_STRINGS, Bytes{1, 0, 0xFF, 0xFF, 1, 0, 'c'}), endRecord()})),
+                  0);
         EXPECT_EQ(seam.take("calloc").size(), 2u);
     }
     EXPECT_EQ(summary(), " tc|");
@@ -172,41 +168,39 @@ TEST(Reader, RecordsAndDamage) {
 }
 
 TEST(Strings, LookupAndFormatting) {
-    // Results are cut to 1023 characters; nothing past the 1024 bytes is written.
-    static char longText[5000];
-    char two[] = "two";
-    char* table[] = {longText, two, nullptr};
+    // Results are cut to 1023 characters, formatted or not; nothing past the
+    // 1024 bytes is written.
+    static char formatted[4000] = "%s", plain[4000];
+    char* table[] = {formatted, plain, nullptr};
     state.stringTable = table;
     for (int i : {2, -1})
         EXPECT_STREQ(getString(0, i), "") << i;
     EXPECT_STREQ(getString(1, 0), "");
-    std::string path(3000, 'p');
-    for (const char* start : {"aa", "%s"}) {
-        memset(longText, 'a', 4000);
-        memcpy(longText, start, 2);
+    memset(formatted + 2, 'a', sizeof(formatted) - 3);
+    memset(plain, 'a', sizeof(plain) - 1);
+    for (int i : {0, 1}) {
         char buffer[FORMAT_BUFFER_SIZE + 8];
         memset(buffer, 'Z', sizeof(buffer));
-        formatString(buffer, 0, path.c_str());
+        formatString(buffer, i, std::string(3000, 'p').c_str());
         EXPECT_EQ(buffer[FORMAT_BUFFER_SIZE], 'Z');
-        EXPECT_EQ(strlen(buffer), 1023u);
-        EXPECT_EQ(buffer[0], start[0] == '%' ? 'p' : 'a');
+        EXPECT_EQ(std::string(buffer), std::string(1023, i ? 'a' : 'p'));
     }
     state.stringTable = nullptr;
     EXPECT_STREQ(getString(0, 0), "");
 }
 
 TEST(Options, ParseLikeTheDriver) {
-    // "QSX": the options set; only 0x20 is a blank, parsing stops at a word
-    // that is not an option, and "//s" makes "/" the letter and "s" a word.
-    const char* rows[][2] = {
-        {"-X -S", "QSX"}, {" /Qxyz/s", "QS"}, {"-q-s", "QS"}, {"/q foo /s", "Q"}, {"/q /", "Q"},
-        {"/q -", "Q"},    {"/a /s", "QS"},    {"\t/s", ""},   {"//s", ""},        {nullptr, ""},
-    };
+    // "QSX": the options set; only 0x20 is a blank, an unknown letter is
+    // passed over, parsing stops at a word that is not an option, and "//s"
+    // makes "/" the letter and "s" a word.
+    const char* rows[][2] = {{"-X -S", "QSX"}, {" /Qxyz-s/x", "QSX"}, {"/q foo /s", "Q"},
+                             {"/q /", "Q"},    {"/a /s", "QS"},       {"\t/s", ""},
+                             {"//s", ""},      {nullptr, ""}};
     for (auto& row : rows) {
-        // The text ends right after a lone switch; the letter after the NUL must not count.
+        // The text ends right after a lone switch; what follows the NUL must not count.
         char text[32] = {};
         snprintf(text, sizeof(text), "%s", row[0] ? row[0] : "");
-        text[strlen(text) + 1] = 'S';
+        memcpy(text + strlen(text) + 1, " /s", 3);
         state.quiet = state.optS = state.optX = 0;
         parseOptions(row[0] ? text : nullptr);
         std::string set =

@@ -12,6 +12,8 @@
 
 #include "driver/state.h"
 #include "harness.h"
+#include "payload/payload.h"
+#include "payload_writer.h"
 
 namespace unit {
 
@@ -75,6 +77,12 @@ struct Seam {
         return out;
     }
 };
+
+// Reads a payload into the state, after freeing the last one.
+inline int load(const varnel::Bytes& payload) {
+    freePayload();
+    return readPayloadChain(payload.data(), uint32_t(payload.size()), &state);
+}
 
 class StateTest : public ::testing::Test {
   protected:
