@@ -16,6 +16,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const varnel::PayloadDamage&) {
         return 0; // reported as damage: what dump is for
     }
-    fuzz::checkAcceptedPayload("dump_fuzz", executable, split, dumped);
+    fuzz::checkAcceptedPayload(executable, split, dumped);
     return 0;
 }
