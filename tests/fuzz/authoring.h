@@ -18,10 +18,19 @@ inline void check(bool kept, const char* what) {
     }
 }
 
-// A payload the decoder accepts is read by the uninstaller without an error, and its dump, printed
-// and read back, packs into the very same bytes.
-inline void checkAcceptedPayload(const varnel::Bytes& executable, const varnel::SplitPayload& split,
-                                 const varnel::Manifest& dumped) {
+// Dumps an uninstaller. A payload the decoder accepts is read by the uninstaller without an error,
+// and its dump, printed and read back, packs into the very same bytes; one that `pack` built is
+// accepted whole.
+inline void checkDump(const varnel::Bytes& executable, unsigned codePage, bool packed) {
+    varnel::SplitPayload split;
+    varnel::Manifest dumped;
+    try {
+        split = varnel::splitPayload(executable);
+        dumped = varnel::manifestFromPayload(split, codePage);
+    } catch (const varnel::PayloadDamage&) {
+        check(!packed, "what pack built dumps as damaged");
+        return; // reported as damage: what dump is for
+    }
     varnel::Bytes payload = varnel::payloadBytes(executable, split);
     PayloadContents contents = {};
     int error = readPayloadChain(payload.data(), uint32_t(payload.size()), &contents);

@@ -22,8 +22,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     fuzz::check(!errors, "a manifest with errors was packed");
-    varnel::SplitPayload split = varnel::splitPayload(executable);
-    fuzz::checkAcceptedPayload(executable, split,
-                               varnel::manifestFromPayload(split, manifest.codePage));
+    fuzz::checkDump(executable, manifest.codePage, true);
     return 0;
 }
