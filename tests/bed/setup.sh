@@ -79,8 +79,7 @@ fi
 # What a sealed bed must leave alone: files of the host outside the bed,
 # named by the case driver.the-seal-holds (%CANARY%).
 mkdir -p "$bed.canary/sub"
-echo keep >"$bed.canary/keep.txt"
-echo keep >"$bed.canary/sub/keep.dat"
+echo keep | tee "$bed.canary/keep.txt" >"$bed.canary/sub/keep.dat"
 canary='\\?\unix'$(printf %s "$bed.canary" | tr / '\\')
 
 cat >"$bed/env" <<ENV

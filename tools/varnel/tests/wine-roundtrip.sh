@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# The Windows varnel under Wine: packs the demo's sample product, dumps it back to the very same
-# manifest, packs the dump over an existing file and with the stub found beside varnel.exe to the
-# very same uninstaller, round-trips a Japanese manifest through code page 932, signs that with
-# osslsigncode, and reports a damaged copy with exit code 1.
-# Arguments: wine-run varnel.exe uninst.exe manifest.json
+# The Windows varnel under Wine, in the order below: the sample product packed and dumped back,
+# packed again to the same bytes, a Japanese manifest through code page 932, that one signed, and
+# a damaged copy. Arguments: wine-run varnel.exe uninst.exe manifest.json
 set -euo pipefail
 wine_run=$1 varnel=$2 stub=$3 manifest=$4
 # shellcheck disable=SC1091
