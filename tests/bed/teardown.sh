@@ -7,12 +7,8 @@ bed=$(realpath -m "${1:?usage: teardown.sh BED_DIR}")
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/in-bed" wineserver -k 2>/dev/null || true
 timeout 20 "$here/in-bed" wineserver -w 2>/dev/null || true # it flushes the registry as it goes
-if [ -f "$bed/seal.pid" ]; then # the process that holds the sealed namespace
-  kill "$(cat "$bed/seal.pid")" 2>/dev/null || true
-  rm -f "$bed/seal.pid"
-fi
-if [ -f "$bed/xvfb.pid" ]; then
-  kill "$(cat "$bed/xvfb.pid")" 2>/dev/null || true
-  rm -f "$bed/xvfb.pid"
-fi
+for holder in seal xvfb; do # the process that holds the sealed namespace, and Xvfb
+  [ -f "$bed/$holder.pid" ] && kill "$(cat "$bed/$holder.pid")" 2>/dev/null
+  rm -f "$bed/$holder.pid"
+done
 exit 0

@@ -1,5 +1,6 @@
-// What the dump and pack targets share: the promises of the authoring library that hold for every
-// payload it reads back or builds. An exception that escapes is a crash the fuzzer reports.
+// What the fuzz targets share: a promise that does not hold aborts with what it was (the fuzzer
+// then reports the input), and for the dump and pack targets the promises of the authoring library
+// that hold for every payload it reads back or builds. An exception that escapes is a crash too.
 #pragma once
 
 #include <cstdio>
@@ -10,24 +11,33 @@
 
 namespace fuzz {
 
-[[noreturn]] inline void fail(const char* target, const char* what) {
-    std::fprintf(stderr, "%s: %s\n", target, what);
-    std::abort();
+inline void check(bool kept, const char* what) {
+    if (!kept) {
+        std::fprintf(stderr, "broken: %s\n", what);
+        std::abort();
+    }
 }
 
-// A payload the decoder accepts is read by the uninstaller without an error, and its dump, printed
-// and read back, packs into the very same bytes.
-inline void checkAcceptedPayload(const char* target, const varnel::Bytes& executable,
-                                 const varnel::SplitPayload& split,
-                                 const varnel::Manifest& dumped) {
+// Dumps an uninstaller. A payload the decoder accepts is read by the uninstaller without an error,
+// and its dump, printed and read back, packs into the very same bytes; one that `pack` built is
+// accepted whole.
+inline void checkDump(const varnel::Bytes& executable, unsigned codePage, bool packed) {
+    varnel::SplitPayload split;
+    varnel::Manifest dumped;
+    try {
+        split = varnel::splitPayload(executable);
+        dumped = varnel::manifestFromPayload(split, codePage);
+    } catch (const varnel::PayloadDamage&) {
+        check(!packed, "what pack built dumps as damaged");
+        return; // reported as damage: what dump is for
+    }
     varnel::Bytes payload = varnel::payloadBytes(executable, split);
     PayloadContents contents = {};
     int error = readPayloadChain(payload.data(), uint32_t(payload.size()), &contents);
     freePayloadContents(&contents);
-    if (error)
-        fail(target, "the uninstaller's reader fails on a payload the decoder accepts");
-    if (varnel::buildPayload(varnel::parseManifest(varnel::formatManifest(dumped))) != payload)
-        fail(target, "packing the dump does not give the same payload");
+    check(!error, "the uninstaller's reader fails on a payload the decoder accepts");
+    check(varnel::buildPayload(varnel::parseManifest(varnel::formatManifest(dumped))) == payload,
+          "packing the dump does not give the same payload");
 }
 
 } // namespace fuzz

@@ -2,24 +2,17 @@
 // an error, is then walked the way the passes use it (every string to its end, the pattern list to
 // its empty pattern, the option texts), so that AddressSanitizer sees any read past a buffer, and
 // freed, so that LeakSanitizer sees anything left behind.
-#include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
 #include <initializer_list>
 
-#include "payload/entries.h"
+#include "authoring.h"
 
 namespace {
 
-volatile size_t sink; // keeps the walks from being optimised away
+using fuzz::check;
 
-void check(bool kept, const char* what) {
-    if (!kept) {
-        fprintf(stderr, "payload_fuzz: %s\n", what);
-        abort();
-    }
-}
+volatile size_t sink; // keeps the walks from being optimised away
 
 void walk(const PayloadContents& c) {
     for (uint32_t i = 0; i < c.fileCount; ++i)

@@ -7,8 +7,3 @@ varnel_add_wine_test(NAME varnel.wine.roundtrip
   COMMAND ${VARNEL_TOOL_TESTS}/wine-roundtrip.sh ${VARNEL_WINE_RUN} $<TARGET_FILE:varnel>
           $<TARGET_FILE:uninst> ${PROJECT_SOURCE_DIR}/demo/sample-product.json
   TIMEOUT 300 KINDS win32 win64)
-
-varnel_add_wine_test(NAME varnel.wine.signed
-  COMMAND ${VARNEL_TOOL_TESTS}/wine-signed.sh ${VARNEL_WINE_RUN} $<TARGET_FILE:varnel>
-          $<TARGET_FILE:uninst>
-  TIMEOUT 300 KINDS win32 win64)

@@ -4,7 +4,6 @@
 
 #include <fstream>
 #include <iterator>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -57,10 +56,9 @@ Bytes patch(Bytes f, size_t at, Bytes bytes, size_t size = ~size_t(0)) {
 // a buffer of FONT_NAME_SIZE; the name must end inside it.
 std::string parse(const Bytes& f) {
     Bytes data(f.begin(), f.end()); // no spare capacity after the bytes
-    std::unique_ptr<char[]> out(new char[FONT_NAME_SIZE]);
-    std::fill(out.get(), out.get() + FONT_NAME_SIZE, 'x');
-    parseFontFullName(data.data(), uint32_t(f.size()), out.get());
-    return std::string(out.get(), strnlen(out.get(), FONT_NAME_SIZE));
+    std::vector<char> out(FONT_NAME_SIZE, 'x');
+    parseFontFullName(data.data(), uint32_t(f.size()), out.data());
+    return std::string(out.data(), strnlen(out.data(), FONT_NAME_SIZE));
 }
 
 const NameRecord mac{1, 4, "Varnel Sans"}, first{1, 4, "First"}, second{1, 4, "Second"};

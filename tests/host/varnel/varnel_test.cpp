@@ -33,15 +33,15 @@ std::vector<std::string> split(const std::string& text, const std::string& separ
 }
 
 // Calls `run(where, left, right)` for each row "LEFT => RIGHT" of a data file (blank lines and "#"
-// lines passed over) and reports what it throws. With `expand`, <TEXT*N> is TEXT N times.
-template <typename Run> void forEachRow(const std::string& name, bool expand, Run run) {
+// lines passed over) and reports what it throws; <TEXT*N> in a row is TEXT N times.
+template <typename Run> void forEachRow(const std::string& name, Run run) {
     std::ifstream in(VARNEL_TEST_DATA "/" + name);
     std::string line;
     EXPECT_TRUE(in) << name;
     for (int number = 1; std::getline(in, line); ++number) {
         if (line.empty() || line[0] == '#')
             continue;
-        for (size_t at = 0; expand && (at = line.find('<', at)) != npos; ++at) {
+        for (size_t at = 0; (at = line.find('<', at)) != npos; ++at) {
             size_t star = line.find('*', at), end = line.find('>', at);
             if (end == npos || star > end)
                 continue;
@@ -70,18 +70,6 @@ bool matches(const std::string& text, const std::string& expected) {
     return text.rfind(head, 0) == 0 && text.find(part, head.size()) != npos;
 }
 
-// A stand-in for the uninstaller: a PE header, the payload marker and a locator of 0, more bytes.
-Bytes fakeStub() {
-    Bytes stub = {'M', 'Z'};
-    stub.resize(0x3C);
-    putU32(stub, 0x40);
-    std::string code("PE\0\0stub code wwgT)H", 20);
-    stub.insert(stub.end(), code.begin(), code.end());
-    putU32(stub, 0);
-    stub.resize(stub.size() + 21, 0x90);
-    return stub;
-}
-
 // Hex pairs, and "..." for characters as they stand; spaces are passed over.
 Bytes hexBytes(const std::string& text) {
     Bytes out;
@@ -96,12 +84,20 @@ Bytes hexBytes(const std::string& text) {
     return out;
 }
 
+// A stand-in for the uninstaller: a PE header, the payload marker and a locator of 0, more bytes.
+Bytes fakeStub() {
+    Bytes stub = hexBytes("\"MZ\"" + std::string(116, '0') +
+                          " 40000000 \"PE\" 0000 \"stub code wwgT)H\" 00000000");
+    stub.resize(stub.size() + 21, 0x90);
+    return stub;
+}
+
 } // namespace
 
 // check.txt: MANIFEST => ok, or "LEVEL WHERE: part" of each finding in order; errors, also those
 // of reading the manifest, stop packing, warnings do not.
 TEST(Varnel, CheckRows) {
-    forEachRow("check.txt", true, [](auto where, auto manifest, auto right) {
+    forEachRow("check.txt", [](auto where, auto manifest, auto right) {
         std::vector<std::string> got;
         auto found = [&](bool error, const std::string& at, const std::string& message) {
             got.push_back((error ? "error" : "warning") + (at.empty() ? "" : " " + at) + ": " +
@@ -133,7 +129,7 @@ TEST(Varnel, CheckRows) {
 // through its printed JSON.
 TEST(Varnel, PayloadRows) {
     const Bytes stub = fakeStub();
-    forEachRow("payload.txt", true, [&](auto where, auto left, auto right) {
+    forEachRow("payload.txt", [&](auto where, auto left, auto right) {
         size_t cut = left.rfind(" cut ");
         Manifest given = parseManifest(left.substr(0, cut));
         Bytes payload = payloadBytesUnchecked(given);
@@ -170,7 +166,7 @@ TEST(Varnel, CliRows) {
     fs::create_directories(dir / "work");
     writeFileBytes((dir / "work/stub.exe").string(), fakeStub());
     fs::copy_file(VARNEL_DEMO_MANIFEST, dir / "work/demo.json");
-    forEachRow("cli.txt", false, [&](auto where, auto fragment, auto right) {
+    forEachRow("cli.txt", [&](auto where, auto fragment, auto right) {
         std::ofstream(dir / "row.sh") << fragment << "\n";
         std::string command = "cd '" + (dir / "work").string() +
                               "' && unset VARNEL_STUB && umask 022 && V='" VARNEL_EXE

@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# The Windows varnel under Wine: packs the demo's sample product, dumps it back to the very same
-# manifest, packs the dump over an existing file and with the stub found beside varnel.exe to the
-# very same uninstaller, round-trips a Japanese manifest through code page 932, and reports a
-# damaged copy with exit code 1.
-# Arguments: wine-run varnel.exe uninst.exe manifest.json
+# The Windows varnel under Wine, in the order below: the sample product packed and dumped back,
+# packed again to the same bytes, a Japanese manifest through code page 932, that one signed, and
+# a damaged copy. Arguments: wine-run varnel.exe uninst.exe manifest.json
 set -euo pipefail
 wine_run=$1 varnel=$2 stub=$3 manifest=$4
 # shellcheck disable=SC1091
@@ -38,6 +36,17 @@ printf '{\n  "codePage": 932,\n  "language": "Japanese",\n  "texts": {\n    "cap
 v pack "$win\\ja.json" -o "$win\\ja.exe" --stub "$stub"
 v dump "$win\\ja.exe" --code-page=932 -o "$win\\ja-dump.json"
 diff -u "$dir/ja.json" "$dir/ja-dump.json" || fail "the Japanese manifest does not come back"
+
+# Signed with a throwaway certificate (the signature lies after RT_END), it still dumps the same
+# and runs quietly to exit code 0: the locator, not the end of the file, finds the payload.
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Varnel Test Signer" \
+  -keyout "$dir/key.pem" -out "$dir/cert.pem" 2>/dev/null || fail "no test certificate"
+osslsigncode sign -certs "$dir/cert.pem" -key "$dir/key.pem" -n "Signed Demo" \
+  -in "$dir/ja.exe" -out "$dir/signed.exe" >/dev/null || fail "osslsigncode failed"
+[ "$(stat -c %s "$dir/signed.exe")" -gt "$(stat -c %s "$dir/ja.exe")" ] || fail "nothing was signed"
+v dump "$win\\signed.exe" --code-page=932 -o "$win\\signed.json"
+diff -u "$dir/ja.json" "$dir/signed.json" || fail "the signed uninstaller dumps otherwise"
+timeout 120 "$wine_run" "$win\\signed.exe" /S || fail "the signed uninstaller exited with $?"
 
 # A copy cut short inside its last record: reported, not a crash.
 head -c -3 "$dir/product.exe" >"$dir/cut.exe"
