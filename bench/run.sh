@@ -10,5 +10,5 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake --preset host >/dev/null && cmake --build --preset host -j2 --target varnel >/dev/null
 cmake --preset win32 >/dev/null
-cmake --build --preset win32 -j2 --target uninst bench_launch bench_msgbox >/dev/null
+cmake --build --preset win32 -j2 --target uninst bench_launch bench_msgbox bench_msgbox6 >/dev/null
 exec python3 bench/bench.py "$@"
