@@ -504,7 +504,8 @@ def report(results, extras, sizes, kinds, stub_size, payload_sizes, runs_of, plo
         q = window["varnel"] / window["msgbox6"]
         lines.append(f"  {kind}:   against the message box with the uninstaller's manifest, "
                      f"{window['msgbox6']:.0f} ms: {q:.2f}x, within 10% {verdict(q <= 1.10)}")
-    lines.append(f"  uninst.exe: {stub_size} bytes (goal at most 49152): {verdict(stub_size <= 49152)}")
+    lines.append(f"  uninst.exe: {stub_size} bytes (goal at most 32768; the build fails above 49152): "
+                 f"{verdict(stub_size <= 32768)}")
     lines.append(f"  payload sizes: " + ", ".join(f"N={n}: {s} bytes" for n, s in payload_sizes.items()))
     text = "\n".join(lines)
     print(text, flush=True)
