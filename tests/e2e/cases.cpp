@@ -384,17 +384,6 @@ Inventory inventory(const Run& run) {
     return out;
 }
 
-// The first few lines that one listing has and the other has not.
-std::vector<std::string> changes(const Inventory& before, const Inventory& after) {
-    std::vector<std::string> out;
-    for (const auto& [a, b, what] :
-         {std::tuple{&before, &after, "changed or gone: "}, {&after, &before, "new or changed: "}})
-        for (const std::string& line : *a)
-            if (!b->count(line) && out.size() < 12)
-                out.push_back(what + line);
-    return out;
-}
-
 // The bar's position in another window of the process, -1 without a bar.
 LRESULT progressPosition(const bed::Dialog& d) {
     DWORD process = 0;
@@ -573,9 +562,14 @@ void runAndCheck(Run& run, const Json& c, const std::string& options) {
         Sleep(100), wrong = problems(run, after);
     for (const std::string& w : wrong)
         ADD_FAILURE() << w;
-    for (const std::string& w :
-         untouched != false ? changes(outside, inventory(run)) : std::vector<std::string>())
-        ADD_FAILURE() << "outside the product, " << w;
+    // The first few lines that one listing has and the other has not.
+    Inventory now = untouched != false ? inventory(run) : Inventory();
+    int shown = 0;
+    for (const auto& [a, b, what] :
+         {std::tuple{&outside, &now, "changed or gone: "}, {&now, &outside, "new or changed: "}})
+        for (const std::string& line : *a)
+            if (!b->count(line) && shown++ < 12)
+                ADD_FAILURE() << "outside the product, " << what << line;
 }
 
 void runCase(const Json& c, const std::string& version) {
@@ -728,12 +722,9 @@ std::set<std::string> named(const std::string& line,
     return out;
 }
 
+// The failures recorded so far in the running test (only failures are recorded).
 int failures() {
-    auto* r = ::testing::UnitTest::GetInstance()->current_test_info()->result();
-    int n = 0;
-    for (int i = 0; i < r->total_part_count(); ++i)
-        n += r->GetTestPartResult(i).failed();
-    return n;
+    return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
 }
 
 void runSweep(const Json& sweep) {
