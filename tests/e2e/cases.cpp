@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -288,26 +289,45 @@ std::string lower(std::string s) {
     return s;
 }
 
+// The lines of a file (none when it is not there), without carriage returns.
+std::vector<std::string> textLines(const std::string& path) {
+    std::string text;
+    if (bed::exists(path))
+        for (uint8_t c : varnel::readFileBytes(path))
+            text += c == '\r' ? "" : std::string(1, char(c));
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// The kind of bed this runs in: "win32" or "win64".
+std::string bedKind() {
+    char kind[16] = "win32";
+    GetEnvironmentVariableA("VARNEL_BED_KIND", kind, sizeof(kind));
+    return kind;
+}
+
 // Skipped: the case's own folder and seam log, and the keys Wine itself
 // writes when a bed's first windowed program starts (found by listing around
 // a harmless run): its device, display-adapter and hardware-profile keys and
 // its per-user copy of the desktop's colours and metrics. No file differs.
 bool skipped(const Run& run, const std::string& low) {
-    static const char* const wine[] = {"hklm\\hardware\\",
-                                       "\\control\\class\\",
-                                       "\\control\\deviceclasses\\",
-                                       "\\control\\servicecurrent\\",
-                                       "\\control\\video\\",
-                                       "\\hardware profiles\\current\\",
-                                       "\\software\\wine\\temporary system parameters\\"};
+    static const std::vector<std::string> wine = {
+        "hklm\\hardware\\",
+        "\\control\\class\\",
+        "\\control\\deviceclasses\\",
+        "\\control\\servicecurrent\\",
+        "\\control\\video\\",
+        "\\hardware profiles\\current\\",
+        "\\software\\wine\\temporary system parameters\\"};
     if (low == lower(run.dir + "\\") || low == lower(run.dir + ".seam.log"))
         return true;
-    for (const std::string& p : run.product)
-        if (low.find(p) != low.npos)
-            return true;
-    for (const char* w : wine)
-        if (low.find(w) != low.npos)
-            return true;
+    for (const auto* parts : {&run.product, &wine})
+        for (const std::string& p : *parts)
+            if (low.find(p) != low.npos)
+                return true;
     return false;
 }
 
@@ -364,17 +384,6 @@ Inventory inventory(const Run& run) {
     return out;
 }
 
-// The first few lines that one listing has and the other has not.
-std::vector<std::string> changes(const Inventory& before, const Inventory& after) {
-    std::vector<std::string> out;
-    for (const auto& [a, b, what] :
-         {std::tuple{&before, &after, "changed or gone: "}, {&after, &before, "new or changed: "}})
-        for (const std::string& line : *a)
-            if (!b->count(line) && out.size() < 12)
-                out.push_back(what + line);
-    return out;
-}
-
 // The bar's position in another window of the process, -1 without a bar.
 LRESULT progressPosition(const bed::Dialog& d) {
     DWORD process = 0;
@@ -424,14 +433,7 @@ std::vector<std::string> problems(const Run& run, const Json& after) {
         texts.push_back(after["log"]), texts.back()["path"] = "%CASE%.seam.log";
     for (const Json& t : texts) {
         allowOnly(t, {"path", "has", "hasNot"}, "after.text");
-        std::string text;
-        if (bed::exists(run.path(t["path"])))
-            for (uint8_t c : varnel::readFileBytes(run.path(t["path"])))
-                text += char(c);
-        std::vector<std::string> lines;
-        for (std::istringstream in(std::regex_replace(text, std::regex("\r"), ""));
-             std::getline(in, lines.emplace_back());)
-            ;
+        std::vector<std::string> lines = textLines(run.path(t["path"]));
         auto at = lines.begin();
         for (const Json& e : list(t, "has"))
             if ((at = std::find_if(at, lines.end(), [&](auto& l) {
@@ -560,9 +562,14 @@ void runAndCheck(Run& run, const Json& c, const std::string& options) {
         Sleep(100), wrong = problems(run, after);
     for (const std::string& w : wrong)
         ADD_FAILURE() << w;
-    for (const std::string& w :
-         untouched != false ? changes(outside, inventory(run)) : std::vector<std::string>())
-        ADD_FAILURE() << "outside the product, " << w;
+    // The first few lines that one listing has and the other has not.
+    Inventory now = untouched != false ? inventory(run) : Inventory();
+    int shown = 0;
+    for (const auto& [a, b, what] :
+         {std::tuple{&outside, &now, "changed or gone: "}, {&now, &outside, "new or changed: "}})
+        for (const std::string& line : *a)
+            if (!b->count(line) && shown++ < 12)
+                ADD_FAILURE() << "outside the product, " << what << line;
 }
 
 void runCase(const Json& c, const std::string& version) {
@@ -570,10 +577,8 @@ void runCase(const Json& c, const std::string& version) {
               {"name", "versions", "beds", "options", "exe", "before", "manifest", "locator",
                "answers", "faults", "log", "env", "after"},
               "a case");
-    char kind[16] = "win32";
-    GetEnvironmentVariableA("VARNEL_BED_KIND", kind, sizeof(kind));
     Json beds = list(c, "beds"), options = list(c, "options");
-    if (c.contains("beds") && std::find(beds.begin(), beds.end(), std::string(kind)) == beds.end())
+    if (c.contains("beds") && std::find(beds.begin(), beds.end(), bedKind()) == beds.end())
         GTEST_SKIP() << "only in the test beds " << beds.dump();
     // Rows with faults or a seam log run the test build of the uninstaller.
     bool seam = c.contains("faults") || c.value("log", false);
@@ -636,15 +641,177 @@ void runCase(const Json& c, const std::string& version) {
     }
 }
 
-struct Case : ::testing::Test {
-    Case(Json c, std::string version) : c(std::move(c)), version(std::move(version)) {}
-    void TestBody() override { runCase(c, version); }
-    Json c;
-    std::string version;
+// The fault sweep (faults.json): one product holding something of every kind
+// is uninstalled as it is, then once for every call site that the seam log
+// lists, with each error that call can meet, and once for every allocation
+// made to fail. Each run is a row of the printed table, checked against the
+// outcome that the rules give for its call, against a listing of everything
+// outside the product, and for blocks held at exit.
+struct Seen {
+    std::vector<std::string> log;
+    std::set<std::string> present; // the sweep's items still there after the run
+};
+
+Seen runProduct(const Json& sweep, const std::string& options, const std::string& faults, Json c,
+                std::map<std::string, std::string>& itemPath) {
+    c.merge_patch(sweep["case"]);
+    c.update({{"options", options}, {"log", true}, {"faults", faults}});
+    c["after"]["untouched"] = {{"product", sweep["product"]}, {"keep", "sweep"}};
+    Seen seen;
+    lastRun.inspect = [&](const Run& run) {
+        seen.log = textLines(run.log);
+        for (const auto& [name, item] : sweep["items"].items()) {
+            if (problems(run, item).empty())
+                seen.present.insert(name);
+            const Json& p = item.begin().value(); // its path or key, resolved
+            itemPath[name] =
+                lower(item.contains("registry") ? "\t" + run.expand(p)
+                                                : run.path(p.is_object() ? p["path"] : p));
+        }
+    };
+    runCase(c, sweep["version"]);
+    lastRun.inspect = nullptr;
+    return seen;
+}
+
+// A call site: a call name where the log last named a product item of some
+// role (allocations also by their size), first called there as the Nth call
+// of that name; or a call name alone for the calls listed as "once".
+struct Site {
+    std::string key, line, options;
+    int nth;
+};
+
+void addSites(const Json& sweep, const Seen& seen, const std::string& options,
+              std::vector<Site>& sites) {
+    std::map<std::string, int> calls;
+    std::string role = "start";
+    for (const std::string& line : seen.log) {
+        std::string name = fields(line)[0], low = lower(line + "\t");
+        for (const Json& r : sweep["roles"])
+            if (low.find(lower(r[0])) != low.npos) {
+                role = r[1];
+                break;
+            }
+        int nth = ++calls[name];
+        std::string key = std::count(sweep["once"].begin(), sweep["once"].end(), name) ? name
+                          : name.find("alloc") != name.npos
+                              ? name + "@" + role + "#" + fields(line).back()
+                              : name + "@" + role;
+        if (name != "blocks" &&
+            std::none_of(sites.begin(), sites.end(), [&](const Site& s) { return s.key == key; }))
+            sites.push_back({key, line, options, nth});
+    }
+}
+
+// The items a call names (a path or key ending in one of its fields) and the
+// product's folders and keys above them.
+std::set<std::string> named(const std::string& line,
+                            const std::map<std::string, std::string>& itemPath) {
+    std::set<std::string> out;
+    bool registry = line.rfind("Reg", 0) == 0; // registry items are marked by a tab
+    for (std::string f : fields(line))
+        for (const auto& [name, path] : itemPath)
+            if (f = lower(f),
+                f.size() > 2 && (path[0] == '\t') == registry &&
+                    (path == f || (path.size() > f.size() &&
+                                   path.substr(path.size() - f.size() - 1) == "\\" + f)))
+                for (const auto& [above, p] : itemPath)
+                    if (p == path || path.rfind(p + "\\", 0) == 0)
+                        out.insert(above);
+    return out;
+}
+
+// The failures recorded so far in the running test (only failures are recorded).
+int failures() {
+    return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
+}
+
+void runSweep(const Json& sweep) {
+    std::map<std::string, std::string> itemPath;
+    std::map<std::string, Seen> clean;
+    std::vector<Site> sites;
+    for (std::string options : {"/S", "/Q"}) {
+        const Json& rule = sweep["clean"][options];
+        clean[options] =
+            runProduct(sweep, options, "", rule.value("case", Json::object()), itemPath);
+        EXPECT_EQ(clean[options].present, rule["present"].get<std::set<std::string>>()) << options;
+        addSites(sweep, clean[options], options, sites);
+    }
+    std::map<std::string, Json> rules; // keys given together share their rule
+    for (const auto& [keys, rule] : sweep["expect"].items()) {
+        std::istringstream in(keys);
+        for (std::string key; in >> key;)
+            rules[key] = rule;
+    }
+    printf("%-34s %-7s %4s  %-30s %-40s %s\n", "call@where#size", "error", "exit", "message",
+           "stayed (+) or went (-) unlike a clean run", "verdict");
+    int wrong = 0, runs = 0;
+    const char* only = getenv("VARNEL_SWEEP_ONLY"); // a part of the sites' keys
+    for (const Site& site : sites) {
+        std::string name = site.key.substr(0, site.key.find('@'));
+        std::string where = site.key.substr(0, site.key.find('#'));
+        Json rule = rules["*"];
+        for (const std::string& k : {name, where, site.key}) // the most particular counts
+            rule = rules.count(k) ? rules[k] : rule;
+        const Seen& base = clean[site.options];
+        std::set<std::string> expected;
+        if (rule["effect"] != "named")
+            expected = sweep["effects"].value(rule["effect"], Json::array());
+        else // what a clean run removes of it
+            for (const std::string& item : named(site.line, itemPath))
+                if (!base.present.count(item))
+                    expected.insert(item);
+        Json c = {{"after", {{"exitCode", rule.value("exit", 0)}}}};
+        if (rule.contains("message"))
+            c["answers"] = {{{"message", rule["message"]}, {"press", "OK"}}};
+        for (const char* item : {"exe", "batch"}) // after /Q, the batch file's work
+            if (site.options == "/Q")
+                c["after"]["wait"] = 20000,
+                c["after"][base.present.count(item) != expected.count(item) ? "exists" : "gone"]
+                    .push_back(sweep["items"][item]["exists"]);
+        // The reader's sites behave the same in every kind of bed: one runs them.
+        if ((only && site.key.find(only) == std::string::npos) ||
+            (bedKind() != "win32" && sweep["win32Only"].contains(where)))
+            continue;
+        bool alloc = name.find("alloc") != name.npos;
+        for (const std::string& error :
+             alloc ? Json::array({"memory"}) : rule.value("errors", Json::array({"denied"}))) {
+            // A failed allocation is retried once: the second item fails the retry.
+            std::string item = name + "#" + std::to_string(site.nth) + "!" +
+                               std::to_string(sweep["errors"][error].get<int>());
+            int before = failures();
+            Seen seen =
+                runProduct(sweep, site.options, item + (alloc ? "|" + item : ""), c, itemPath);
+            std::set<std::string> diff;
+            std::string stayed, shown;
+            for (const auto& [item, j] : sweep["items"].items())
+                if (base.present.count(item) != seen.present.count(item))
+                    diff.insert(item), stayed += (seen.present.count(item) ? " +" : " -") + item;
+            for (const std::string& m : lastRun.messages)
+                shown += "\"" + m + "\" ";
+            std::string what = site.key + " failing with " + error + ": " + site.line;
+            EXPECT_EQ(diff, expected) << what;
+            EXPECT_EQ(seen.log.empty() ? "" : seen.log.back(), "blocks\t0") << what;
+            wrong += failures() != before, ++runs;
+            printf("%-34s %-7s %4d  %-30.30s %-40s %s\n", site.key.c_str(), error.c_str(),
+                   lastRun.exitCode, shown.c_str(), stayed.c_str(),
+                   failures() != before ? "WRONG" : "ok");
+            fflush(stdout);
+        }
+    }
+    printf("%zu call sites, %d runs, %d outcomes wrong\n", sites.size(), runs, wrong);
+}
+
+struct Body : ::testing::Test {
+    explicit Body(std::function<void()> f) : f(std::move(f)) {}
+    void TestBody() override { f(); }
+    std::function<void()> f;
 };
 
 } // namespace
 
+// Each file is a list of cases (`cases`, with `defaults`), or the fault sweep.
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     bed::registerFixtures(argc, argv);
@@ -653,18 +820,21 @@ int main(int argc, char** argv) {
         if (file.size() < 5 || file.substr(file.size() - 5) != ".json")
             continue;
         Json all = Json::parse(varnel::readFileBytes(file), nullptr, true, true);
-        std::string suite = file.substr(file.find_last_of("\\/") + 1, file.size() - 5);
-        suite.resize(suite.size() - 5);
-        for (const Json& row : all.at("cases")) {
+        std::string suite = std::filesystem::path(file).stem().string();
+        auto add = [&](const std::string& name, std::function<void()> f) {
+            ::testing::RegisterTest(suite.c_str(), name.c_str(), nullptr, nullptr, file.c_str(), 0,
+                                    [=]() -> ::testing::Test* { return new Body(f); });
+        };
+        if (!all.contains("cases"))
+            add("sweep", [all] { runSweep(all); });
+        for (const Json& row : all.value("cases", Json::array())) {
             Json c = all.value("defaults", Json::object());
             c.merge_patch(row);
             if (!names.insert(c.at("name")).second)
                 throw std::runtime_error("two cases named " + c["name"].dump());
             for (const Json& v : c.value("versions", Json::array({"winxp"})))
-                ::testing::RegisterTest(
-                    suite.c_str(),
-                    (c["name"].get<std::string>() + "/" + v.get<std::string>()).c_str(), nullptr,
-                    nullptr, file.c_str(), 0, [=]() -> ::testing::Test* { return new Case(c, v); });
+                add(c["name"].get<std::string>() + "/" + v.get<std::string>(),
+                    [c, v] { runCase(c, v); });
         }
     }
     return RUN_ALL_TESTS();
