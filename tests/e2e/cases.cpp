@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -33,9 +34,18 @@ const Json& allowOnly(const Json& j, const std::set<std::string>& keys, const ch
     return j;
 }
 
-// The entries under a key; a single entry stands for a list of one.
-Json list(const Json& j, const char* key) {
-    return !j.contains(key) ? Json::array() : j[key].is_array() ? j[key] : Json::array({j[key]});
+// The entries under a key; a single entry stands for a list of one. With
+// `wrap`, a string entry stands for an object holding it under that name, and
+// an object may have only the given keys.
+Json list(const Json& j, const char* key, const char* wrap = nullptr,
+          const std::set<std::string>& keys = {}) {
+    Json out = !j.contains(key)    ? Json::array()
+               : j[key].is_array() ? j[key]
+                                   : Json::array({j[key]});
+    for (Json& e : out)
+        if (wrap)
+            e = allowOnly(e.is_string() ? Json{{wrap, e}} : e, keys, key);
+    return out;
 }
 
 std::string recode(const std::string& s, UINT from, UINT to) {
@@ -109,8 +119,10 @@ struct Reg {
 struct Run {
     std::string dir, exe, log;
     std::vector<std::function<void()>> undo;
-    std::vector<HANDLE> held;         // files held open
-    std::vector<std::string> product; // lower-case parts of product paths and keys
+    std::vector<HANDLE> held;          // files held open
+    std::vector<std::string> product;  // lower-case parts of product paths and keys
+    std::vector<std::string> messages; // of the windows with buttons
+    int exitCode = 0;
 
     // The ANSI text of a JSON string with its %NAME% placeholders resolved;
     // %PADn% fills with 'l' up to n characters in all.
@@ -166,38 +178,36 @@ struct Run {
     }
 };
 
-// The entry's key, opened (or made) in its view; null when it cannot be.
-HKEY open(const Reg& r, bool make = false, DWORD* made = nullptr) {
+// The entry's key, opened in its view; null when it cannot be.
+HKEY open(const Reg& r) {
     HKEY key = nullptr;
-    LONG e = make ? RegCreateKeyExA(r.root, r.key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | r.view,
-                                    nullptr, &key, made)
-                  : RegOpenKeyExA(r.root, r.key.c_str(), 0, KEY_ALL_ACCESS | r.view, &key);
+    LONG e = RegOpenKeyExA(r.root, r.key.c_str(), 0, KEY_ALL_ACCESS | r.view, &key);
     return e == ERROR_SUCCESS ? key : nullptr;
 }
 
-// The entry's value (type and bytes), or only whether its key is there;
-// false when it is not there.
-bool query(const Reg& r, DWORD& type, std::string& data) {
+// The entry as it is now (its value's type and bytes, or only its key), or
+// nothing when it is not there.
+std::optional<Reg> query(Reg r) {
     HKEY key = open(r);
     DWORD size = 0;
-    bool there = key && (!r.hasValue || RegQueryValueExA(key, r.value.c_str(), nullptr, &type,
+    bool there = key && (!r.hasValue || RegQueryValueExA(key, r.value.c_str(), nullptr, &r.type,
                                                          nullptr, &size) == ERROR_SUCCESS);
-    data.assign(size, '\0');
+    r.data.assign(size, '\0');
     if (there && r.hasValue)
-        RegQueryValueExA(key, r.value.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
-                         &size);
+        RegQueryValueExA(key, r.value.c_str(), nullptr, &r.type,
+                         reinterpret_cast<BYTE*>(r.data.data()), &size);
     if (key)
         RegCloseKey(key);
-    return there;
+    return there ? std::optional(r) : std::nullopt;
 }
 
-// Sets the entry's value (no data: deletes it), or deletes the key with all
+// Sets the entry's value; with `remove`, deletes it, or the key with all
 // below it (never a root).
-void set(const Reg& r, DWORD type, const std::string* data) {
+void set(const Reg& r, bool remove = false) {
     if (HKEY key = open(r)) {
-        if (data)
-            RegSetValueExA(key, r.value.c_str(), 0, type,
-                           reinterpret_cast<const BYTE*>(data->data()), DWORD(data->size()));
+        if (!remove)
+            RegSetValueExA(key, r.value.c_str(), 0, r.type,
+                           reinterpret_cast<const BYTE*>(r.data.data()), DWORD(r.data.size()));
         else if (r.hasValue)
             RegDeleteValueA(key, r.value.c_str());
         else if (!r.key.empty() && RegDeleteTreeA(key, nullptr) == ERROR_SUCCESS)
@@ -235,12 +245,11 @@ Json resolved(const Run& run, const Json& j, const std::string& in = "") {
 
 void layOut(Run& run, const Json& before) {
     allowOnly(before, {"files", "folders", "registry", "registryGone", "inUse"}, "before");
-    Json files = list(before, "files");
+    Json files =
+        list(before, "files", "path", {"path", "content", "fixture", "readOnly", "folder"});
     for (const Json& f : list(before, "folders"))
         files.push_back({{"path", f}, {"folder", true}});
-    for (Json f : files) {
-        f = allowOnly(f.is_string() ? Json{{"path", f}} : f,
-                      {"path", "content", "fixture", "readOnly", "folder"}, "before.files");
+    for (const Json& f : files) {
         std::string p = run.path(f["path"]);
         for (size_t at = p.find('\\', 3); at != p.npos; at = p.find('\\', at + 1))
             if (std::string part = p.substr(0, at); CreateDirectoryA(part.c_str(), nullptr))
@@ -258,22 +267,21 @@ void layOut(Run& run, const Json& before) {
             SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_READONLY);
     }
     for (const Json& e : list(before, "registryGone"))
-        set(run.reg(e), 0, nullptr);
+        set(run.reg(e), true);
     for (const Json& e : list(before, "registry")) {
-        Reg r = run.reg(e), whole = r;
-        DWORD made = 0, type = 0;
-        HKEY key = open(r, true, &made);
-        if (!key)
+        Reg r = run.reg(e);
+        HKEY key = nullptr;
+        DWORD made = 0;
+        if (RegCreateKeyExA(r.root, r.key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | r.view, nullptr,
+                            &key, &made) != ERROR_SUCCESS)
             throw std::runtime_error("cannot create the key " + r.key);
         RegCloseKey(key);
-        whole.hasValue = false;
-        if (made == REG_CREATED_NEW_KEY)
-            run.undo.push_back([whole] { set(whole, 0, nullptr); });
-        std::string old;
-        bool had = query(r, type, old);
+        if (made == REG_CREATED_NEW_KEY) // the key with all below it
+            run.undo.push_back([r]() mutable { r.hasValue = false, set(r, true); });
         if (r.hasValue) { // put back afterwards
-            run.undo.push_back([r, type, old, had] { set(r, type, had ? &old : nullptr); });
-            set(r, r.type, &r.data);
+            std::optional<Reg> old = query(r);
+            run.undo.push_back([r, old] { set(old.value_or(r), !old); });
+            set(r);
         }
     }
 }
@@ -289,16 +297,24 @@ std::string lower(std::string s) {
     return s;
 }
 
-// The lines of a file (none when it is not there), without carriage returns.
+// The parts of a text between separators, empty ones included, without
+// carriage returns.
+std::vector<std::string> split(const std::string& text, char separator) {
+    std::vector<std::string> out(1);
+    for (char c : text)
+        if (c == separator)
+            out.emplace_back();
+        else if (c != '\r')
+            out.back() += c;
+    return out;
+}
+
+// The lines of a file (none when it is not there).
 std::vector<std::string> textLines(const std::string& path) {
-    std::string text;
-    if (bed::exists(path))
-        for (uint8_t c : varnel::readFileBytes(path))
-            text += c == '\r' ? "" : std::string(1, char(c));
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
+    varnel::Bytes b = bed::exists(path) ? varnel::readFileBytes(path) : varnel::Bytes();
+    std::vector<std::string> lines = split(std::string(b.begin(), b.end()), '\n');
+    if (lines.back().empty()) // after the last line break
+        lines.pop_back();
     return lines;
 }
 
@@ -394,21 +410,10 @@ LRESULT progressPosition(const bed::Dialog& d) {
     return -1;
 }
 
-// The tab-separated fields of a line, empty ones included.
-std::vector<std::string> fields(const std::string& line) {
-    std::vector<std::string> out(1);
-    for (char c : line)
-        if (c == '\t')
-            out.emplace_back();
-        else
-            out.back() += c;
-    return out;
-}
-
 // A line matches an expected one that names its leading fields; a field "*"
 // stands for any.
 bool matches(const std::string& line, const std::string& expected) {
-    std::vector<std::string> have = fields(line), want = fields(expected);
+    std::vector<std::string> have = split(line, '\t'), want = split(expected, '\t');
     for (size_t i = 0; i < want.size(); ++i)
         if (i >= have.size() || (want[i] != "*" && want[i] != have[i]))
             return false;
@@ -418,8 +423,7 @@ bool matches(const std::string& line, const std::string& expected) {
 // What does not hold of the files, texts and registry that `after` expects.
 std::vector<std::string> problems(const Run& run, const Json& after) {
     std::vector<std::string> out;
-    for (Json f : list(after, "exists")) {
-        f = allowOnly(f.is_string() ? Json{{"path", f}} : f, {"path", "readOnly"}, "after.exists");
+    for (const Json& f : list(after, "exists", "path", {"path", "readOnly"})) {
         DWORD a = GetFileAttributesA(run.path(f["path"]).c_str());
         if (a == INVALID_FILE_ATTRIBUTES ||
             (f.contains("readOnly") && f["readOnly"] != bool(a & FILE_ATTRIBUTE_READONLY)))
@@ -450,12 +454,10 @@ std::vector<std::string> problems(const Run& run, const Json& after) {
     for (const char* which : {"registry", "registryGone"})
         for (const Json& e : list(after, which)) {
             Reg r = run.reg(e);
-            DWORD type = 0;
-            std::string data;
-            bool there = query(r, type, data);
-            if (there != (which[8] == 0) ||
-                (there && r.hasData && (type != r.type || data != r.data)))
-                out.push_back(e.dump() + (there ? " is there" : " is not there") +
+            std::optional<Reg> now = query(r);
+            if (bool(now) != (which[8] == 0) ||
+                (now && r.hasData && (now->type != r.type || now->data != r.data)))
+                out.push_back(e.dump() + (now ? " is there" : " is not there") +
                               (r.hasData ? " as given" : ""));
         }
     return out;
@@ -485,43 +487,36 @@ varnel::Bytes pack(const Json& manifest) {
     return out;
 }
 
-// What the last run showed, and a look at its folder before the runner
-// removes it (for programs that sum runs up, such as the fault sweep).
-struct LastRun {
-    int exitCode = 0;
-    std::vector<std::string> messages;
-    std::function<void(const Run&)> inspect;
-    std::map<std::string, Inventory> outside; // listings before runs, kept by `untouched`
-} lastRun;
-
 // The windows with buttons, answered in order; the progress dialog has none
 // and is left alone. A case without answers expects no window at all.
 void runAndCheck(Run& run, const Json& c, const std::string& options) {
+    const Json after = allowOnly(c.value("after", Json::object()),
+                                 {"exists", "gone", "registry", "registryGone", "exitCode",
+                                  "progress", "log", "wait", "text", "untouched"},
+                                 "after");
     std::vector<Json> queue;
-    for (Json a : list(c, "answers")) {
-        a = allowOnly(
-            a.is_string() ? Json{{"press", a}} : a,
-            {"message", "caption", "buttons", "focus", "press", "key", "times", "release"},
-            "answers");
+    for (const Json& a :
+         list(c, "answers", "press",
+              {"message", "caption", "buttons", "focus", "press", "key", "times", "release"}))
         queue.insert(queue.end(), a.value("times", 1), a);
-    }
     // `untouched`: true, a list of what else belongs to the product (parts of
     // paths and keys), or a name under which the first listing is kept for
     // the runs that follow (the layout before each run is the same).
-    Json untouched = c.value("after", Json::object()).value("untouched", Json(false));
+    static std::map<std::string, Inventory> kept;
+    Json untouched = after.value("untouched", Json(false));
     for (const Json& p : list(untouched, "product"))
         run.product.push_back(lower(run.expand(p)));
     std::string keep = untouched.is_object() ? untouched.value("keep", "") : "";
-    Inventory outside = untouched == false                ? Inventory()
-                        : lastRun.outside.count(keep) > 0 ? lastRun.outside[keep]
-                                                          : inventory(run);
+    Inventory outside = untouched == false ? Inventory()
+                        : kept.count(keep) ? kept[keep]
+                                           : inventory(run);
     if (!keep.empty())
-        lastRun.outside[keep] = outside;
+        kept[keep] = outside;
     std::vector<LRESULT> positions;
     bed::RunResult r = bed::run(run.exe, options, [&](const bed::Dialog& d) {
         if (d.buttons.empty())
             return;
-        lastRun.messages.push_back(d.message);
+        run.messages.push_back(d.message);
         positions.push_back(progressPosition(d));
         const Json& a =
             positions.size() <= queue.size() ? queue[positions.size() - 1] : Json{{"key", "Esc"}};
@@ -545,14 +540,10 @@ void runAndCheck(Run& run, const Json& c, const std::string& options) {
             bed::sendKey(d, key == "Enter" ? VK_RETURN : VK_ESCAPE);
         }
     });
-    lastRun.exitCode = int(r.exitCode);
+    run.exitCode = int(r.exitCode);
     EXPECT_TRUE(r.finished) << "killed after the time-out";
     EXPECT_EQ(positions.size(), queue.size()) << "windows answered";
-    const Json after = allowOnly(c.value("after", Json::object()),
-                                 {"exists", "gone", "registry", "registryGone", "exitCode",
-                                  "progress", "log", "wait", "text", "untouched"},
-                                 "after");
-    EXPECT_EQ(int(r.exitCode), after.value("exitCode", 0));
+    EXPECT_EQ(run.exitCode, after.value("exitCode", 0));
     if (after.contains("progress"))
         EXPECT_EQ(positions, after["progress"].get<std::vector<LRESULT>>());
     // What happens after the uninstaller's exit (self-deletion, programs that
@@ -572,7 +563,8 @@ void runAndCheck(Run& run, const Json& c, const std::string& options) {
                 ADD_FAILURE() << "outside the product, " << what << line;
 }
 
-void runCase(const Json& c, const std::string& version) {
+void runCase(const Json& c, const std::string& version,
+             const std::function<void(const Run&)>& inspect = nullptr) {
     allowOnly(c,
               {"name", "versions", "beds", "options", "exe", "before", "manifest", "locator",
                "answers", "faults", "log", "env", "after"},
@@ -581,8 +573,8 @@ void runCase(const Json& c, const std::string& version) {
     if (c.contains("beds") && std::find(beds.begin(), beds.end(), bedKind()) == beds.end())
         GTEST_SKIP() << "only in the test beds " << beds.dump();
     // Rows with faults or a seam log run the test build of the uninstaller.
-    bool seam = c.contains("faults") || c.value("log", false);
-    std::string stub = seam ? "uninst_seam.exe" : "uninst.exe";
+    std::string stub =
+        c.contains("faults") || c.value("log", false) ? "uninst_seam.exe" : "uninst.exe";
     for (const Json& o : options.empty() ? Json::array({""}) : options) {
         SCOPED_TRACE("options \"" + o.get<std::string>() + "\"");
         Run run;
@@ -603,7 +595,8 @@ void runCase(const Json& c, const std::string& version) {
                 std::string text = run.expand(value);
                 SetEnvironmentVariableA(name.c_str(), text.empty() ? nullptr : text.c_str());
             }
-            layOut(run, c.value("before", Json::object()));
+            const Json before = c.value("before", Json::object());
+            layOut(run, before);
             varnel::Bytes exe = varnel::readFileBytes(bed::fixture(stub));
             if (c.contains("manifest"))
                 exe = varnel::attachPayload(exe, pack(resolved(run, c["manifest"])));
@@ -615,10 +608,10 @@ void runCase(const Json& c, const std::string& version) {
             // Held open to the end of the run: readable, as a running program
             // is; or, with "writing", written by a program that lets others
             // read, write and delete it.
-            for (const Json& f : list(c.value("before", Json::object()), "inUse")) {
-                bool writing = f.is_object() && f.value("writing", false);
+            for (const Json& f : list(before, "inUse", "path", {"path", "writing"})) {
+                bool writing = f.value("writing", false);
                 run.held.push_back(
-                    CreateFileA(run.path(f.is_object() ? f["path"] : f).c_str(),
+                    CreateFileA(run.path(f["path"]).c_str(),
                                 writing ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
                                 writing ? FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE
                                         : FILE_SHARE_READ,
@@ -626,10 +619,9 @@ void runCase(const Json& c, const std::string& version) {
                 if (run.held.back() == INVALID_HANDLE_VALUE)
                     throw std::runtime_error("cannot hold " + f.dump());
             }
-            lastRun.messages.clear();
             runAndCheck(run, c, o);
-            if (lastRun.inspect)
-                lastRun.inspect(run);
+            if (inspect)
+                inspect(run);
         } catch (const std::exception& e) {
             ADD_FAILURE() << e.what();
         }
@@ -648,8 +640,9 @@ void runCase(const Json& c, const std::string& version) {
 // outcome that the rules give for its call, against a listing of everything
 // outside the product, and for blocks held at exit.
 struct Seen {
-    std::vector<std::string> log;
+    std::vector<std::string> log, messages;
     std::set<std::string> present; // the sweep's items still there after the run
+    int exitCode = 0;
 };
 
 Seen runProduct(const Json& sweep, const std::string& options, const std::string& faults, Json c,
@@ -658,8 +651,8 @@ Seen runProduct(const Json& sweep, const std::string& options, const std::string
     c.update({{"options", options}, {"log", true}, {"faults", faults}});
     c["after"]["untouched"] = {{"product", sweep["product"]}, {"keep", "sweep"}};
     Seen seen;
-    lastRun.inspect = [&](const Run& run) {
-        seen.log = textLines(run.log);
+    runCase(c, sweep["version"], [&](const Run& run) {
+        seen = {textLines(run.log), run.messages, {}, run.exitCode};
         for (const auto& [name, item] : sweep["items"].items()) {
             if (problems(run, item).empty())
                 seen.present.insert(name);
@@ -668,9 +661,7 @@ Seen runProduct(const Json& sweep, const std::string& options, const std::string
                 lower(item.contains("registry") ? "\t" + run.expand(p)
                                                 : run.path(p.is_object() ? p["path"] : p));
         }
-    };
-    runCase(c, sweep["version"]);
-    lastRun.inspect = nullptr;
+    });
     return seen;
 }
 
@@ -687,7 +678,7 @@ void addSites(const Json& sweep, const Seen& seen, const std::string& options,
     std::map<std::string, int> calls;
     std::string role = "start";
     for (const std::string& line : seen.log) {
-        std::string name = fields(line)[0], low = lower(line + "\t");
+        std::string name = split(line, '\t')[0], low = lower(line + "\t");
         for (const Json& r : sweep["roles"])
             if (low.find(lower(r[0])) != low.npos) {
                 role = r[1];
@@ -696,7 +687,7 @@ void addSites(const Json& sweep, const Seen& seen, const std::string& options,
         int nth = ++calls[name];
         std::string key = std::count(sweep["once"].begin(), sweep["once"].end(), name) ? name
                           : name.find("alloc") != name.npos
-                              ? name + "@" + role + "#" + fields(line).back()
+                              ? name + "@" + role + "#" + split(line, '\t').back()
                               : name + "@" + role;
         if (name != "blocks" &&
             std::none_of(sites.begin(), sites.end(), [&](const Site& s) { return s.key == key; }))
@@ -710,7 +701,7 @@ std::set<std::string> named(const std::string& line,
                             const std::map<std::string, std::string>& itemPath) {
     std::set<std::string> out;
     bool registry = line.rfind("Reg", 0) == 0; // registry items are marked by a tab
-    for (std::string f : fields(line))
+    for (std::string f : split(line, '\t'))
         for (const auto& [name, path] : itemPath)
             if (f = lower(f),
                 f.size() > 2 && (path[0] == '\t') == registry &&
@@ -739,11 +730,9 @@ void runSweep(const Json& sweep) {
         addSites(sweep, clean[options], options, sites);
     }
     std::map<std::string, Json> rules; // keys given together share their rule
-    for (const auto& [keys, rule] : sweep["expect"].items()) {
-        std::istringstream in(keys);
-        for (std::string key; in >> key;)
+    for (const auto& [keys, rule] : sweep["expect"].items())
+        for (const std::string& key : split(keys, ' '))
             rules[key] = rule;
-    }
     printf("%-34s %-7s %4s  %-30s %-40s %s\n", "call@where#size", "error", "exit", "message",
            "stayed (+) or went (-) unlike a clean run", "verdict");
     int wrong = 0, runs = 0;
@@ -788,14 +777,14 @@ void runSweep(const Json& sweep) {
             for (const auto& [item, j] : sweep["items"].items())
                 if (base.present.count(item) != seen.present.count(item))
                     diff.insert(item), stayed += (seen.present.count(item) ? " +" : " -") + item;
-            for (const std::string& m : lastRun.messages)
+            for (const std::string& m : seen.messages)
                 shown += "\"" + m + "\" ";
             std::string what = site.key + " failing with " + error + ": " + site.line;
             EXPECT_EQ(diff, expected) << what;
             EXPECT_EQ(seen.log.empty() ? "" : seen.log.back(), "blocks\t0") << what;
             wrong += failures() != before, ++runs;
             printf("%-34s %-7s %4d  %-30.30s %-40s %s\n", site.key.c_str(), error.c_str(),
-                   lastRun.exitCode, shown.c_str(), stayed.c_str(),
+                   seen.exitCode, shown.c_str(), stayed.c_str(),
                    failures() != before ? "WRONG" : "ok");
             fflush(stdout);
         }
@@ -816,11 +805,11 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     bed::registerFixtures(argc, argv);
     std::set<std::string> names;
-    for (std::string file : std::vector<std::string>(argv + 1, argv + argc)) {
-        if (file.size() < 5 || file.substr(file.size() - 5) != ".json")
+    for (std::filesystem::path path : std::vector<std::string>(argv + 1, argv + argc)) {
+        std::string file = path.string(), suite = path.stem().string();
+        if (path.extension() != ".json")
             continue;
         Json all = Json::parse(varnel::readFileBytes(file), nullptr, true, true);
-        std::string suite = std::filesystem::path(file).stem().string();
         auto add = [&](const std::string& name, std::function<void()> f) {
             ::testing::RegisterTest(suite.c_str(), name.c_str(), nullptr, nullptr, file.c_str(), 0,
                                     [=]() -> ::testing::Test* { return new Body(f); });
