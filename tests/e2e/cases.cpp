@@ -88,7 +88,7 @@ const std::map<std::string, std::string>& folders() {
 
 // A registry entry {"root", "key", "value", "type", "data", "view"}, or in
 // short "ROOT\KEY" or "ROOT\KEY\\VALUE", either followed by "=DATA" (digits: a dword).
-Json registryEntry(const Json& entry) {
+Json registryEntry(const Json& entry, bool withData = true) {
     if (!entry.is_string())
         return entry;
     std::string s = entry;
@@ -98,7 +98,7 @@ Json registryEntry(const Json& entry) {
     if (two < eq)
         e["value"] = s.substr(two + 2, eq - two - 2);
     std::string d = eq == s.npos ? "" : s.substr(eq + 1);
-    if (eq != s.npos)
+    if (eq != s.npos && withData)
         e["data"] = d.find_first_not_of("0123456789") == d.npos && !d.empty() ? Json(std::stoul(d))
                                                                               : Json(d);
     return e;
@@ -228,11 +228,8 @@ Json resolved(const Run& run, const Json& j, const std::string& in = "") {
     if (!j.is_string() || out.is_array())
         return out;
     std::string s = recode(run.expand(j), CP_ACP, CP_UTF8);
-    if (in == "[registry") {
-        Json e = registryEntry(j);
-        e.erase("data");
-        return resolved(run, e);
-    }
+    if (in == "[registry")
+        return resolved(run, registryEntry(j, false));
     size_t bar = s.find('|'), cut = s.find_last_of('\\', bar);
     if (in != "[files")
         return s;
