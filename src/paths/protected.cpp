@@ -52,7 +52,7 @@ enum {
 // for nearly every entry, and the folders cannot change while the uninstall
 // runs. This is the one thing the paths code caches. The list lives on the
 // heap (a static one would take its 8.8 KB in the executable file) and is
-// handed back with the rest of the process's memory when it ends.
+// released at teardown (resetProtectedFolders).
 struct ProtectedFolders {
     int count;
     char folder[PROTECTED_MAX][PROTECTED_SLOT_SIZE];

@@ -31,8 +31,18 @@ done
 ls -a "$dir" | grep -q '\.tmp$' && fail "a temporary file was left behind"
 
 # Japanese through Windows' own code page 932 conversion: texts and a file name come back.
-printf '{\n  "codePage": 932,\n  "language": "Japanese",\n  "texts": {\n    "caption": "%s"\n  },\n  "files": [\n    {"folder": ".", "name": "%s"}\n  ]\n}\n' \
-  "製品のアンインストール" "説明書.txt" >"$dir/ja.json"
+cat >"$dir/ja.json" <<'JSON'
+{
+  "codePage": 932,
+  "language": "Japanese",
+  "texts": {
+    "caption": "製品のアンインストール"
+  },
+  "files": [
+    {"folder": ".", "name": "説明書.txt"}
+  ]
+}
+JSON
 v pack "$win\\ja.json" -o "$win\\ja.exe" --stub "$stub"
 v dump "$win\\ja.exe" --code-page=932 -o "$win\\ja-dump.json"
 diff -u "$dir/ja.json" "$dir/ja-dump.json" || fail "the Japanese manifest does not come back"
