@@ -294,22 +294,10 @@ std::string lower(std::string s) {
     return s;
 }
 
-// The parts of a text between separators, empty ones included, without
-// carriage returns.
-std::vector<std::string> split(const std::string& text, char separator) {
-    std::vector<std::string> out(1);
-    for (char c : text)
-        if (c == separator)
-            out.emplace_back();
-        else if (c != '\r')
-            out.back() += c;
-    return out;
-}
-
 // The lines of a file (none when it is not there).
 std::vector<std::string> textLines(const std::string& path) {
     varnel::Bytes b = bed::exists(path) ? varnel::readFileBytes(path) : varnel::Bytes();
-    std::vector<std::string> lines = split(std::string(b.begin(), b.end()), '\n');
+    std::vector<std::string> lines = bed::split(std::string(b.begin(), b.end()), "\n");
     if (lines.back().empty()) // after the last line break
         lines.pop_back();
     return lines;
@@ -410,7 +398,7 @@ LRESULT progressPosition(const bed::Dialog& d) {
 // A line matches an expected one that names its leading fields; a field "*"
 // stands for any.
 bool matches(const std::string& line, const std::string& expected) {
-    std::vector<std::string> have = split(line, '\t'), want = split(expected, '\t');
+    std::vector<std::string> have = bed::split(line, "\t"), want = bed::split(expected, "\t");
     for (size_t i = 0; i < want.size(); ++i)
         if (i >= have.size() || (want[i] != "*" && want[i] != have[i]))
             return false;
@@ -675,7 +663,7 @@ void addSites(const Json& sweep, const Seen& seen, const std::string& options,
     std::map<std::string, int> calls;
     std::string role = "start";
     for (const std::string& line : seen.log) {
-        std::string name = split(line, '\t')[0], low = lower(line + "\t");
+        std::string name = bed::split(line, "\t")[0], low = lower(line + "\t");
         for (const Json& r : sweep["roles"])
             if (low.find(lower(r[0])) != low.npos) {
                 role = r[1];
@@ -684,7 +672,7 @@ void addSites(const Json& sweep, const Seen& seen, const std::string& options,
         int nth = ++calls[name];
         std::string key = std::count(sweep["once"].begin(), sweep["once"].end(), name) ? name
                           : name.find("alloc") != name.npos
-                              ? name + "@" + role + "#" + split(line, '\t').back()
+                              ? name + "@" + role + "#" + bed::split(line, "\t").back()
                               : name + "@" + role;
         if (name != "blocks" &&
             std::none_of(sites.begin(), sites.end(), [&](const Site& s) { return s.key == key; }))
@@ -698,7 +686,7 @@ std::set<std::string> named(const std::string& line,
                             const std::map<std::string, std::string>& itemPath) {
     std::set<std::string> out;
     bool registry = line.rfind("Reg", 0) == 0; // registry items are marked by a tab
-    for (std::string f : split(line, '\t'))
+    for (std::string f : bed::split(line, "\t"))
         for (const auto& [name, path] : itemPath)
             if (f = lower(f),
                 f.size() > 2 && (path[0] == '\t') == registry &&
@@ -728,7 +716,7 @@ void runSweep(const Json& sweep) {
     }
     std::map<std::string, Json> rules; // keys given together share their rule
     for (const auto& [keys, rule] : sweep["expect"].items())
-        for (const std::string& key : split(keys, ' '))
+        for (const std::string& key : bed::split(keys, " "))
             rules[key] = rule;
     printf("%-34s %-7s %4s  %-30s %-40s %s\n", "call@where#size", "error", "exit", "message",
            "stayed (+) or went (-) unlike a clean run", "verdict");

@@ -1,5 +1,6 @@
 #include "harness.h"
 
+#include <algorithm>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -179,6 +180,17 @@ RunResult run(const std::string& exe, const std::string& arguments,
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
     return result;
+}
+
+std::vector<std::string> split(const std::string& text, const std::string& separator) {
+    std::vector<std::string> out;
+    for (size_t at = 0, end;; at = end + separator.size()) {
+        end = text.find(separator, at);
+        out.push_back(text.substr(at, end - at));
+        out.back().erase(std::remove(out.back().begin(), out.back().end(), '\r'), out.back().end());
+        if (end == std::string::npos)
+            return out;
+    }
 }
 
 std::map<std::string, std::string> parseValues(const std::string& text) {

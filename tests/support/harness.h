@@ -56,4 +56,8 @@ RunResult run(const std::string& exe, const std::string& arguments,
 // The "key=value" lines of a text (a fixture server's log).
 std::map<std::string, std::string> parseValues(const std::string& output);
 
+// The parts of a text between separators, empty ones included, without
+// carriage returns.
+std::vector<std::string> split(const std::string& text, const std::string& separator);
+
 } // namespace bed

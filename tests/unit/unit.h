@@ -19,14 +19,7 @@ namespace unit {
 
 using Call = std::vector<std::string>; // one line of the seam log, split at its tabs
 
-inline std::vector<std::string> split(const std::string& line, const std::string& separator) {
-    std::vector<std::string> out;
-    for (size_t at = 0, end;; at = end + separator.size()) {
-        out.push_back(line.substr(at, (end = line.find(separator, at)) - at));
-        if (end == std::string::npos)
-            return out;
-    }
-}
+using bed::split;
 
 // The rows of a table written as text: a row a line, fields separated by
 // " | ", "~" for an empty field; blank lines and "//" lines are skipped.
