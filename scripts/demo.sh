@@ -76,7 +76,7 @@ echo "Running the uninstaller of the sample product in $product"
 rc=0
 options=/Q
 [ "$mode" = "--dialogs" ] && options=
-run "$root/build/win32/tests/autoanswer.exe" "$product\\uninst.exe" $options || rc=$?
+run "$root/build/win32/demo/autoanswer.exe" "$product\\uninst.exe" $options || rc=$?
 echo "exit code: $rc"
 # Done when the executable and the batch file (its last line deletes it) are gone.
 for _ in $(seq 60); do

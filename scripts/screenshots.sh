@@ -22,7 +22,7 @@ trap '"$root/tests/bed/teardown.sh" "$bed"' EXIT
 . "$bed/env"
 shots="$WINEPREFIX/drive_c/shots"
 rm -rf "$shots"
-VARNEL_BED="$bed" "$root/tests/bed/wine-run" "$build/tests/autoanswer.exe" --shots \
+VARNEL_BED="$bed" "$root/tests/bed/wine-run" "$build/demo/autoanswer.exe" --shots \
   "$build/uninst.exe" 'C:\shots' </dev/null
 
 mkdir -p "$out"
