@@ -20,6 +20,12 @@ Bytes withCount(Bytes body, uint32_t count) { // a list body claiming `count` en
     memcpy(body.data(), &count, 4);
     return body;
 }
+// The records and an end record.
+Bytes chain(std::initializer_list<Bytes> records) {
+    Bytes payload = concat(records);
+    append(payload, endRecord());
+    return payload;
+}
 Bytes cut(Bytes b, size_t by) {
     return Bytes(b.begin(), b.end() - by);
 }
@@ -62,7 +68,7 @@ TEST(Reader, RecordsAndDamage) {
     const std::string s300(300, 'f'), g259(259, 'g');
     Bytes badOffsets = optionsBody({0, "abc", ""});
     badOffsets[4] = 200, badOffsets[8] = 12;
-    // What the payload holds, the error, what the reader kept.
+    // The records before the end record, the error, what the reader kept.
     const struct {
         const char* what;
         Bytes payload;
@@ -70,55 +76,52 @@ TEST(Reader, RecordsAndDamage) {
         std::string kept;
     } rows[] = {
         {"repeated: lists append, the last options and a table with texts count",
-         concat({files({{"a", "1"}}), strings({"first", "one"}),
-                 record(RT_REGISTRY, registryBody({})), files({{"b", "2"}, {"b", "3"}}),
-                 strings({}), record(RT_PATTERNS, Bytes{'a', 0, 0}),
-                 record(RT_OPTIONS, optionsBody({OF_WAIT})), record(RT_PATTERNS, Bytes{'b', 0, 0}),
-                 record(RT_OPTIONS, optionsBody({OF_THEMED})),
-                 record(RT_GROUPS, groupsBody({{1, "g"}})),
-                 record(RT_GROUPS, groupsBody({{2, "h"}})), endRecord()}),
+         chain({files({{"a", "1"}}), strings({"first", "one"}),
+                record(RT_REGISTRY, registryBody({})), files({{"b", "2"}, {"b", "3"}}), strings({}),
+                record(RT_PATTERNS, Bytes{'a', 0, 0}), record(RT_OPTIONS, optionsBody({OF_WAIT})),
+                record(RT_PATTERNS, Bytes{'b', 0, 0}), record(RT_OPTIONS, optionsBody({OF_THEMED})),
+                record(RT_GROUPS, groupsBody({{1, "g"}})),
+                record(RT_GROUPS, groupsBody({{2, "h"}}))}),
          0, " fa/1/0 fb/2/0 fb/3/0 g1/g// g2/h// pa|b|||| o2/(null)/(null) tfirst|one|"},
         {"empty and unknown records are skipped",
-         concat({record(RT_OPTIONS, optionsBody({OF_WAIT})), recordHeader(RT_OPTIONS, 0),
-                 recordHeader(RT_FILES, 0, RF_UNREADABLE),
-                 record(RT_UNASSIGNED, filesBody({{"x", "y"}})), record(0x4242, Bytes(37, 0xFF)),
-                 files({{"real", "file"}}), endRecord()}),
+         chain({record(RT_OPTIONS, optionsBody({OF_WAIT})), recordHeader(RT_OPTIONS, 0),
+                recordHeader(RT_FILES, 0, RF_UNREADABLE),
+                record(RT_UNASSIGNED, filesBody({{"x", "y"}})), record(0x4242, Bytes(37, 0xFF)),
+                files({{"real", "file"}})}),
          0, " freal/file/0 o1/(null)/(null)"},
-        {"length wrapping to its own header", recordHeader(0x4242, 0xFFFFFFF8u), PAYLOAD_ERR_HEADER,
+        {"length wrapping to its own header", chain({recordHeader(0x4242, 0xFFFFFFF8u)}),
+         PAYLOAD_ERR_HEADER, ""},
+        {"huge options length", chain({recordHeader(RT_OPTIONS, 0xFFFFFFF0u)}), PAYLOAD_ERR_BLOB,
          ""},
-        {"huge options length", recordHeader(RT_OPTIONS, 0xFFFFFFF0u), PAYLOAD_ERR_BLOB, ""},
         {"counts beyond the body keep the whole entries; one cut inside its string ends its list",
-         concat({record(RT_FILES, withCount(filesBody({{"a", "1"}, {"b", "2"}}), 0x7F0000FF)),
-                 record(RT_GROUPS, withCount(groupsBody({{1, "g"}}), 3)),
-                 record(RT_REGISTRY, withCount(registryBody({{ROOT_HKLM, "S\\A"}}), 0xFFFFFFFF)),
-                 record(RT_FILES, cut(filesBody({{"keep", "me"}, {"cut", "short"}}), 3)),
-                 files({{"f", "n"}}), endRecord()}),
+         chain({record(RT_FILES, withCount(filesBody({{"a", "1"}, {"b", "2"}}), 0x7F0000FF)),
+                record(RT_GROUPS, withCount(groupsBody({{1, "g"}}), 3)),
+                record(RT_REGISTRY, withCount(registryBody({{ROOT_HKLM, "S\\A"}}), 0xFFFFFFFF)),
+                record(RT_FILES, cut(filesBody({{"keep", "me"}, {"cut", "short"}}), 3)),
+                files({{"f", "n"}})}),
          0, " fa/1/0 fb/2/0 fkeep/me/0 ff/n/0 g1/g// r2/S\\A"},
         {"518, 777 and 519 bytes are read, one more is passed over",
-         concat(
+         chain(
              {files(
                   {{s300, std::string(218, 'n')}, {s300, std::string(219, 'n')}, {"next", "one"}}),
               record(RT_GROUPS,
                      groupsBody({{0, g259, g259, g259}, {0, g259, g259, g259 + "x"}, {7, "ok"}})),
               record(RT_REGISTRY, registryBody({{ROOT_HKCU, std::string(519, 'r')},
-                                                {ROOT_HKCU, std::string(520, 'r')}})),
-              endRecord()}),
+                                                {ROOT_HKCU, std::string(520, 'r')}}))}),
          0, " f300f/218n/0 fnext/one/0 g0/259g/259g/259g g7/ok// r1/519r"},
         {"string table cut short",
-         concat(
-             {record(RT_STRINGS, cut(stringsBody({"caption", "a longer text"}), 6)), endRecord()}),
-         0, " tcaption|a longe|"},
+         chain({record(RT_STRINGS, cut(stringsBody({"caption", "a longer text"}), 6))}), 0,
+         " tcaption|a longe|"},
         {"pattern list without its closing NULs is not joined; end record cut short",
-         concat({record(RT_PATTERNS, Bytes{'a', 'b'}), record(RT_PATTERNS, Bytes{'c', 0, 0}),
-                 recordHeader(RT_END, 100), Bytes(3, 0)}),
+         chain({record(RT_PATTERNS, Bytes{'a', 'b'}), record(RT_PATTERNS, Bytes{'c', 0, 0}),
+                recordHeader(RT_END, 100), Bytes(3, 0)}),
          0, " pab||"},
         {"options block too short for its offsets",
-         concat({record(RT_OPTIONS, Bytes{3, 0, 0, 0, 12}), endRecord()}), 0, " o3/(null)/(null)"},
-        {"option offsets past the body", concat({record(RT_OPTIONS, badOffsets), endRecord()}), 0,
+         chain({record(RT_OPTIONS, Bytes{3, 0, 0, 0, 12})}), 0, " o3/(null)/(null)"},
+        {"option offsets past the body", chain({record(RT_OPTIONS, badOffsets)}), 0,
          " o0/(null)/abc"},
         {"option text without its NUL",
-         concat({record(RT_OPTIONS, cut(optionsBody({0, "abc", ""}), 1)), endRecord()}), 0,
-         " o0/(null)/(null)"},
+         chain({record(RT_OPTIONS, cut(optionsBody({0, "abc", ""}), 1))}), 0, " o0/(null)/(null)"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -126,21 +129,19 @@ TEST(Reader, RecordsAndDamage) {
         EXPECT_EQ(summary(), row.kept);
     }
     // Every cut inside a chain, headers and bodies alike.
-    Bytes whole = concat({strings({"c", "x"}), files({{"f", "n"}}), endRecord()});
+    Bytes whole = chain({strings({"c", "x"}), files({{"f", "n"}})});
     for (size_t at = 0; at < whole.size(); ++at)
         EXPECT_EQ(unit::load(Bytes(whole.begin(), whole.begin() + at)), PAYLOAD_ERR_HEADER) << at;
     std::vector<FileSpec> many;
     for (int i = 0; i < 5000; ++i)
         many.push_back({"d", "file" + std::to_string(i)});
-    ASSERT_EQ(unit::load(concat({files(many), files({{"last", "one"}}), endRecord()})), 0);
+    ASSERT_EQ(unit::load(chain({files(many), files({{"last", "one"}})})), 0);
     ASSERT_EQ(state.fileCount, 5001u);
     EXPECT_STREQ(state.fileEntries[5000]->name, "one");
     // Texts counted far beyond the body are empty and cost no memory each:
     // the table and "c" are the only blocks.
     unit::Seam seam("", bed::caseDir("unit-reader") + "\\seam.log");
-    ASSERT_EQ(
-        unit::load(concat({record(RT_STRINGS, Bytes{1, 0, 0xFF, 0xFF, 1, 0, 'c'}), endRecord()})),
-        0);
+    ASSERT_EQ(unit::load(chain({record(RT_STRINGS, Bytes{1, 0, 0xFF, 0xFF, 1, 0, 'c'})})), 0);
     EXPECT_EQ(seam.take("calloc").size(), 2u);
     EXPECT_EQ(summary(), " tc|");
     freePayload();
@@ -150,7 +151,7 @@ TEST(Reader, RecordsAndDamage) {
 // characters, formatted or not, and nothing past the buffer is written.
 TEST(Strings, LookupAndFormatting) {
     const std::string a(4000, 'a');
-    ASSERT_EQ(unit::load(concat({strings({"%s" + a, a}), endRecord()})), 0);
+    ASSERT_EQ(unit::load(chain({strings({"%s" + a, a})})), 0);
     for (int i : {2, -1})
         EXPECT_STREQ(getString(0, i), "") << i;
     EXPECT_STREQ(getString(1, 0), "");
