@@ -94,12 +94,13 @@ TEST(Reader, RecordsAndDamage) {
         {"huge options length", chain({recordHeader(RT_OPTIONS, 0xFFFFFFF0u)}), PAYLOAD_ERR_BLOB,
          ""},
         {"counts beyond the body keep the whole entries; one cut inside its string ends its list",
-         chain({record(RT_FILES, withCount(filesBody({{"a", "1"}, {"b", "2"}}), 0x7F0000FF)),
-                record(RT_GROUPS, withCount(groupsBody({{1, "g"}}), 3)),
-                record(RT_REGISTRY, withCount(registryBody({{ROOT_HKLM, "S\\A"}}), 0xFFFFFFFF)),
-                record(RT_FILES, cut(filesBody({{"keep", "me"}, {"cut", "short"}}), 3)),
-                files({{"f", "n"}})}),
-         0, " fa/1/0 fb/2/0 fkeep/me/0 ff/n/0 g1/g// r2/S\\A"},
+         chain(
+             {record(RT_FILES, withCount(filesBody({{"a", "1"}, {"b", "2"}}), 0x7F0000FF)),
+              record(RT_GROUPS, withCount(groupsBody({{1, "g"}}), 3)),
+              record(RT_REGISTRY, withCount(registryBody({{ROOT_HKLM, "S\\A"}}), 0xFFFFFFFF)),
+              record(RT_REGISTRY, cut(registryBody({{ROOT_HKCU, "keep"}, {ROOT_HKCU, "cut"}}), 1)),
+              files({{"f", "n"}})}),
+         0, " fa/1/0 fb/2/0 ff/n/0 g1/g// r2/S\\A r1/keep"},
         {"518, 777 and 519 bytes are read, one more is passed over",
          chain(
              {files(
