@@ -56,11 +56,10 @@ std::string summary() {
     if (state.options)
         o << " o" << optionFlags() << '/' << shown(optionText(OPTIONS_PRE_UNINSTALL_OFFSET)) << '/'
           << shown(optionText(OPTIONS_CLOSING_DOCUMENT_OFFSET));
-    if (state.stringTable) {
+    if (state.stringTable)
         o << " t";
-        for (int i = 0; i < 4 && state.stringTable[i]; ++i)
-            o << state.stringTable[i] << '|';
-    }
+    for (char** text = state.stringTable; text && *text; ++text)
+        o << *text << '|';
     return o.str();
 }
 
@@ -162,9 +161,8 @@ TEST(Strings, LookupAndFormatting) {
 }
 
 TEST(Options, ParseLikeTheDriver) {
-    // The options set: only 0x20 is a blank, an unknown letter is passed over, parsing stops at a
-    // word that is not an option, "//s" makes "/" the letter and "s" a word, and nothing after the
-    // text's NUL counts.
+    // Only 0x20 is a blank, an unknown letter is passed over, parsing stops at a word that is not
+    // an option, "//s" makes "/" the letter and "s" a word; nothing after the text's NUL counts.
     const char* rows[][2] = {{"-X -S", "QSX"}, {" /Qxyz-s/x", "QSX"}, {"/q foo /s", "Q"},
                              {"/q /", "Q"},    {"/a /s", "QS"},       {"\t/s", ""},
                              {"//s", ""},      {nullptr, ""}};
