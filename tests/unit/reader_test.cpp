@@ -13,14 +13,10 @@ namespace {
 Bytes files(std::vector<FileSpec> f) {
     return record(RT_FILES, filesBody(f));
 }
-Bytes strings(std::vector<std::string> t) {
-    return record(RT_STRINGS, stringsBody(t));
-}
 Bytes withCount(Bytes body, uint32_t count) { // a list body claiming `count` entries
     memcpy(body.data(), &count, 4);
     return body;
 }
-// The records and an end record.
 Bytes chain(std::initializer_list<Bytes> records) {
     Bytes payload = concat(records);
     append(payload, endRecord());
@@ -75,10 +71,11 @@ TEST(Reader, RecordsAndDamage) {
         std::string kept;
     } rows[] = {
         {"repeated: lists append, the last options and a table with texts count",
-         chain({files({{"a", "1"}}), strings({"first", "one"}),
-                record(RT_REGISTRY, registryBody({})), files({{"b", "2"}, {"b", "3"}}), strings({}),
-                record(RT_PATTERNS, Bytes{'a', 0, 0}), record(RT_OPTIONS, optionsBody({OF_WAIT})),
-                record(RT_PATTERNS, Bytes{'b', 0, 0}), record(RT_OPTIONS, optionsBody({OF_THEMED})),
+         chain({files({{"a", "1"}}), record(RT_STRINGS, stringsBody({"first", "one"})),
+                record(RT_REGISTRY, registryBody({})), files({{"b", "2"}, {"b", "3"}}),
+                record(RT_STRINGS, stringsBody({})), record(RT_PATTERNS, Bytes{'a', 0, 0}),
+                record(RT_OPTIONS, optionsBody({OF_WAIT})), record(RT_PATTERNS, Bytes{'b', 0, 0}),
+                record(RT_OPTIONS, optionsBody({OF_THEMED})),
                 record(RT_GROUPS, groupsBody({{1, "g"}})),
                 record(RT_GROUPS, groupsBody({{2, "h"}}))}),
          0, " fa/1/0 fb/2/0 fb/3/0 g1/g// g2/h// pa|b|||| o2/(null)/(null) tfirst|one|"},
@@ -125,7 +122,7 @@ TEST(Reader, RecordsAndDamage) {
         EXPECT_EQ(summary(), row.kept);
     }
     // Every cut inside a chain, headers and bodies alike.
-    Bytes whole = chain({strings({"c", "x"}), files({{"f", "n"}})});
+    Bytes whole = chain({record(RT_STRINGS, stringsBody({"c", "x"})), files({{"f", "n"}})});
     for (size_t at = 0; at < whole.size(); ++at)
         EXPECT_EQ(unit::load(Bytes(whole.begin(), whole.begin() + at)), PAYLOAD_ERR_HEADER) << at;
     std::vector<FileSpec> many;
@@ -146,7 +143,7 @@ TEST(Reader, RecordsAndDamage) {
 // characters, formatted or not, and nothing past the buffer is written.
 TEST(Strings, LookupAndFormatting) {
     const std::string a(4000, 'a');
-    ASSERT_EQ(unit::load(chain({strings({"%s" + a, a})})), 0);
+    ASSERT_EQ(unit::load(chain({record(RT_STRINGS, stringsBody({"%s" + a, a}))})), 0);
     for (int i : {2, -1})
         EXPECT_STREQ(getString(0, i), "") << i;
     EXPECT_STREQ(getString(1, 0), "");
