@@ -304,11 +304,7 @@ std::vector<std::string> textLines(const std::string& path) {
 }
 
 // The kind of bed this runs in: "win32" or "win64".
-std::string bedKind() {
-    char kind[16] = "win32";
-    GetEnvironmentVariableA("VARNEL_BED_KIND", kind, sizeof(kind));
-    return kind;
-}
+const std::string bedKind = getenv("VARNEL_BED_KIND") ? getenv("VARNEL_BED_KIND") : "win32";
 
 // Skipped: the case's own folder and seam log, and the keys Wine itself
 // writes when a bed's first windowed program starts (found by listing around
@@ -555,7 +551,7 @@ void runCase(const Json& c, const std::string& version,
                "answers", "faults", "log", "env", "after"},
               "a case");
     Json beds = list(c, "beds"), options = list(c, "options");
-    if (c.contains("beds") && std::find(beds.begin(), beds.end(), bedKind()) == beds.end())
+    if (c.contains("beds") && std::find(beds.begin(), beds.end(), bedKind) == beds.end())
         GTEST_SKIP() << "only in the test beds " << beds.dump();
     // Rows with faults or a seam log run the test build of the uninstaller.
     std::string stub =
@@ -746,7 +742,7 @@ void runSweep(const Json& sweep) {
                     .push_back(sweep["items"][item]["exists"]);
         // The reader's sites behave the same in every kind of bed: one runs them.
         if ((only && site.key.find(only) == std::string::npos) ||
-            (bedKind() != "win32" && sweep["win32Only"].contains(where)))
+            (bedKind != "win32" && sweep["win32Only"].contains(where)))
             continue;
         bool alloc = name.find("alloc") != name.npos;
         for (const std::string& error :
