@@ -11,23 +11,21 @@ rm -rf "$dir" && mkdir -p "$dir"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 v() { "$wine_run" "$varnel" "$@" || fail "varnel $* exited with $?"; }
 
+# Over an existing file, a new file renamed over it. The stub's locator already holds its own
+# size: the stub comes through unchanged.
+cp "$manifest" "$dir/product.exe"
 v pack "$manifest" -o "$win\\product.exe" --stub "$stub"
-# The stub's locator already holds its own size: the stub comes through unchanged.
 cmp -n "$(stat -c %s "$stub")" "$stub" "$dir/product.exe" || fail "the stub's bytes changed"
 v dump "$win\\product.exe" -o "$win\\dump.json"
 diff -u "$manifest" "$dir/dump.json" || fail "dump does not give the manifest back"
 
-# Over an existing file, a new file renamed over it; with no --stub, varnel.exe finds the stub in
-# ..\share\varnel beside its own folder (C:\bed\bin), as the Windows package lays it out.
-cp "$manifest" "$dir/again.exe"
-v pack "$win\\dump.json" -o "$win\\again.exe" --stub "$stub"
+# With no --stub, varnel.exe finds the stub in ..\share\varnel beside its own folder (C:\bed\bin),
+# as the Windows package lays it out; the dump packs into the same bytes.
 share="$WINEPREFIX/drive_c/bed/share/varnel"
 mkdir -p "$share" && cp "$stub" "$share/uninst.exe"
 v pack "$win\\dump.json" -o "$win\\found.exe"
 rm -rf "$WINEPREFIX/drive_c/bed/share"
-for out in again found; do
-  cmp "$dir/product.exe" "$dir/$out.exe" || fail "$out.exe: packing the dump gives other bytes"
-done
+cmp "$dir/product.exe" "$dir/found.exe" || fail "found.exe: packing the dump gives other bytes"
 ls -a "$dir" | grep -q '\.tmp$' && fail "a temporary file was left behind"
 
 # Japanese through Windows' own code page 932 conversion: texts and a file name come back.
