@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 
 #include <unistd.h>
 
@@ -23,13 +24,11 @@ std::string readText(const fs::path& path) {
 
 std::vector<std::string> split(const std::string& text, const std::string& separator) {
     std::vector<std::string> out;
-    for (size_t at = 0;;) {
-        size_t end = text.find(separator, at);
+    size_t at = 0;
+    for (size_t end; (end = text.find(separator, at)) != npos; at = end + separator.size())
         out.push_back(text.substr(at, end - at));
-        if (end == npos)
-            return out;
-        at = end + separator.size();
-    }
+    out.push_back(text.substr(at));
+    return out;
 }
 
 // Calls `run(where, left, right)` for each row "LEFT => RIGHT" of a data file (blank lines and "#"
@@ -41,15 +40,12 @@ template <typename Run> void forEachRow(const std::string& name, Run run) {
     for (int number = 1; std::getline(in, line); ++number) {
         if (line.empty() || line[0] == '#')
             continue;
-        for (size_t at = 0; (at = line.find('<', at)) != npos; ++at) {
-            size_t star = line.find('*', at), end = line.find('>', at);
-            if (end == npos || star > end)
-                continue;
-            std::string unit = line.substr(at + 1, star - at - 1), text;
-            for (int n = std::stoi(line.substr(star + 1)); n > 0; --n)
-                text += unit;
-            line.replace(at, end + 1 - at, text);
-            at += text.size() - 1;
+        static const std::regex repeated("<([^<>*]+)\\*([0-9]+)>");
+        for (std::smatch m; std::regex_search(line, m, repeated);) {
+            std::string text;
+            for (int n = std::stoi(m[2]); n > 0; --n)
+                text += m[1].str();
+            line.replace(size_t(m.position()), size_t(m.length()), text);
         }
         std::string where = name + ":" + std::to_string(number);
         size_t arrow = line.find(" => ");
