@@ -4,7 +4,8 @@
 # NAME is payload, font_name, dump or pack; RUNS the number of executions
 # (default 10,000,000). Builds the fuzz preset (clang, libFuzzer,
 # AddressSanitizer, UndefinedBehaviorSanitizer) and runs the target at the
-# lowest priority from the committed seeds (tests/fuzz/corpus/NAME) and what
+# lowest priority from the committed seeds (tests/fuzz/corpus/NAME; for pack,
+# varnel's row manifests) and what
 # earlier long runs found (build/fuzz/fuzz-long/NAME/corpus). A crashing
 # input is written to build/fuzz/fuzz-long/NAME/artifacts and the run stops
 # there. The whole log is kept in build/fuzz/fuzz-long/NAME/log; the figures
@@ -43,13 +44,16 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j2 --target "${name}_fuzz" >/dev/null
 target=build/fuzz/tests/fuzz/${name}_fuzz
 seeds=tests/fuzz/corpus/$name
+# pack also starts from the manifests of varnel's check and payload rows, written by the fuzz preset.
+rows=()
+[ "$name" = pack ] && rows=(build/fuzz/tests/fuzz/seeds/pack)
 work=build/fuzz/fuzz-long/$name
 mkdir -p "$work/corpus" "$work/artifacts"
 
 export UBSAN_OPTIONS=print_stacktrace=1
 status=0
 nice -n 19 "$target" -runs="$runs" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-  -artifact_prefix="$work/artifacts/" "$work/corpus" "$seeds" >"$work/log" 2>&1 || status=$?
+  -artifact_prefix="$work/artifacts/" "$work/corpus" "$seeds" "${rows[@]}" >"$work/log" 2>&1 || status=$?
 
 # The last status line (executions, cov, ft, corpus) and the final figures.
 grep -E '^#[0-9]+' "$work/log" | tail -n 1
