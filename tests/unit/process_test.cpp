@@ -43,8 +43,8 @@ class Process : public unit::StateTest {
 };
 using Unregister = Process;
 
-// The text, the program and the arguments it gives ("!": refused). Relative to the installation
-// folder the program must fit in 259 bytes; a macro whose folder cannot be had stays.
+// The text (none: "~"), the program and the arguments it gives ("!": refused). Relative to the
+// installation folder the program must fit in 259 bytes; a macro whose folder cannot be had stays.
 TEST_F(Process, PreUninstallCommand) {
     unit::Seam::set("csidl5");
     for (auto& row : unit::rows(R"(
@@ -56,6 +56,7 @@ TEST_F(Process, PreUninstallCommand) {
         n*253 | ! | ~
         "n*248" a | D:\App\n*248 | a
         "n*249" a | ! | ~
+        ~ | ! | ~
     )")) {
         preUninstall(fill(row[0]));
         PreUninstallCommand command;
