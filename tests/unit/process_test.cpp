@@ -149,13 +149,15 @@ TEST_F(Process, BatchFile) {
     EXPECT_EQ(start[0][9], "flags=1 show=0");
 }
 
-// Without memory, the expanded command is refused and a question is answered No. (The fault
-// sweep fails the allocations of the other steps: nothing is started.)
+// Without memory, the expanded command is refused, no program starts and a question is answered
+// No. (The fault sweep fails each allocation of starting a program, the document and the batch.)
 TEST_F(Process, NoMemory) {
     preUninstall("#Windows#\\tool.exe");
-    unit::Seam::set("windows=C:\\WIN|malloc!8|calloc!8");
+    unit::Seam::set("windows=C:\\WIN|malloc!8|calloc!8|CreateProcessA!2");
     PreUninstallCommand command;
     EXPECT_FALSE(buildPreUninstallCommand(&command));
+    HANDLE process;
+    EXPECT_EQ(startProgram("C:\\x.exe", "", &process), 0);
     EXPECT_EQ(askQuestion("C:\\x.txt"), IDNO);
 }
 
