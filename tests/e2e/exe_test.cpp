@@ -9,16 +9,12 @@
 
 namespace {
 
-varnel::Bytes file(const char* name) {
-    return varnel::readFileBytes(bed::fixture(name));
-}
-
 bool holds(const varnel::Bytes& b, const std::string& text) {
     return std::search(b.begin(), b.end(), text.begin(), text.end()) != b.end();
 }
 
 TEST(Build, A32BitGuiProgramNamingOnlySystemDllsWithOneLocatorAtItsEnd) {
-    varnel::Bytes exe = file("uninst.exe");
+    varnel::Bytes exe = varnel::readFileBytes(bed::fixture("uninst.exe"));
     auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
         &exe[reinterpret_cast<const IMAGE_DOS_HEADER*>(exe.data())->e_lfanew]);
     ASSERT_EQ(nt->Signature, DWORD(IMAGE_NT_SIGNATURE));
@@ -39,7 +35,7 @@ TEST(Build, A32BitGuiProgramNamingOnlySystemDllsWithOneLocatorAtItsEnd) {
     EXPECT_EQ(varnel::readLocator(exe, *field), exe.size());
     EXPECT_LE(exe.size(), 32768u); // the goal; the build itself stops at 48 KiB
     // Only the test build carries the seam.
-    EXPECT_TRUE(holds(file("uninst_seam.exe"), "VARNEL_SEAM"));
+    EXPECT_TRUE(holds(varnel::readFileBytes(bed::fixture("uninst_seam.exe")), "VARNEL_SEAM"));
     EXPECT_FALSE(holds(exe, "VARNEL_SEAM"));
 }
 

@@ -33,10 +33,8 @@ class Passes : public unit::StateTest {
         state.installDir = installDir;
         state.workPath = workPath;
         state.instance = GetModuleHandleA(nullptr);
-        WNDCLASSA known;
-        ASSERT_TRUE(GetClassInfoA(state.instance, "VarnelClass", &known) || registerMainClass());
+        registerMainClass(); // or registered by an earlier test
         ASSERT_TRUE(state.mainWindow = createMainWindow());
-        pumpPendingMessages();
         positions.clear();
     }
     void TearDown() override {
@@ -58,8 +56,7 @@ using Cleanup = Passes;
 
 // Shown by its template alone, the progress dialog stays open whatever it is sent.
 TEST_F(Ui, ProgressDialogThatNothingCloses) {
-    const char* texts[] = {"Demo Uninstall", "Cleaning", "", "", "", "", "", "", "", "%s?",
-                           nullptr};
+    const char* texts[] = {"Demo", "Cleaning", "", "", "", "", "", "", "", "%s?", nullptr};
     state.stringTable = const_cast<char**>(texts);
     openBar();
     HWND dialog = state.progressDialog;
@@ -67,7 +64,7 @@ TEST_F(Ui, ProgressDialogThatNothingCloses) {
     EXPECT_FALSE(IsWindowVisible(state.mainWindow));
     char caption[64] = {};
     GetWindowTextA(dialog, caption, sizeof(caption));
-    EXPECT_STREQ(caption, "Demo Uninstall");
+    EXPECT_STREQ(caption, "Demo");
     setStageText(1);
     GetDlgItemTextA(dialog, IDC_MESSAGE, caption, sizeof(caption));
     EXPECT_STREQ(caption, "Cleaning");
@@ -92,25 +89,22 @@ TEST_F(Ui, ProgressDialogThatNothingCloses) {
     EXPECT_EQ(askQuestion("C:\\x.txt"), IDNO);
 }
 
-// Full paths of entries fit in 259 characters or are skipped, never cut;
-// that they are joined as the rows of files.json expect is seen there.
+// Full paths of entries fit in 259 characters or are skipped, never cut (the joining itself is
+// seen in the rows of files.json). A row: the folder, the name and the path ("": skipped).
 TEST_F(Cleanup, EntryPathsAtTheLimit) {
     const std::string folder = "C:\\" + std::string(250, 'f'), name(259 - dir.size() - 1, 'n');
-    struct {
-        std::string folder, name, path; // "": skipped
-    } rows[] = {
+    std::string rows[][3] = {
         {folder + "\\", "12345", folder + "\\12345"}, // no backslash added: 259 still fit
         {folder, "123456", ""},
         {".", name, installDir + name},
         {".\\n", name.substr(1), ""}, // 260 with the backslash added
     };
     for (auto& row : rows) {
-        FileEntry entry{&row.folder[0], &row.name[0], 0};
+        FileEntry entry{&row[0][0], &row[1][0], 0};
         workPath[PATH_BUFFER_SIZE - 1] = 'Z';
-        EXPECT_EQ(joinEntryPath(workPath, installDir, &entry) ? std::string(workPath) : "",
-                  row.path)
-            << row.folder << "\\" << row.name;
-        EXPECT_EQ(workPath[PATH_BUFFER_SIZE - 1], row.path.size() == 259 ? 0 : 'Z');
+        EXPECT_EQ(joinEntryPath(workPath, installDir, &entry) ? std::string(workPath) : "", row[2])
+            << row[0] << "\\" << row[1];
+        EXPECT_EQ(workPath[PATH_BUFFER_SIZE - 1], row[2].size() == 259 ? 0 : 'Z');
     }
 }
 
