@@ -1,5 +1,4 @@
-// What rows cannot check: the built executable read back from its file, its
-// headers, the DLLs it names, its locator, its icon and its manifest.
+// The built executable read back: its headers, the DLLs it names, its locator, icon and manifest.
 #include <gtest/gtest.h>
 
 #include <regex>

@@ -1,5 +1,4 @@
-// The progress dialog (from the real template, linked in) and the removal
-// passes in process, for what the rows of tests/cases cannot show.
+// The progress dialog (its real template) and the passes in process, where the cases cannot look.
 #include "unit.h" // first: windows.h
 
 #include <commctrl.h>
@@ -154,11 +153,9 @@ TEST_F(Cleanup, WalkTreeDeeperThanAPathCanNameAndTheCurrentDirectory) {
     EXPECT_EQ(unit::currentDir(), dir);
     for (size_t i = 139; i < levels.size(); --i) {
         size_t length = levels[i].size() - 4;
-        bool there =
-            GetFileAttributesW((levels[i] + L"\\x.tmp").c_str()) != INVALID_FILE_ATTRIBUTES;
+        bool there = DeleteFileW((levels[i] + L"\\x.tmp").c_str());
         if (length <= 240 || length >= PATH_BUFFER_SIZE) // walked, or cannot be entered
             EXPECT_EQ(there, length >= PATH_BUFFER_SIZE) << length;
-        DeleteFileW((levels[i] + L"\\x.tmp").c_str());
         RemoveDirectoryW(levels[i].c_str());
     }
 }

@@ -1,5 +1,4 @@
-// The programs started, in process, for what the rows of tests/cases cannot reach. Calls that
-// would start programs are failed through the test build's seam, whose log shows what they got.
+// Starting programs, in process: the seam fails the calls that would start one and logs them.
 #include <regex>
 
 #include "payload/payload.h"
