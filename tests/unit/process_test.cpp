@@ -26,7 +26,6 @@ class Process : public unit::StateTest {
     void SetUp() override {
         state.installDir = installDir;
         state.workPath = workPath;
-        state.isNT = 1;
         SetEnvironmentVariableA("TMP", dir.c_str());
     }
     void TearDown() override {
@@ -134,7 +133,6 @@ TEST_F(Process, BatchFile) {
     varnel::Bytes batch = varnel::readFileBytes(dir + "\\delme1.bat");
     std::string text(batch.begin(), batch.end());
     EXPECT_NE(text.find("rmdir \"" + fill("C:\\%*510") + "\"\r\n"), std::string::npos);
-    EXPECT_EQ(text.substr(text.size() - 14), "\\delme1.bat\"\r\n");
     auto start = seam.take("CreateProcessA");
     ASSERT_EQ(start.size(), 1u);
     EXPECT_EQ(start[0][9], "flags=1 show=0");
