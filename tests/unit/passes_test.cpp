@@ -131,9 +131,8 @@ TEST_F(Cleanup, PositionsOfTheGroupPruningAndRegistryPasses) {
     freePayload();
 }
 
-// 140 levels: far more than a 260-byte path can name. The levels that can
-// be entered are walked, the rest stays, and nothing overflows; after the
-// pass the current directory is the installation folder after a pattern
+// 140 levels, far more than a 260-byte path can name: those that can be entered are walked, the
+// rest stays. After the pass the current directory is the installation folder after a pattern
 // that could be entered, and where it was when none could.
 TEST_F(Cleanup, WalkTreeDeeperThanAPathCanNameAndTheCurrentDirectory) {
     std::vector<std::wstring> levels; // "\\?\" paths reach below MAX_PATH

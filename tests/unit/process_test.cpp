@@ -112,9 +112,8 @@ TEST_F(Process, ClosingDocumentFolderAndFallbackCommand) {
     }
 }
 
-// With every name taken, 998 tries and no batch file; with no room for the name in the
-// temporary folder, none. An installation folder of 259 characters, all percent signs, is
-// written whole, doubled; the interpreter is started hidden.
+// Every name taken: 998 tries, no batch file; no room for the name in the temporary folder: none.
+// An installation folder of 259 percent signs is written whole, doubled; the batch runs hidden.
 TEST_F(Process, BatchFile) {
     char path[PATH_BUFFER_SIZE];
     unit::Seam::set("CreateFileA~delme!5");
@@ -150,9 +149,8 @@ TEST_F(Process, NoMemory) {
     EXPECT_EQ(askQuestion("C:\\x.txt"), IDNO);
 }
 
-// A server in a drive root is called with the root as the current directory;
-// its crash is swallowed, and the handler chain, the current directory and
-// the error mode are put back afterwards.
+// A server in a drive root runs with the root as the current directory; its crash is swallowed,
+// and the handler chain, the current directory and the error mode are put back.
 TEST_F(Unregister, CrashingServerInADriveRoot) {
     char test[MAX_PATH];
     GetModuleFileNameA(nullptr, test, MAX_PATH);
