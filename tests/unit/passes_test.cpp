@@ -72,8 +72,6 @@ TEST_F(Ui, ProgressDialogThatNothingCloses) {
         PostMessageA(dialog, WM_KEYDOWN, key, 1);
     PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
     pumpPendingMessages();
-    for (WPARAM id : {IDOK, IDCANCEL, 12345})
-        EXPECT_EQ(SendMessageA(dialog, WM_COMMAND, id, 0), 1);
     EXPECT_TRUE(IsWindow(dialog) && IsWindowVisible(dialog));
     // Each change reaches the bar, clamped to 100, and runs the pump; a repeat does neither.
     for (uint32_t percentage : {250u, 100u, 40u}) {
