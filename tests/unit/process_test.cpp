@@ -80,7 +80,7 @@ TEST_F(Process, PreUninstallCommand) {
                                        {"SetCurrentDirectoryA", current}}));
 }
 
-// The class's open command ("-": none), the target, the folder given to the shell and the
+// The class's open command, the target, the folder given to the shell and the
 // command run when the shell fails ("-": no call). The command read is 259 bytes at most; the
 // command, a space and the target must fit in 520 bytes; a longer target is refused whole.
 TEST_F(Process, ClosingDocumentFolderAndFallbackCommand) {
@@ -89,7 +89,6 @@ TEST_F(Process, ClosingDocumentFolderAndFallbackCommand) {
     for (auto& row : unit::rows(R"(
         C:\viewer.exe -x | bye.htm | (null) | C:\viewer.exe -x bye.htm
         v %1 | httpx://example.invalid\a | httpx://example.invalid | v  httpx://example.invalid\a
-        - | D:\bye.htm | D: | -
         C:\v*256 | D:\t*256 | D: | C:\v*256 D:\t*256
         C:\v*256 | D:\t*257 | D: | -
         C:\v*257 | D:\bye.htm | D: | -
@@ -97,11 +96,8 @@ TEST_F(Process, ClosingDocumentFolderAndFallbackCommand) {
         C:\v*256 | D:\h*517 | - | -
     )")) {
         const std::string command = fill(row[0]), target = fill(row[1]);
-        if (row[0] == "-")
-            RegDeleteTreeA(HKEY_CLASSES_ROOT, "Varnel.TestFile");
-        else
-            RegSetValueA(HKEY_CLASSES_ROOT, "Varnel.TestFile\\shell\\open\\command", REG_SZ,
-                         command.c_str(), DWORD(command.size()));
+        RegSetValueA(HKEY_CLASSES_ROOT, "Varnel.TestFile\\shell\\open\\command", REG_SZ,
+                     command.c_str(), DWORD(command.size()));
         openClosingDocument(target.c_str(), ".varneltest");
         std::vector<unit::Call> calls;
         if (row[2] != "-")
