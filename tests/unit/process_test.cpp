@@ -80,9 +80,9 @@ TEST_F(Process, PreUninstallCommand) {
                                        {"SetCurrentDirectoryA", current}}));
 }
 
-// The class's open command, the target, the folder given to the shell and the
-// command run when the shell fails ("-": no call). The command read is 259 bytes at most; the
-// command, a space and the target must fit in 520 bytes; a longer target is refused whole.
+// The class's open command, the target, the folder given to the shell and the command run when
+// the shell fails ("-": no call). The command read is 259 bytes at most; the command, a space and
+// the target must fit in 520 bytes; a longer target is refused whole.
 TEST_F(Process, ClosingDocumentFolderAndFallbackCommand) {
     unit::Seam::set("ShellExecuteA!2|WinExec!2");
     RegSetValueA(HKEY_CLASSES_ROOT, ".varneltest", REG_SZ, "Varnel.TestFile", 15);
