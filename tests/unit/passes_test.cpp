@@ -81,8 +81,10 @@ TEST_F(Ui, ProgressDialogThatNothingCloses) {
         EXPECT_EQ(!PeekMessageA(&left, nullptr, WM_APP, WM_APP, PM_REMOVE), percentage != 100);
     }
     EXPECT_EQ(positions, (std::vector<WPARAM>{100, 40}));
-    // A question whose owner is no longer a window is answered No.
+    // A question is answered No when its owner is no longer a window, or without memory for it.
     DestroyWindow(state.mainWindow);
+    EXPECT_EQ(askQuestion("C:\\x.txt"), IDNO);
+    unit::Seam noMemory("calloc!8");
     EXPECT_EQ(askQuestion("C:\\x.txt"), IDNO);
 }
 

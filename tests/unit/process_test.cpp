@@ -78,6 +78,13 @@ TEST_F(Process, PreUninstallCommand) {
     EXPECT_EQ(seam.take("SetCurrentDirectoryA"),
               (std::vector<unit::Call>{{"SetCurrentDirectoryA", dir},
                                        {"SetCurrentDirectoryA", current}}));
+    // Without memory, the expanded command is refused and no program starts. (The fault sweep
+    // fails each allocation of starting a program, the document and the batch file.)
+    preUninstall("#Windows#\\tool.exe");
+    unit::Seam::set("windows=C:\\WIN|malloc!8|calloc!8|CreateProcessA!2");
+    PreUninstallCommand command;
+    EXPECT_FALSE(buildPreUninstallCommand(&command));
+    EXPECT_EQ(startProgram("C:\\x.exe", "", &process), 0);
 }
 
 // The class's open command, the target, the folder given to the shell and the command run when
@@ -131,18 +138,6 @@ TEST_F(Process, BatchFile) {
     auto start = seam.take("CreateProcessA");
     ASSERT_EQ(start.size(), 1u);
     EXPECT_EQ(start[0][9], "flags=1 show=0");
-}
-
-// Without memory, the expanded command is refused, no program starts and a question is answered
-// No. (The fault sweep fails each allocation of starting a program, the document and the batch.)
-TEST_F(Process, NoMemory) {
-    preUninstall("#Windows#\\tool.exe");
-    unit::Seam::set("windows=C:\\WIN|malloc!8|calloc!8|CreateProcessA!2");
-    PreUninstallCommand command;
-    EXPECT_FALSE(buildPreUninstallCommand(&command));
-    HANDLE process;
-    EXPECT_EQ(startProgram("C:\\x.exe", "", &process), 0);
-    EXPECT_EQ(askQuestion("C:\\x.txt"), IDNO);
 }
 
 // A server in a drive root runs with the root as the current directory; its crash is swallowed,
