@@ -1,8 +1,6 @@
-// What rows cannot check: the built executable read back from its file, its
-// headers, the DLLs it names, its locator, its icon and its manifest.
+// The built executable read back: its headers, the DLLs it names, its locator, icon and manifest.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <regex>
 #include <set>
 
@@ -10,44 +8,29 @@
 
 namespace {
 
-varnel::Bytes file(const char* name) {
-    return varnel::readFileBytes(bed::fixture(name));
-}
-
-bool holds(const varnel::Bytes& b, const std::string& text) {
-    return std::search(b.begin(), b.end(), text.begin(), text.end()) != b.end();
-}
-
 TEST(Build, A32BitGuiProgramNamingOnlySystemDllsWithOneLocatorAtItsEnd) {
-    varnel::Bytes exe = file("uninst.exe");
+    varnel::Bytes exe = varnel::readFileBytes(bed::fixture("uninst.exe"));
     auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
         &exe[reinterpret_cast<const IMAGE_DOS_HEADER*>(exe.data())->e_lfanew]);
     ASSERT_EQ(nt->Signature, DWORD(IMAGE_NT_SIGNATURE));
     EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
-    EXPECT_EQ(nt->OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR32_MAGIC);
     EXPECT_EQ(nt->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
     // Every DLL the file names, imported or loaded (uxtheme, when there).
-    const std::set<std::string> allowed = {"kernel32", "user32",   "gdi32",  "advapi32", "shell32",
-                                           "ole32",    "comctl32", "msvcrt", "uxtheme"};
+    std::regex allowed(
+        "(kernel32|user32|gdi32|advapi32|shell32|ole32|comctl32|msvcrt|uxtheme)\\.dll",
+        std::regex::icase);
     std::string text(exe.begin(), exe.end());
-    std::regex dll("([A-Za-z0-9_.-]+)\\.dll", std::regex::icase);
-    for (std::sregex_iterator m(text.begin(), text.end(), dll), end; m != end; ++m) {
-        std::string name = (*m)[1];
-        std::transform(name.begin(), name.end(), name.begin(), ::tolower);
-        EXPECT_TRUE(allowed.count(name)) << "names " << m->str();
-    }
-    size_t count = 0;
-    for (size_t i = 0; i + 6 <= exe.size(); ++i)
-        count += std::memcmp(&exe[i], PAYLOAD_MARKER, 6) == 0;
-    EXPECT_EQ(count, 1u);
-    auto field = varnel::findLocatorField(exe);
+    std::regex dll("[A-Za-z0-9_.-]+\\.dll", std::regex::icase);
+    for (std::sregex_iterator m(text.begin(), text.end(), dll), end; m != end; ++m)
+        EXPECT_TRUE(std::regex_match(m->str(), allowed)) << "names " << m->str();
+    auto field = varnel::findLocatorField(exe); // none when the marker is there twice
     ASSERT_TRUE(field.has_value());
     EXPECT_EQ(varnel::readLocator(exe, *field), exe.size());
     EXPECT_LE(exe.size(), 32768u); // the goal; the build itself stops at 48 KiB
     // Only the test build carries the seam.
-    EXPECT_TRUE(holds(file("uninst_seam.exe"), "VARNEL_SEAM"));
-    EXPECT_FALSE(holds(exe, "VARNEL_SEAM"));
-    EXPECT_FALSE(holds(exe, "DeleteFileA\t"));
+    varnel::Bytes seam = varnel::readFileBytes(bed::fixture("uninst_seam.exe"));
+    EXPECT_NE(std::string(seam.begin(), seam.end()).find("VARNEL_SEAM"), std::string::npos);
+    EXPECT_EQ(text.find("VARNEL_SEAM"), std::string::npos);
 }
 
 // The icon group holds 16 pixels in 16 colours and 32 in 16 and 256;

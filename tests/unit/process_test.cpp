@@ -1,6 +1,5 @@
-// The programs started, in process, for what the rows of tests/cases cannot reach. Calls that
-// would start programs are failed through the test build's seam, whose log shows what they got.
-#include <fstream>
+// Starting programs, in process: the seam fails the calls that would start one and logs them.
+#include <regex>
 
 #include "payload/payload.h"
 #include "process/process.h"
@@ -10,18 +9,24 @@
 
 namespace {
 
+// "x*N" in a row stands for N letters x.
+std::string fill(std::string s) {
+    std::smatch m;
+    while (std::regex_search(s, m, std::regex("(.)\\*(\\d+)")))
+        s.replace(m.position(), m.length(), std::stoi(m[2]), m.str(1)[0]);
+    return s;
+}
+
 class Process : public unit::StateTest {
   protected:
-    std::string dir = bed::caseDir("unit-process"), temp = dir + "\\temp";
+    std::string dir = bed::caseDir("unit-process");
     unit::Seam seam{"", dir + "\\seam.log"};
     char installDir[PATH_BUFFER_SIZE] = "D:\\App\\", workPath[PATH_BUFFER_SIZE] = {};
 
     void SetUp() override {
         state.installDir = installDir;
         state.workPath = workPath;
-        state.isNT = 1;
-        CreateDirectoryA(temp.c_str(), nullptr);
-        SetEnvironmentVariableA("TMP", temp.c_str());
+        SetEnvironmentVariableA("TMP", dir.c_str());
     }
     void TearDown() override {
         SetEnvironmentVariableA("TMP", nullptr);
@@ -33,51 +38,39 @@ class Process : public unit::StateTest {
         using namespace varnel;
         ASSERT_EQ(unit::load(concat({record(RT_OPTIONS, optionsBody({0, text})), endRecord()})), 0);
     }
-    static void openCommand(const std::string& command) {
-        RegSetValueA(HKEY_CLASSES_ROOT, ".varneltest", REG_SZ, "Varnel.TestFile", 15);
-        RegSetValueA(HKEY_CLASSES_ROOT, "Varnel.TestFile\\shell\\open\\command", REG_SZ,
-                     command.c_str(), DWORD(command.size()));
-    }
 };
 using Unregister = Process;
 
+// The text (none: "~") and the command line it starts ("-": none). Relative to the installation
+// folder the whole text must fit in 259 bytes; a macro whose folder cannot be had stays; the
+// program must fit in 259 bytes, the quoted program, a space and the arguments in 519.
 TEST_F(Process, PreUninstallCommand) {
-    unit::Seam::set("windows=C:\\WIN|csidl5");
-    // The text, the program and its arguments ("!": refused); relative to the
-    // installation folder the program must fit in 259 bytes.
-    const std::string n252(252, 'n'), n248(248, 'n');
-    const std::string rows[][3] = {
-        {"\"  unreg.exe  \"   -x  y", "D:\\App\\unreg.exe", "-x  y"},
-        {"\"unreg.exe", "\"D:\\App\\unreg.exe", ""},
-        {"unreg.exe /u", "D:\\App\\unreg.exe /u", ""},
-        {"#MyDocuments#\\tool.exe", "D:\\App\\#MyDocuments#\\tool.exe", ""},
-        {n252, "D:\\App\\" + n252, ""},
-        {n252 + "n", "!", ""},
-        {"\"" + n248 + "\" a", "D:\\App\\" + n248, "a"},
-        {"\"" + n248 + "n\" a", "!", ""},
-    };
-    for (const auto& row : rows) {
-        preUninstall(row[0]);
+    unit::Seam::set("windows=C:\\WIN|csidl5|CreateProcessA!2");
+    for (auto& row : unit::rows(R"(
+        "  unreg.exe  "   -x  y | "D:\App\unreg.exe" -x  y
+        "unreg.exe | ""D:\App\unreg.exe"
+        unreg.exe /u | "D:\App\unreg.exe /u"
+        #MyDocuments#\tool.exe | "D:\App\#MyDocuments#\tool.exe"
+        n*252 | "D:\App\n*252"
+        "n*248" a | "D:\App\n*248" a
+        "n*249" a | -
+        #Windows#\p*252 | "C:\WIN\p*252"
+        #Windows#\p*253 | -
+        "#Windows#\p" a*508 | "C:\WIN\p" a*508
+        "#Windows#\p" a*509 | -
+        ~ | -
+    )")) {
+        preUninstall(fill(row[0]));
         PreUninstallCommand command;
-        bool built = buildPreUninstallCommand(&command);
-        EXPECT_EQ(built, row[1] != "!") << row[0];
-        if (built && row[1] != "!") {
-            EXPECT_EQ(command.program, row[1]) << row[0];
-            EXPECT_EQ(command.arguments, row[2]) << row[0];
-        }
+        HANDLE process;
+        if (buildPreUninstallCommand(&command))
+            startProgram(command.program, command.arguments, &process);
         releasePreUninstallCommand(&command);
         EXPECT_EQ(command.ownedBuffer, nullptr);
+        auto started = seam.take("CreateProcessA");
+        EXPECT_EQ(started.empty() ? "-" : started[0][2], fill(row[1])) << row[0];
     }
-    freePayload();
-    PreUninstallCommand none;
-    EXPECT_FALSE(buildPreUninstallCommand(&none));
-}
-
-// The folder is set for the start and put back, also when the start fails;
-// the quoted program, a space and the arguments must fit in 519 bytes, the
-// program in a path buffer.
-TEST_F(Process, StartProgramFolderAndBounds) {
-    unit::Seam::set("CreateProcessA!2");
+    // The program starts from its own folder, put back also when the start fails.
     HANDLE process = INVALID_HANDLE_VALUE;
     std::string current = unit::currentDir();
     EXPECT_EQ(startProgram((dir + "\\prog.exe").c_str(), "a", &process), 0);
@@ -85,46 +78,33 @@ TEST_F(Process, StartProgramFolderAndBounds) {
     EXPECT_EQ(seam.take("SetCurrentDirectoryA"),
               (std::vector<unit::Call>{{"SetCurrentDirectoryA", dir},
                                        {"SetCurrentDirectoryA", current}}));
-    EXPECT_EQ(unit::currentDir(), current);
-    std::string program = "C:\\" + std::string(250, 'p'), fits(519 - 2 - program.size() - 1, 'a');
-    startProgram(program.c_str(), fits.c_str(), &process);
-    startProgram(program.c_str(), (fits + "a").c_str(), &process);
-    startProgram(("C:\\" + std::string(257, 'p')).c_str(), "", &process);
-    auto started = seam.take("CreateProcessA");
-    ASSERT_EQ(started.size(), 1u);
-    EXPECT_EQ(started[0][2], "\"" + program + "\" " + fits);
+    // Without memory, the expanded command is refused and no program starts. (The fault sweep
+    // fails each allocation of starting a program, the document and the batch file.)
+    preUninstall("#Windows#\\tool.exe");
+    unit::Seam::set("windows=C:\\WIN|malloc!8|calloc!8|CreateProcessA!2");
+    PreUninstallCommand command;
+    EXPECT_FALSE(buildPreUninstallCommand(&command));
+    EXPECT_EQ(startProgram("C:\\x.exe", "", &process), 0);
 }
 
+// The class's open command, the target, the folder given to the shell and the command run when
+// the shell fails ("-": no call). The command read is 259 bytes at most; the command, a space and
+// the target must fit in 520 bytes; a longer target is refused whole.
 TEST_F(Process, ClosingDocumentFolderAndFallbackCommand) {
-    // The open command of the class ("-": the class has none), the target, the
-    // folder given to the shell and the fallback command run ("-": no call).
-    // The command read is 259 bytes at most, the command, a space and the
-    // target must fit in 520 bytes, and a target that does not fit the copy
-    // is refused whole. V, T and H stand for 259, 259 and 519 characters.
-    auto fill = [](std::string s) {
-        for (auto [letter, text] : {std::pair{'V', "C:\\" + std::string(256, 'v')},
-                                    {'T', "D:\\" + std::string(256, 't')},
-                                    {'H', "D:\\" + std::string(516, 'h')}})
-            for (size_t at; (at = s.find(letter)) != std::string::npos;)
-                s.replace(at, 1, text);
-        return s;
-    };
     unit::Seam::set("ShellExecuteA!2|WinExec!2");
+    RegSetValueA(HKEY_CLASSES_ROOT, ".varneltest", REG_SZ, "Varnel.TestFile", 15);
     for (auto& row : unit::rows(R"(
         C:\viewer.exe -x | bye.htm | (null) | C:\viewer.exe -x bye.htm
         v %1 | httpx://example.invalid\a | httpx://example.invalid | v  httpx://example.invalid\a
-        - | D:\bye.htm | D: | -
-        V | T | D: | V T
-        V | Tt | D: | -
-        Vv | D:\bye.htm | D: | -
-        V | H | D: | -
-        V | Hh | - | -
+        C:\v*256 | D:\t*256 | D: | C:\v*256 D:\t*256
+        C:\v*256 | D:\t*257 | D: | -
+        C:\v*257 | D:\bye.htm | D: | -
+        C:\v*256 | D:\h*516 | D: | -
+        C:\v*256 | D:\h*517 | - | -
     )")) {
-        if (row[0] == "-")
-            RegDeleteTreeA(HKEY_CLASSES_ROOT, "Varnel.TestFile");
-        else
-            openCommand(fill(row[0]));
-        const std::string target = fill(row[1]);
+        const std::string command = fill(row[0]), target = fill(row[1]);
+        RegSetValueA(HKEY_CLASSES_ROOT, "Varnel.TestFile\\shell\\open\\command", REG_SZ,
+                     command.c_str(), DWORD(command.size()));
         openClosingDocument(target.c_str(), ".varneltest");
         std::vector<unit::Call> calls;
         if (row[2] != "-")
@@ -133,71 +113,35 @@ TEST_F(Process, ClosingDocumentFolderAndFallbackCommand) {
             calls.push_back({"WinExec", fill(row[3]), "5"});
         EXPECT_EQ(seam.take("ShellExecuteA WinExec"), calls) << row[0] << " " << row[1];
     }
-    openClosingDocument("D:\\bye.htm", ".varnelnone"); // no class
-    EXPECT_EQ(seam.take("WinExec").size(), 0u);
 }
 
+// Every name taken: 998 tries, no batch file; no room for the name in the temporary folder: none.
+// An installation folder of 259 percent signs is written whole, doubled; the batch runs hidden.
 TEST_F(Process, BatchFile) {
-    // Every name refused: 998 tries, then no file; a temporary folder with no
-    // room for the name: none.
     char path[PATH_BUFFER_SIZE];
     unit::Seam::set("CreateFileA~delme!5");
     EXPECT_EQ(createTempBatchFile(path, "delme%d.bat"), INVALID_HANDLE_VALUE);
     auto tries = seam.take("CreateFileA");
     ASSERT_EQ(tries.size(), 2u * 998);
-    EXPECT_EQ(tries.back()[1], temp + "\\delme998.bat");
-    SetEnvironmentVariableA("TMP", ("C:\\" + std::string(250, 'd')).c_str());
+    EXPECT_EQ(tries.back()[1], dir + "\\delme998.bat");
+    SetEnvironmentVariableA("TMP", fill("C:\\d*250").c_str());
     unit::Seam::set("");
     EXPECT_EQ(createTempBatchFile(path, "delme%d.bat"), INVALID_HANDLE_VALUE);
     EXPECT_TRUE(seam.take("CreateFileA").empty());
-    // An installation folder of 259 characters, all percent signs, is written
-    // whole, doubled; the interpreter is started hidden.
-    SetEnvironmentVariableA("TMP", temp.c_str());
+    SetEnvironmentVariableA("TMP", dir.c_str());
     unit::Seam::set("CreateProcessA!2|DeleteFileA~delme!5");
-    lstrcpyA(installDir, ("C:\\" + std::string(255, '%') + "\\").c_str());
+    lstrcpyA(installDir, fill("C:\\%*255\\").c_str());
     scheduleSelfDeletion();
-    std::ifstream in(temp + "\\delme1.bat", std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(in)), {});
-    in.close();
-    EXPECT_NE(text.find("rmdir \"C:\\" + std::string(510, '%') + "\"\r\n"), std::string::npos);
-    EXPECT_EQ(text.substr(text.size() - 14), "\\delme1.bat\"\r\n");
+    varnel::Bytes batch = varnel::readFileBytes(dir + "\\delme1.bat");
+    std::string text(batch.begin(), batch.end());
+    EXPECT_NE(text.find("rmdir \"" + fill("C:\\%*510") + "\"\r\n"), std::string::npos);
     auto start = seam.take("CreateProcessA");
     ASSERT_EQ(start.size(), 1u);
     EXPECT_EQ(start[0][9], "flags=1 show=0");
 }
 
-// Without memory for its buffers, each step starts nothing, and a question
-// is answered No.
-TEST_F(Process, NoMemoryStartsNothing) {
-    preUninstall("#Windows#\\tool.exe");
-    unit::Seam::set("windows=C:\\WIN|malloc!8");
-    PreUninstallCommand command;
-    EXPECT_FALSE(buildPreUninstallCommand(&command));
-    releasePreUninstallCommand(&command);
-    HANDLE process;
-    for (const char* fault : {"malloc!8|CreateProcessA!2", "calloc!8|CreateProcessA!2"}) {
-        unit::Seam::set(fault);
-        EXPECT_EQ(startProgram("C:\\x.exe", "", &process), 0) << fault;
-    }
-    unit::Seam::set("calloc!8|ShellExecuteA!2|WinExec!2");
-    openClosingDocument("D:\\bye.htm", ".htm");
-    unit::Seam::set("calloc!8|CreateProcessA!2|DeleteFileA~delme!5");
-    lstrcpyA(installDir, (dir + "\\").c_str());
-    scheduleSelfDeletion();
-    EXPECT_TRUE(seam.take("CreateProcessA ShellExecuteA CreateFileA").empty());
-    unit::Seam::set("calloc!8");
-    EXPECT_EQ(askQuestion("C:\\x.txt"), IDNO);
-}
-
-void* handlerChain() {
-    void* head;
-    asm volatile("movl %%fs:0, %0" : "=r"(head));
-    return head;
-}
-
-// A server in a drive root is called with the root as the current directory;
-// its crash is swallowed, and the handler chain, the current directory and
-// the error mode are put back afterwards.
+// A server in a drive root runs with the root as the current directory; its crash is swallowed,
+// and the handler chain, the current directory and the error mode are put back.
 TEST_F(Unregister, CrashingServerInADriveRoot) {
     char test[MAX_PATH];
     GetModuleFileNameA(nullptr, test, MAX_PATH);
@@ -207,15 +151,14 @@ TEST_F(Unregister, CrashingServerInADriveRoot) {
     state.isVistaOrLater = 0;
     SetCurrentDirectoryA(dir.c_str());
     UINT before = SetErrorMode(SEM_NOGPFAULTERRORBOX);
-    void* chain = handlerChain();
+    NT_TIB* thread = reinterpret_cast<NT_TIB*>(NtCurrentTeb());
+    void* chain = thread->ExceptionList;
     unregisterComServer();
-    EXPECT_EQ(handlerChain(), chain);
+    EXPECT_EQ(thread->ExceptionList, chain);
     EXPECT_EQ(SetErrorMode(before), UINT(SEM_NOGPFAULTERRORBOX));
     EXPECT_EQ(unit::currentDir(), dir);
-    std::ifstream in("C:\\varnel-root.dll.log");
-    std::string log((std::istreambuf_iterator<char>(in)), {});
-    in.close();
-    EXPECT_EQ(bed::parseValues(log)["directory"], "C:\\");
+    varnel::Bytes log = varnel::readFileBytes("C:\\varnel-root.dll.log");
+    EXPECT_EQ(bed::parseValues(std::string(log.begin(), log.end()))["directory"], "C:\\");
     for (const char* file : {"C:\\varnel-root.dll", "C:\\varnel-root.dll.log"})
         DeleteFileA(file);
 }
