@@ -444,30 +444,6 @@ std::vector<std::string> problems(const Run& run, const Json& after) {
     return out;
 }
 
-// The usual form is packed as the tool packs it. The record form is packed
-// record by record, raw records as they stand: its rows hold the damaged
-// payloads that the tool refuses to pack.
-varnel::Bytes pack(const Json& manifest) {
-    if (!manifest.contains("records"))
-        return varnel::payloadBytesUnchecked(varnel::manifestFromJson(manifest));
-    varnel::Bytes out;
-    for (const Json& r : manifest["records"]) {
-        Json one = manifest;
-        one["records"] = {r, {{"type", "end"}}};
-        varnel::Manifest m = varnel::manifestFromJson(one);
-        const varnel::RawRecord& raw = (*m.records)[0].raw;
-        if ((*m.records)[0].kind == varnel::RecordKind::Raw) {
-            varnel::append(out, varnel::recordHeader(raw.tag, uint32_t(raw.body.size()), raw.flags,
-                                                     raw.reserved));
-            varnel::append(out, raw.body);
-        } else {
-            varnel::Bytes b = varnel::payloadBytesUnchecked(m);
-            out.insert(out.end(), b.begin(), b.end() - PAYLOAD_HEADER_SIZE);
-        }
-    }
-    return out;
-}
-
 // The windows with buttons, answered in order; the progress dialog has none
 // and is left alone. A case without answers expects no window at all.
 void runAndCheck(Run& run, const Json& c, const std::string& options) {
@@ -580,7 +556,10 @@ void runCase(const Json& c, const std::string& version,
             layOut(run, before);
             varnel::Bytes exe = varnel::readFileBytes(bed::fixture(stub));
             if (c.contains("manifest"))
-                exe = varnel::attachPayload(exe, pack(resolved(run, c["manifest"])));
+                // Packed whatever its checks say: the record form's rows hold damaged payloads.
+                exe = varnel::attachPayload(
+                    exe, varnel::payloadBytesUnchecked(
+                             varnel::manifestFromJson(resolved(run, c["manifest"]))));
             for (size_t i = 0, at = *varnel::findLocatorField(exe); c.contains("locator") && i < 4;
                  ++i)
                 exe[at + i] = uint8_t(c["locator"].get<uint32_t>() >> (8 * i));
