@@ -48,13 +48,10 @@ Json list(const Json& j, const char* key, const char* wrap = nullptr,
     return out;
 }
 
-std::string recode(const std::string& s, UINT from, UINT to) {
-    std::wstring w(s.size(), L'\0');
-    w.resize(MultiByteToWideChar(from, 0, s.data(), int(s.size()), w.data(), int(s.size())));
-    std::string out(w.size() * 4, '\0');
-    out.resize(WideCharToMultiByte(to, 0, w.data(), int(w.size()), out.data(), int(out.size()),
-                                   nullptr, nullptr));
-    return out;
+// A row's UTF-8 text in the ANSI code page that the programs use, and back.
+std::string recode(const std::string& s, bool toAnsi) {
+    return (toAnsi ? varnel::utf8ToCodePage(s, GetACP()) : varnel::codePageToUtf8(s, GetACP()))
+        .value();
 }
 
 // The folder placeholders, resolved once with the shell's own functions
@@ -128,7 +125,7 @@ struct Run {
     // %PADn% fills with 'l' up to n characters in all.
     std::string expand(const Json& j) const {
         static const std::regex token("%([A-Z]+)([0-9]*)%");
-        std::string text = recode(j.get<std::string>(), CP_UTF8, CP_ACP), out;
+        std::string text = recode(j.get<std::string>(), true), out;
         auto last = text.cbegin();
         for (std::sregex_iterator it(text.begin(), text.end(), token), end; it != end; ++it) {
             out.append(last, (*it)[0].first);
@@ -227,7 +224,7 @@ Json resolved(const Run& run, const Json& j, const std::string& in = "") {
             item.value() = resolved(run, item.value(), out.is_object() ? item.key() : "[" + in);
     if (!j.is_string() || out.is_array())
         return out;
-    std::string s = recode(run.expand(j), CP_ACP, CP_UTF8);
+    std::string s = recode(run.expand(j), false);
     if (in == "[registry")
         return resolved(run, registryEntry(j, false));
     size_t bar = s.find('|'), cut = s.find_last_of('\\', bar);
@@ -536,7 +533,7 @@ void runCase(const Json& c, const std::string& version,
         SCOPED_TRACE("options \"" + o.get<std::string>() + "\"");
         Run run;
         try {
-            run.dir = bed::caseDir(recode(c["name"], CP_UTF8, CP_ACP));
+            run.dir = bed::caseDir(recode(c["name"], true));
             run.exe = run.path(c.value("exe", "uninst.exe"));
             run.made(run.exe);
             run.log = c.value("log", false) ? run.dir + ".seam.log" : "";

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <set>
-#include <sstream>
 #include <stdexcept>
 
 namespace bed {
@@ -191,15 +190,6 @@ std::vector<std::string> split(const std::string& text, const std::string& separ
         if (end == std::string::npos)
             return out;
     }
-}
-
-std::map<std::string, std::string> parseValues(const std::string& text) {
-    std::map<std::string, std::string> values;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        if (size_t eq = line.find('='); eq != std::string::npos)
-            values[line.substr(0, eq)] = line.substr(eq + 1, line.find('\r') - eq - 1);
-    return values;
 }
 
 } // namespace bed

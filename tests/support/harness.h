@@ -53,9 +53,6 @@ struct RunResult {
 RunResult run(const std::string& exe, const std::string& arguments,
               const std::function<void(const Dialog&)>& handler = nullptr, DWORD timeoutMs = 30000);
 
-// The "key=value" lines of a text (a fixture server's log).
-std::map<std::string, std::string> parseValues(const std::string& output);
-
 // The parts of a text between separators, empty ones included, without
 // carriage returns.
 std::vector<std::string> split(const std::string& text, const std::string& separator);

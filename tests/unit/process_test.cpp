@@ -158,7 +158,7 @@ TEST_F(Unregister, CrashingServerInADriveRoot) {
     EXPECT_EQ(SetErrorMode(before), UINT(SEM_NOGPFAULTERRORBOX));
     EXPECT_EQ(unit::currentDir(), dir);
     varnel::Bytes log = varnel::readFileBytes("C:\\varnel-root.dll.log");
-    EXPECT_EQ(bed::parseValues(std::string(log.begin(), log.end()))["directory"], "C:\\");
+    EXPECT_NE(std::string(log.begin(), log.end()).find("\ndirectory=C:\\\r\n"), std::string::npos);
     for (const char* file : {"C:\\varnel-root.dll", "C:\\varnel-root.dll.log"})
         DeleteFileA(file);
 }
