@@ -178,8 +178,7 @@ struct Run {
 // The entry's key, opened in its view; null when it cannot be.
 HKEY open(const Reg& r) {
     HKEY key = nullptr;
-    LONG e = RegOpenKeyExA(r.root, r.key.c_str(), 0, KEY_ALL_ACCESS | r.view, &key);
-    return e == ERROR_SUCCESS ? key : nullptr;
+    return RegOpenKeyExA(r.root, r.key.c_str(), 0, KEY_ALL_ACCESS | r.view, &key) ? nullptr : key;
 }
 
 // The entry as it is now (its value's type and bytes, or only its key), or
