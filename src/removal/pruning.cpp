@@ -15,14 +15,11 @@ void pruneInstallFolders() {
     removeTrailingBackslash(path);
     W32(SetCurrentDirectoryA, path);
     W32(SetCurrentDirectoryA, "..");
-    // The folder that the last successful walk started from: the next
-    // entries of that folder need no attempt.
-    char pruneMemo[PATH_BUFFER_SIZE];
-    pruneMemo[0] = 0;
-    // The folder that the last walk found missing (the installed-file pass
-    // has usually removed it): nothing in this pass can bring it back, so the
-    // next entries of that folder need no attempt either. A folder that is
-    // there but cannot go is still tried for every entry.
+    // The folder that the last walk started from, once it is gone: removed by
+    // that walk, or found missing (the installed-file pass has usually removed
+    // it). Nothing in this pass brings it back, so the next entries of that
+    // folder need no attempt. A folder that is there but cannot go is still
+    // tried for every entry.
     char goneMemo[PATH_BUFFER_SIZE];
     goneMemo[0] = 0;
     for (uint32_t i = 0; i < state.fileCount; ++i) {
@@ -36,18 +33,15 @@ void pruneInstallFolders() {
                 *last = 0; // the folder the file lay in
             if (!entry->name[0] || last) {
                 removeTrailingBackslash(path);
-                if (!pathsEqual(path, pruneMemo) && !pathsEqual(path, goneMemo) &&
-                    !isProtectedFolder(path)) {
+                if (!pathsEqual(path, goneMemo) && !isProtectedFolder(path)) {
                     for (bool first = true;; first = false) {
-                        if (!W32(RemoveDirectoryA, path)) {
-                            DWORD error = GetLastError();
-                            if (first &&
-                                (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND))
-                                strcpy(goneMemo, path);
+                        bool removed = W32(RemoveDirectoryA, path);
+                        DWORD error = removed ? 0 : GetLastError();
+                        if (first && (removed || error == ERROR_FILE_NOT_FOUND ||
+                                      error == ERROR_PATH_NOT_FOUND))
+                            strcpy(goneMemo, path);
+                        if (!removed)
                             break;
-                        }
-                        if (first)
-                            strcpy(pruneMemo, path);
                         if (!cutLastPart(path) || isProtectedFolder(path))
                             break;
                     }
