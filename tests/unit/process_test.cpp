@@ -11,8 +11,8 @@ namespace {
 
 // "x*N" in a row stands for N letters x.
 std::string fill(std::string s) {
-    std::smatch m;
-    while (std::regex_search(s, m, std::regex("(.)\\*(\\d+)")))
+    static const std::regex repeat("(.)\\*(\\d+)");
+    for (std::smatch m; std::regex_search(s, m, repeat);)
         s.replace(m.position(), m.length(), std::stoi(m[2]), m.str(1)[0]);
     return s;
 }
