@@ -2,7 +2,6 @@
 // through the seam; the real folders of each version are the rows of tests/cases/folders.json.
 #include <map>
 
-#include "driver/driver.h"
 #include "paths/paths.h"
 #include "unit.h"
 

@@ -1,10 +1,8 @@
 // Starting programs, in process: the seam fails the calls that would start one and logs them.
 #include <regex>
 
-#include "payload/payload.h"
 #include "process/process.h"
 #include "removal/removal.h"
-#include "ui/ui.h"
 #include "unit.h"
 
 namespace {
