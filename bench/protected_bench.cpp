@@ -6,7 +6,7 @@
 #include <stdio.h>
 
 #include "driver/driver.h"
-#include "driver/state.h"
+#include "base/state.h"
 #include "paths/paths.h"
 
 static double elapsedMs(LARGE_INTEGER from, LARGE_INTEGER to, LARGE_INTEGER frequency) {

@@ -11,7 +11,7 @@
 #include "../removal/removal.h"
 #include "../ui/ui.h"
 #include "driver.h"
-#include "state.h"
+#include "../base/state.h"
 
 UninstallState state = {};
 

@@ -5,10 +5,10 @@
 #include <shlobj.h>
 #include <string.h>
 
-#include "../driver/seam.h"
-#include "../driver/state.h"
-#include "../payload/memory.h"
-#include "folder_names.h"
+#include "../base/seam.h"
+#include "../base/state.h"
+#include "../core/memory.h"
+#include "../core/folder_names.h"
 #include "paths.h"
 
 // In the test build a folder source can be made to fail or to give a chosen

@@ -1,5 +1,5 @@
 // File routines: the reader and the removal passes open files through these.
-#include "../driver/seam.h"
+#include "../base/seam.h"
 #include "payload.h"
 
 HANDLE openExistingFile(const char* path, int mode) {

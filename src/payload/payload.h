@@ -4,8 +4,8 @@
 
 #include <windows.h>
 
-#include "entries.h"
-#include "memory.h"
+#include "../core/entries.h"
+#include "../core/memory.h"
 
 // The locator that payload writers find by its marker and patch.
 extern "C" volatile const unsigned char payloadLocator[PAYLOAD_LOCATOR_SIZE];

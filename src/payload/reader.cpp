@@ -1,5 +1,5 @@
 // Reads the payload appended to the executable into the uninstall state.
-#include "../driver/state.h"
+#include "../base/state.h"
 #include "payload.h"
 
 extern "C"

@@ -1,6 +1,6 @@
 // Texts by number, formatting with one path argument, and message boxes.
-#include "../driver/seam.h"
-#include "../driver/state.h"
+#include "../base/seam.h"
+#include "../base/state.h"
 #include "payload.h"
 
 static const char emptyText[] = "";

@@ -2,8 +2,8 @@
 // registered for a file type when the shell cannot open it.
 #include <string.h>
 
-#include "../driver/seam.h"
-#include "../driver/state.h"
+#include "../base/seam.h"
+#include "../base/state.h"
 #include "../payload/payload.h"
 #include "process.h"
 

@@ -2,8 +2,8 @@
 // the wait for its end.
 #include <string.h>
 
-#include "../driver/seam.h"
-#include "../driver/state.h"
+#include "../base/seam.h"
+#include "../base/state.h"
 #include "../paths/paths.h"
 #include "../payload/payload.h"
 #include "../ui/ui.h"

@@ -2,8 +2,8 @@
 // has ended, removes the emptied installation folder, and deletes itself.
 #include <string.h>
 
-#include "../driver/seam.h"
-#include "../driver/state.h"
+#include "../base/seam.h"
+#include "../base/state.h"
 #include "../paths/paths.h"
 #include "../payload/payload.h"
 #include "process.h"

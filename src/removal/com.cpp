@@ -3,10 +3,10 @@
 // DllUnregisterServer, called in process under a guard.
 #include <string.h>
 
-#include "../driver/seam.h"
-#include "../driver/state.h"
+#include "../base/seam.h"
+#include "../base/state.h"
 #include "../paths/paths.h"
-#include "../payload/memory.h"
+#include "../core/memory.h"
 #include "removal.h"
 
 static const UINT QUIET_ERROR_MODE = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;

@@ -1,10 +1,10 @@
 // Font unregistration of installed files flagged FE_FONT.
 #include <string.h>
 
-#include "../driver/seam.h"
-#include "../driver/state.h"
+#include "../base/seam.h"
+#include "../base/state.h"
 #include "../payload/payload.h"
-#include "font_name.h"
+#include "../core/font_name.h"
 #include "removal.h"
 
 static const char ntFontsKey[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";

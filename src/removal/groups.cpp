@@ -2,8 +2,8 @@
 // emptied parents as the entry allows.
 #include <string.h>
 
-#include "../driver/seam.h"
-#include "../driver/state.h"
+#include "../base/seam.h"
+#include "../base/state.h"
 #include "../paths/paths.h"
 #include "../ui/ui.h"
 #include "removal.h"

@@ -1,8 +1,8 @@
 // The installed-file pass and the in-use check before it.
 #include <string.h>
 
-#include "../driver/seam.h"
-#include "../driver/state.h"
+#include "../base/seam.h"
+#include "../base/state.h"
 #include "../paths/paths.h"
 #include "../payload/payload.h"
 #include "../ui/ui.h"

@@ -3,8 +3,8 @@
 // and the pattern's folder itself once it is empty.
 #include <string.h>
 
-#include "../driver/seam.h"
-#include "../driver/state.h"
+#include "../base/seam.h"
+#include "../base/state.h"
 #include "../paths/paths.h"
 #include "removal.h"
 

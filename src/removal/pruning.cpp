@@ -1,8 +1,8 @@
 // Pruning: the folders of the installed files, and their parents, once empty.
 #include <string.h>
 
-#include "../driver/seam.h"
-#include "../driver/state.h"
+#include "../base/seam.h"
+#include "../base/state.h"
 #include "../paths/paths.h"
 #include "../ui/ui.h"
 #include "removal.h"

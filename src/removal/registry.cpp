@@ -1,8 +1,8 @@
 // The registry pass: the payload's keys, each with its sub-keys, and values.
 #include <string.h>
 
-#include "../driver/seam.h"
-#include "../driver/state.h"
+#include "../base/seam.h"
+#include "../base/state.h"
 #include "../ui/ui.h"
 #include "removal.h"
 

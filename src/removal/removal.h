@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "../payload/entries.h"
+#include "../core/entries.h"
 
 // 1 while some file flagged FE_CHECKINUSE is in use, else 0.
 int checkFilesInUse();

@@ -3,7 +3,7 @@
 
 #include <commctrl.h>
 
-#include "../driver/state.h"
+#include "../base/state.h"
 #include "../payload/payload.h"
 #include "ui.h"
 

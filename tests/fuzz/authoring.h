@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "payload/entries.h"
+#include "core/entries.h"
 #include "varnel.h"
 
 namespace fuzz {

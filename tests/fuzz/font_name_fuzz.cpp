@@ -4,7 +4,7 @@
 #include <string.h>
 
 #include "authoring.h"
-#include "removal/font_name.h"
+#include "core/font_name.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char* out = static_cast<char*>(malloc(FONT_NAME_SIZE));

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/state.h"
+#include "base/state.h"
 #include "harness.h"
 #include "payload/payload.h"
 #include "payload_writer.h"

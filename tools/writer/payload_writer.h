@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "../../src/payload/format.h"
+#include "../../src/core/format.h"
 
 namespace varnel {
 

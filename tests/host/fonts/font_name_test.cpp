@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "removal/font_name.h"
+#include "core/font_name.h"
 
 namespace {
 

@@ -12,6 +12,16 @@ bool reallocate(size_t size, void** block);
 // Releases the block unless the pointer is null, and sets the pointer to null.
 void freeAndClear(void** block);
 
+// The heap beneath them, which the platform provides (the executable's own in
+// base/heap.cpp, the C library's in core/host_heap.cpp): a block of `size`
+// bytes, zeroed when asked; a block moved to `size` bytes (a null block: a new
+// one), the old block untouched on failure; a block given back; and the free
+// memory the heap holds handed back to the system. Null on failure.
+void* heapTake(size_t size, bool zeroed);
+void* heapResize(void* block, size_t size);
+void heapRelease(void* block);
+void heapCompact();
+
 template <typename T> inline bool allocZeroedAs(size_t size, T** out) {
     return allocZeroed(size, reinterpret_cast<void**>(out));
 }

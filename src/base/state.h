@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "../payload/entries.h"
+#include "../core/entries.h"
 
 // The one size of every path buffer, its terminator included.
 enum { PATH_BUFFER_SIZE = 260, COMMAND_BUFFER_SIZE = 520 };
