@@ -513,13 +513,13 @@ def report(results, extras, sizes, kinds, stub_size, payload_sizes, runs_of, plo
         f.write(text + "\n")
     with open(os.path.join(out, "results.md"), "w") as f:
         f.write(markdown(results, extras, sizes, kinds, stub_size, payload_sizes, runs_of))
-    print(f"the README's table: {os.path.join(out, 'results.md')}")
+    print(f"the table of docs/benchmark.md: {os.path.join(out, 'results.md')}")
     if plot:
         draw(results, sizes, kinds, plot, out)
 
 
 def markdown(results, extras, sizes, kinds, stub_size, payload_sizes, runs_of):
-    """The README's table of the run."""
+    """The table of the run, as docs/benchmark.md shows it."""
     rows = ["| Bed | N | runs | Varnel /S | NSIS /S | msiexec /x | floor | Varnel / floor "
             "| Varnel / NSIS | Varnel / MSI |", "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|"]
     for kind in kinds:

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Takes the screenshots of the uninstaller's dialogs shown in the README:
+# Takes the screenshots of the uninstaller's dialogs shown in docs/uninstaller.md:
 # builds the Windows side if needed, makes a throwaway test bed of its own,
 # runs the real uninst.exe under Xvfb there, and converts the
 # captured windows to PNG files in docs/screenshots/.

@@ -1,7 +1,8 @@
-// The end-to-end cases as data (tests/cases/*.json, README "End-to-end
-// cases"): each case and Windows version is one test that lays out files and
-// registry, packs the manifest onto the stub, runs the uninstaller as a
-// separate process, answers its windows, checks, and undoes what it made.
+// The end-to-end cases as data (tests/cases/*.json, docs/testing.md
+// "End-to-end cases"): each case and Windows version is one test that lays
+// out files and registry, packs the manifest onto the stub, runs the
+// uninstaller as a separate process, answers its windows, checks, and undoes
+// what it made.
 // The C++ tests linked in beside it run when no case file is given.
 #include <gtest/gtest.h>
 
