@@ -10,6 +10,7 @@ packages=(
   wine wine32:i386 wine64 xvfb xauth x11-utils imagemagick
   googletest nlohmann-json3-dev osslsigncode nsis clang-format fonts-dejavu-core
   dpkg # dpkg-deb unpacks the varnel package in its install test (cpack comes with cmake)
+  lintian file # the install test checks the package with them
   clang libclang-rt-14-dev
   wixl gnuplot-nox # the benchmark's Windows Installer contender and its plot
 )

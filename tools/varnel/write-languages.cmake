@@ -4,6 +4,7 @@ execute_process(COMMAND ${VARNEL} texts OUTPUT_VARIABLE list RESULT_VARIABLE sta
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "${VARNEL} texts failed")
 endif()
+file(REMOVE_RECURSE ${OUT})
 file(MAKE_DIRECTORY ${OUT})
 string(REGEX MATCHALL "[A-Za-z]+ \\(code page" lines "${list}")
 foreach(line IN LISTS lines)
