@@ -3,9 +3,16 @@
 
 #include <windows.h>
 
+#include <shlobj.h>
 #include <string.h>
 
 #include "seam.h"
+
+const SeamRowInfo seamRows[SEAM_ROW_COUNT] = {
+#define CALL(library, name, failure, answer) {#name, SEAM_FAIL_##failure, SEAM_ANSWER_##answer},
+#include "calls.h"
+#undef CALL
+};
 
 namespace {
 
@@ -21,8 +28,7 @@ struct Rule {
     int textLength;
     unsigned nth;      // 0: every matching call
     DWORD error;       // the error of a failing rule
-    bool fails;        // a Name!ERR rule (else a SOURCE or SOURCE=VALUE rule)
-    const char* value; // SOURCE=VALUE, or null
+    const char* value; // the answer of a Name=VALUE rule, or null
     int valueLength;
     unsigned seen; // calls matched so far
 };
@@ -38,22 +44,15 @@ unsigned parseNumber(const char* p, const char* end) {
     return n;
 }
 
-// Parses one item [start, end) into a rule.
+// Parses one item [start, end) into a rule: Name[~TEXT][#N] then !ERR or =VALUE.
 void parseRule(const char* start, const char* end) {
     if (ruleCount == RULE_MAX || start == end)
         return;
     Rule& r = rules[ruleCount++];
     memset(&r, 0, sizeof(r));
-    const char* equals = (const char*)memchr(start, '=', (size_t)(end - start));
-    const char* bang = (const char*)memchr(start, '!', (size_t)(end - start));
-    if (equals && (!bang || equals < bang)) {
-        r.name = start;
-        r.nameLength = (int)(equals - start);
-        r.value = equals + 1;
-        r.valueLength = (int)(end - equals - 1);
-        return;
-    }
-    const char* stop = bang ? bang : end;
+    const char* stop = start;
+    while (stop < end && *stop != '!' && *stop != '=')
+        ++stop;
     const char* p = start;
     while (p < stop && *p != '~' && *p != '#')
         ++p;
@@ -68,10 +67,10 @@ void parseRule(const char* start, const char* end) {
     }
     if (p < stop && *p == '#')
         r.nth = parseNumber(p + 1, stop);
-    if (bang) {
-        r.fails = true;
-        r.error = parseNumber(bang + 1, end);
-    }
+    if (stop < end && *stop == '!')
+        r.error = parseNumber(stop + 1, end);
+    else if (stop < end)
+        r.value = stop + 1, r.valueLength = (int)(end - stop - 1);
 }
 
 // Reads the rules again whenever the variable has changed (tests change it
@@ -114,6 +113,18 @@ bool containsText(const char* haystack, const char* needle, int needleLength) {
     return needleLength == 0;
 }
 
+// Whether an argument is what ~TEXT names: a text holding it, or a number
+// written as it in decimal.
+bool argumentMatches(const SeamArgument& a, const char* text, int length) {
+    if (a.kind == SEAM_ARG_TEXT)
+        return a.text && containsText(a.text, text, length);
+    if (a.kind != SEAM_ARG_NUMBER || length == 0 || (text[0] == '-') != a.negative)
+        return false;
+    int digits = a.negative ? 1 : 0;
+    return length > digits && parseNumber(text + digits, text + length) == a.number &&
+           strspn(text + digits, "0123456789") == (size_t)(length - digits);
+}
+
 char line[LOG_LINE_SIZE];
 int lineLength;
 int blocksHeld;
@@ -134,79 +145,17 @@ void append(const char* text, int length) {
     }
 }
 
-} // namespace
-
-int seamAnswer(const char* source, char* out, unsigned size) {
-    refreshRules();
-    int found = -1;
-    for (int i = 0; i < ruleCount; ++i) {
-        const Rule& r = rules[i];
-        if (r.fails || r.text || r.nth || !sameName(r, source))
-            continue;
-        found = r.value ? 1 : 0;
-        if (r.value && size) {
-            unsigned length =
-                (unsigned)r.valueLength < size - 1 ? (unsigned)r.valueLength : size - 1;
-            memcpy(out, r.value, length);
-            out[length] = 0;
-        }
-    }
-    return found;
-}
-
-int seamDecide(const char* name, const char* const* texts, int textCount, DWORD* error) {
-    refreshRules();
-    for (int i = 0; i < ruleCount; ++i) {
-        Rule& r = rules[i];
-        if (!r.fails || !sameName(r, name))
-            continue;
-        if (r.text) {
-            bool matched = false;
-            for (int t = 0; t < textCount && !matched; ++t)
-                matched = texts[t] && containsText(texts[t], r.text, r.textLength);
-            if (!matched)
-                continue;
-        }
-        ++r.seen;
-        if (r.nth && r.seen != r.nth)
-            continue;
-        *error = r.error;
-        return 1;
-    }
-    return 0;
-}
-
-uintptr_t seamFailure(const char* name, DWORD error) {
-    if (!strcmp(name, "CreateFileA") || !strcmp(name, "FindFirstFileA"))
-        return (uintptr_t)INVALID_HANDLE_VALUE;
-    if (!strcmp(name, "GetFileAttributesA"))
-        return INVALID_FILE_ATTRIBUTES;
-    if (!strcmp(name, "ShellExecuteA") || !strcmp(name, "WinExec"))
-        return error && error <= 32 ? error : ERROR_FILE_NOT_FOUND;
-    return 0;
-}
-
-void seamCountBlocks(int delta) {
-    blocksHeld += delta;
-}
-
-void seamLogBlocks() {
-    seamLogBegin("blocks");
-    seamLogNumber((unsigned)(blocksHeld < 0 ? -blocksHeld : blocksHeld), blocksHeld < 0);
-    seamLogEnd();
-}
-
-void seamLogBegin(const char* name) {
+void logBegin(const char* name) {
     lineLength = 0;
     append(name, -1);
 }
 
-void seamLogText(const char* text, int length) {
+void logText(const char* text) {
     separate();
-    append(text, length);
+    append(text, -1);
 }
 
-void seamLogNumber(unsigned long long value, bool negative) {
+void logNumber(unsigned long long value, bool negative) {
     char digits[24];
     int n = 0;
     do {
@@ -220,20 +169,33 @@ void seamLogNumber(unsigned long long value, bool negative) {
         append(&digits[--n], 1);
 }
 
-void seamLogPointer(const void* pointer) {
-    char hex[16];
-    wsprintfA(hex, "0x%x", (unsigned)(uintptr_t)pointer);
-    seamLogText(hex, -1);
-}
-
-void seamLogStartup(const STARTUPINFOA* startup) {
+void logArgument(const SeamArgument& a) {
     char text[40];
-    wsprintfA(text, "flags=%lu show=%u", startup ? startup->dwFlags : 0UL,
-              startup ? startup->wShowWindow : 0U);
-    seamLogText(text, -1);
+    switch (a.kind) {
+    case SEAM_ARG_TEXT:
+        logText(a.text ? a.text : "(null)");
+        break;
+    case SEAM_ARG_NUMBER:
+        logNumber(a.number, a.negative);
+        break;
+    case SEAM_ARG_STARTUP: {
+        // A start-up record shows how the window is to be shown.
+        const STARTUPINFOA* startup = (const STARTUPINFOA*)(uintptr_t)a.number;
+        wsprintfA(text, "flags=%lu show=%u", startup ? startup->dwFlags : 0UL,
+                  startup ? startup->wShowWindow : 0U);
+        logText(text);
+        break;
+    }
+    case SEAM_ARG_POINTER:
+        wsprintfA(text, "0x%x", (unsigned)a.number);
+        logText(text);
+        break;
+    default:
+        logText("*");
+    }
 }
 
-void seamLogEnd() {
+void logEnd() {
     char path[MAX_PATH];
     DWORD length = GetEnvironmentVariableA(logVariable, path, sizeof(path));
     if (length == 0 || length >= sizeof(path))
@@ -249,6 +211,143 @@ void seamLogEnd() {
         CloseHandle(log);
     }
     SetLastError(saved);
+}
+
+template <typename T> T argumentValue(const SeamArgument* arguments, int i) {
+    return *(const T*)arguments[i].address;
+}
+
+// Copies an answer into a buffer of `size` bytes, cut to fit; its length.
+unsigned copyAnswer(char* out, unsigned size, const char* value, int length) {
+    unsigned n = (unsigned)length < size ? (unsigned)length : size ? size - 1 : 0;
+    if (size) {
+        memcpy(out, value, n);
+        out[n] = 0;
+    }
+    return n;
+}
+
+// An item list that stands for an answered folder: a marker, then the text.
+const char answeredList[] = "varnel-answered-folder:";
+
+// Gives the answer of a Name=VALUE rule where the row says; false when the
+// row takes no answer (the rule then fails the call with no error).
+bool answer(int row, const char* value, int length, const SeamArgument* arguments,
+            uintptr_t* result) {
+    switch (seamRows[row].answer) {
+    case SEAM_ANSWER_TEXT_IN_ARG0:
+        *result = copyAnswer(argumentValue<char*>(arguments, 0), argumentValue<UINT>(arguments, 1),
+                             value, length);
+        return true;
+    case SEAM_ANSWER_TEXT_IN_ARG1:
+        *result = copyAnswer(argumentValue<char*>(arguments, 1), argumentValue<DWORD>(arguments, 0),
+                             value, length);
+        return true;
+    case SEAM_ANSWER_VALUE_DATA: {
+        DWORD* type = argumentValue<DWORD*>(arguments, 3);
+        BYTE* data = argumentValue<BYTE*>(arguments, 4);
+        DWORD* size = argumentValue<DWORD*>(arguments, 5);
+        if (type)
+            *type = REG_SZ;
+        *result = ERROR_SUCCESS;
+        if (data && size && *size < (DWORD)length + 1)
+            *result = ERROR_MORE_DATA;
+        else if (data && size)
+            copyAnswer((char*)data, *size, value, length);
+        if (size)
+            *size = (DWORD)length + 1;
+        return true;
+    }
+    case SEAM_ANSWER_ITEM_LIST: {
+        IMalloc* shellMalloc = nullptr;
+        char* list = nullptr;
+        if (SUCCEEDED(SHGetMalloc(&shellMalloc)) && shellMalloc) {
+            list = (char*)shellMalloc->Alloc(sizeof(answeredList) + (unsigned)length);
+            shellMalloc->Release();
+        }
+        if (list) {
+            memcpy(list, answeredList, sizeof(answeredList) - 1);
+            copyAnswer(list + sizeof(answeredList) - 1, (unsigned)length + 1, value, length);
+        }
+        *argumentValue<LPITEMIDLIST*>(arguments, 2) = (LPITEMIDLIST)list;
+        *result = list ? S_OK : E_OUTOFMEMORY;
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+SeamDecision seamDecide(int row, SeamArgument* arguments, int count, DWORD* error,
+                        uintptr_t* result) {
+    DWORD lastError = GetLastError(); // the rules and the log must not change it
+    refreshRules();
+    const char* name = seamRows[row].name;
+    logBegin(name);
+    for (int i = 0; i < count; ++i)
+        logArgument(arguments[i]);
+    logEnd();
+    // An item list that an answer made gives its text back.
+    if (seamRows[row].answer == SEAM_ANSWER_PATH_OF_ITEM_LIST) {
+        const char* list = argumentValue<const char*>(arguments, 0);
+        if (list && !memcmp(list, answeredList, sizeof(answeredList) - 1)) {
+            const char* text = list + sizeof(answeredList) - 1;
+            copyAnswer(argumentValue<char*>(arguments, 1), MAX_PATH, text, (int)strlen(text));
+            *result = TRUE;
+            return SEAM_ANSWERED;
+        }
+    }
+    // The last rule that names a call decides.
+    for (int i = ruleCount - 1; i >= 0; --i) {
+        Rule& r = rules[i];
+        if (!sameName(r, name))
+            continue;
+        if (r.text) {
+            bool matched = false;
+            for (int a = 0; a < count && !matched; ++a)
+                matched = argumentMatches(arguments[a], r.text, r.textLength);
+            if (!matched)
+                continue;
+        }
+        ++r.seen;
+        if (r.nth && r.seen != r.nth)
+            continue;
+        if (r.value && answer(row, r.value, r.valueLength, arguments, result))
+            return SEAM_ANSWERED;
+        *error = r.error;
+        return SEAM_FAIL;
+    }
+    SetLastError(lastError);
+    return SEAM_CALL;
+}
+
+uintptr_t seamFailure(int row, DWORD error) {
+    switch (seamRows[row].failure) {
+    case SEAM_FAIL_INVALID_HANDLE:
+        return (uintptr_t)INVALID_HANDLE_VALUE;
+    case SEAM_FAIL_ALL_ONES:
+        return 0xFFFFFFFFu;
+    case SEAM_FAIL_ERROR_RESULT:
+        return error;
+    case SEAM_FAIL_HRESULT_ERROR:
+        return (uintptr_t)HRESULT_FROM_WIN32(error);
+    case SEAM_FAIL_SMALL_RESULT:
+        return error && error <= 32 ? error : ERROR_FILE_NOT_FOUND;
+    default:
+        return 0;
+    }
+}
+
+void seamCountBlocks(int delta) {
+    blocksHeld += delta;
+}
+
+void seamLogBlocks() {
+    logBegin("blocks");
+    logNumber((unsigned)(blocksHeld < 0 ? -blocksHeld : blocksHeld), blocksHeld < 0);
+    logEnd();
 }
 
 #endif

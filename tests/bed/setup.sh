@@ -141,4 +141,7 @@ done
 
 # A wineserver that stays up between test programs keeps each start fast.
 "$here/in-bed" wineserver -p </dev/null >"$bed/wineserver.log" 2>&1
+# The agent that makes links inside drive C: for the tests (tests/bed/link-agent).
+setsid "$here/in-bed" python3 "$here/link-agent" </dev/null >"$bed/agent.log" 2>&1 &
+echo $! >"$bed/agent.pid"
 echo "test bed ready in $bed (display :$display)"

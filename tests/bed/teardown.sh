@@ -7,7 +7,7 @@ bed=$(realpath -m "${1:?usage: teardown.sh BED_DIR}")
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/in-bed" wineserver -k 2>/dev/null || true
 timeout 20 "$here/in-bed" wineserver -w 2>/dev/null || true # it flushes the registry as it goes
-for holder in seal xvfb; do # the process that holds the sealed namespace, and Xvfb
+for holder in agent seal xvfb; do # the link agent, the process that holds the sealed namespace, Xvfb
   [ -f "$bed/$holder.pid" ] && kill "$(cat "$bed/$holder.pid")" 2>/dev/null
   rm -f "$bed/$holder.pid"
 done

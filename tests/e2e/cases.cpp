@@ -238,7 +238,7 @@ Json resolved(const Run& run, const Json& j, const std::string& in = "") {
 }
 
 void layOut(Run& run, const Json& before) {
-    allowOnly(before, {"files", "folders", "registry", "registryGone", "inUse"}, "before");
+    allowOnly(before, {"files", "folders", "links", "registry", "registryGone", "inUse"}, "before");
     Json files =
         list(before, "files", "path", {"path", "content", "fixture", "readOnly", "folder"});
     for (const Json& f : list(before, "folders"))
@@ -259,6 +259,11 @@ void layOut(Run& run, const Json& before) {
             bed::writeText(p, f.contains("content") ? run.expand(f["content"]) : "content of " + p);
         if (f.value("readOnly", false))
             SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_READONLY);
+    }
+    for (const Json& l : list(before, "links", "path", {"path", "target"})) {
+        std::string p = run.path(l["path"]);
+        bed::makeLink(p, run.path(l["target"]));
+        run.made(p);
     }
     for (const Json& e : list(before, "registryGone"))
         set(run.reg(e), true);
@@ -624,7 +629,8 @@ Seen runProduct(const Json& sweep, const std::string& options, const std::string
 
 // A call site: a call name where the log last named a product item of some
 // role (allocations also by their size), first called there as the Nth call
-// of that name; or a call name alone for the calls listed as "once".
+// of that name; or a call name alone for the calls listed as "once". The calls listed as "never"
+// cannot fail, and are not failed.
 struct Site {
     std::string key, line, options;
     int nth;
@@ -646,7 +652,8 @@ void addSites(const Json& sweep, const Seen& seen, const std::string& options,
                           : name.find("alloc") != name.npos
                               ? name + "@" + role + "#" + bed::split(line, "\t").back()
                               : name + "@" + role;
-        if (name != "blocks" &&
+        bool cannotFail = std::count(sweep["never"].begin(), sweep["never"].end(), name);
+        if (name != "blocks" && !cannotFail &&
             std::none_of(sites.begin(), sites.end(), [&](const Site& s) { return s.key == key; }))
             sites.push_back({key, line, options, nth});
     }

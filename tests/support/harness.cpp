@@ -83,10 +83,38 @@ bool exists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-void removeTree(const std::string& path) {
-    DWORD attributes = GetFileAttributesA(path.c_str());
+// Asks the bed's link agent (tests/bed/link-agent) and waits for its answer.
+static void askAgent(const std::string& request) {
+    static int number = 0;
+    CreateDirectoryA("C:\\bed\\agent", nullptr);
+    std::string base =
+        "C:\\bed\\agent\\" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++number);
+    writeText(base + ".tmp", request);
+    MoveFileA((base + ".tmp").c_str(), (base + ".req").c_str());
+    for (int waited = 0; !exists(base + ".done"); waited += 20) {
+        if (waited > 10000)
+            throw std::runtime_error("the link agent does not answer: " + request);
+        Sleep(20);
+    }
+    varnel::Bytes answer = varnel::readFileBytes(base + ".done");
+    DeleteFileA((base + ".done").c_str());
+    if (std::string(answer.begin(), answer.end()) != "ok")
+        throw std::runtime_error(std::string(answer.begin(), answer.end()) + ": " + request);
+}
+
+void makeLink(const std::string& path, const std::string& target) {
+    askAgent("link\t" + path + "\t" + target);
+}
+
+// `attributes` as the folder's listing gave them: a link whose target is gone
+// has none of its own.
+static void removeTree(const std::string& path, DWORD attributes) {
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) { // a link goes, never what it leads to
+        askAgent("unlink\t" + path);
+        return;
+    }
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         DeleteFileA(path.c_str());
@@ -96,10 +124,17 @@ void removeTree(const std::string& path) {
     HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
     for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found))
         if (std::string name = found.cFileName; name != "." && name != "..")
-            removeTree(path + "\\" + name);
+            removeTree(path + "\\" + name, found.dwFileAttributes);
     if (search != INVALID_HANDLE_VALUE)
         FindClose(search);
-    RemoveDirectoryA(path.c_str());
+    if (!RemoveDirectoryA(path.c_str()) && GetLastError() == ERROR_DIR_NOT_EMPTY) {
+        askAgent("dangling\t" + path);
+        RemoveDirectoryA(path.c_str());
+    }
+}
+
+void removeTree(const std::string& path) {
+    removeTree(path, GetFileAttributesA(path.c_str()));
 }
 
 std::string caseDir(const std::string& name) {

@@ -19,7 +19,12 @@ std::string fixture(const std::string& fileName); // e.g. "uninst.exe"
 
 // A fresh, empty folder C:\vt\NAME (removed first if it exists).
 std::string caseDir(const std::string& name);
+// Removes a file or a folder with all it holds; a link (a reparse point) is
+// removed itself, never what it leads to.
 void removeTree(const std::string& path);
+// A unix symbolic link at `path` to the folder or file `target`, both C:
+// paths, made by the bed's link agent; Wine reports it as a reparse point.
+void makeLink(const std::string& path, const std::string& target);
 bool exists(const std::string& path);
 void writeText(const std::string& path, const std::string& text);
 

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -52,8 +53,30 @@ struct Seam {
         SetEnvironmentVariableA("VARNEL_SEAM_LOG", log.empty() ? nullptr : log.c_str());
     }
     ~Seam() { Seam::set(""), SetEnvironmentVariableA("VARNEL_SEAM_LOG", nullptr); }
+    // Rules may name the folder sources in short: "windows", "system", "temp" (the calls that
+    // give those folders), "csidlN" (shell folder N), "key" (the CurrentVersion key),
+    // "ProgramFilesDir" and "CommonFilesDir"; "SOURCE=PATH" answers PATH, "SOURCE" alone fails.
     static void set(const std::string& rules) {
-        SetEnvironmentVariableA("VARNEL_SEAM", rules.empty() ? nullptr : rules.c_str());
+        static const std::map<std::string, std::string> calls = {
+            {"windows", "GetWindowsDirectoryA"},
+            {"system", "GetSystemDirectoryA"},
+            {"temp", "GetTempPathA"},
+            {"key", "RegOpenKeyExA~CurrentVersion"},
+            {"ProgramFilesDir", "RegQueryValueExA~ProgramFilesDir"},
+            {"CommonFilesDir", "RegQueryValueExA~CommonFilesDir"}};
+        std::string out;
+        for (const std::string& item : split(rules, "|")) {
+            std::string source = item.substr(0, item.find('=')), rest = item.substr(source.size());
+            if (calls.count(source))
+                source = calls.at(source);
+            else if (source.rfind("csidl", 0) == 0 && source.find('!') == std::string::npos)
+                source = "SHGetSpecialFolderLocation~" + source.substr(5);
+            else
+                source.clear();
+            out += (out.empty() ? "" : "|") +
+                   (source.empty() ? item : source + (rest.empty() ? "!2" : rest));
+        }
+        SetEnvironmentVariableA("VARNEL_SEAM", out.empty() ? nullptr : out.c_str());
     }
     // The calls logged since the last take whose names are among `names`
     // (separated by blanks; every call when empty).
