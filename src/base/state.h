@@ -5,9 +5,7 @@
 #include <windows.h>
 
 #include "../core/entries.h"
-
-// The one size of every path buffer, its terminator included.
-enum { PATH_BUFFER_SIZE = 260, COMMAND_BUFFER_SIZE = 520 };
+#include "../core/rules.h"
 
 // The payload's lists, texts and options come first (PayloadContents: set by
 // the reader at start-up, released by freePayload before self-deletion).

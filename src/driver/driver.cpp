@@ -4,14 +4,16 @@
 #include <commctrl.h>
 #include <ctype.h>
 #include <ole2.h>
+#include <string.h>
 
+#include "../base/seam.h"
+#include "../base/state.h"
 #include "../paths/paths.h"
 #include "../payload/payload.h"
 #include "../process/process.h"
 #include "../removal/removal.h"
 #include "../ui/ui.h"
 #include "driver.h"
-#include "../base/state.h"
 
 UninstallState state = {};
 
@@ -32,11 +34,11 @@ void detectPlatform() {
 bool initState(HINSTANCE instance) {
     state.instance = instance;
     state.inUseAnswer = -1;
-    OleInitialize(nullptr);
-    state.themeLibrary = LoadLibraryA("uxtheme.dll");
+    W32(OleInitialize, nullptr);
+    state.themeLibrary = W32(LoadLibraryA, "uxtheme.dll");
     if (state.themeLibrary)
-        state.setThemeProc = GetProcAddress(state.themeLibrary, "SetThemeAppProperties");
-    InitCommonControls();
+        state.setThemeProc = W32(GetProcAddress, state.themeLibrary, "SetThemeAppProperties");
+    W32(InitCommonControls);
     // Without its three path buffers the program cannot do anything safely.
     if (!allocZeroedAs(PATH_BUFFER_SIZE, &state.modulePath) ||
         !allocZeroedAs(PATH_BUFFER_SIZE, &state.workPath) ||
@@ -44,7 +46,7 @@ bool initState(HINSTANCE instance) {
         return false;
 
     char* dir = state.installDir;
-    DWORD length = GetModuleFileNameA(instance, dir, PATH_BUFFER_SIZE);
+    DWORD length = W32(GetModuleFileNameA, instance, dir, PATH_BUFFER_SIZE);
     if (length >= PATH_BUFFER_SIZE)
         length = 0; // a path that does not fit is not a path
     dir[length] = 0;
@@ -54,7 +56,7 @@ bool initState(HINSTANCE instance) {
             lastBackslash = p;
     if (lastBackslash)
         *lastBackslash = 0;
-    length = lstrlenA(dir);
+    length = strlen(dir);
     if (length > 0 && dir[length - 1] != '\\' && length < PATH_BUFFER_SIZE - 1) {
         dir[length] = '\\';
         dir[length + 1] = 0;
@@ -88,17 +90,17 @@ void parseOptions(const char* tail) {
 }
 
 void releaseState() {
-    OleUninitialize();
+    W32(OleUninitialize);
     freeAndClearAs(&state.modulePath);
     freeAndClearAs(&state.installDir);
     freeAndClearAs(&state.workPath);
     resetProtectedFolders();
     if (state.dialogFont) {
-        DeleteObject(state.dialogFont);
+        W32(DeleteObject, state.dialogFont);
         state.dialogFont = nullptr;
     }
     if (state.themeLibrary) {
-        FreeLibrary(state.themeLibrary);
+        W32(FreeLibrary, state.themeLibrary);
         state.themeLibrary = nullptr;
     }
 }
@@ -113,8 +115,8 @@ void applyThemeRule() {
 
 static LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_DESTROY)
-        PostQuitMessage(0);
-    return DefWindowProcA(window, message, wParam, lParam);
+        W32(PostQuitMessage, 0);
+    return W32(DefWindowProcA, window, message, wParam, lParam);
 }
 
 bool registerMainClass() {
@@ -122,27 +124,29 @@ bool registerMainClass() {
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
     windowClass.lpfnWndProc = mainWindowProc;
     windowClass.hInstance = state.instance;
-    windowClass.hIcon = LoadIconA(state.instance, MAKEINTRESOURCEA(IDI_MAIN));
-    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = (HBRUSH)GetStockObject(HOLLOW_BRUSH);
+    windowClass.hIcon = W32(LoadIconA, state.instance, MAKEINTRESOURCEA(IDI_MAIN));
+    windowClass.hCursor = W32(LoadCursorA, nullptr, IDC_ARROW);
+    windowClass.hbrBackground = (HBRUSH)W32(GetStockObject, HOLLOW_BRUSH);
     windowClass.lpszClassName = windowClassName;
-    return RegisterClassA(&windowClass) != 0;
+    return W32(RegisterClassA, &windowClass) != 0;
 }
 
 HWND createMainWindow() {
     enum { WIDTH = 320, HEIGHT = 200 };
-    int x = (GetSystemMetrics(SM_CXSCREEN) - WIDTH) / 2;
-    int y = (GetSystemMetrics(SM_CYSCREEN) - HEIGHT) / 2;
-    return CreateWindowExA(0, windowClassName, getString(0, TEXT_CAPTION),
-                           WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, x < 0 ? 0 : x, y < 0 ? 0 : y,
-                           WIDTH, HEIGHT, nullptr, nullptr, state.instance, nullptr);
+    int x = (W32(GetSystemMetrics, SM_CXSCREEN) - WIDTH) / 2;
+    int y = (W32(GetSystemMetrics, SM_CYSCREEN) - HEIGHT) / 2;
+    return W32(CreateWindowExA, 0, windowClassName, getString(0, TEXT_CAPTION),
+               WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, x < 0 ? 0 : x, y < 0 ? 0 : y, WIDTH, HEIGHT,
+               nullptr, nullptr, state.instance, nullptr);
 }
 
+// The drain ends on the quit message that WM_DESTROY posts: without a window
+// destroyed, none would come.
 static void destroyMainWindow() {
-    DestroyWindow(state.mainWindow);
     MSG message;
-    while (GetMessageA(&message, nullptr, 0, 0) > 0)
-        DispatchMessageA(&message);
+    if (W32(DestroyWindow, state.mainWindow))
+        while (W32(GetMessageA, &message, nullptr, 0, 0) > 0)
+            W32(DispatchMessageA, &message);
     state.mainWindow = nullptr;
 }
 
@@ -168,11 +172,11 @@ static void runPreUninstallProgram() {
 }
 
 void openProgressDialog() {
-    state.progressDialog = CreateDialogParamA(state.instance, MAKEINTRESOURCEA(IDD_PROGRESS),
-                                              state.mainWindow, progressDialogProc, 0);
+    state.progressDialog = W32(CreateDialogParamA, state.instance, MAKEINTRESOURCEA(IDD_PROGRESS),
+                               state.mainWindow, progressDialogProc, 0);
     if (!state.progressDialog)
         return;
-    state.progressBar = GetDlgItem(state.progressDialog, IDC_PROGRESSBAR);
+    state.progressBar = W32(GetDlgItem, state.progressDialog, IDC_PROGRESSBAR);
     state.progressTotal = state.registryCount + 2 * state.fileCount + state.groupCount;
     setStageText(TEXT_STAGE_FILES);
 }
@@ -193,7 +197,7 @@ static void runPasses() {
     stage(TEXT_STAGE_REGISTRY);
     runRegistryPass();
     if (state.progressDialog) {
-        DestroyWindow(state.progressDialog);
+        W32(DestroyWindow, state.progressDialog);
         state.progressDialog = nullptr;
         state.progressBar = nullptr;
     }

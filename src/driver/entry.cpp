@@ -1,7 +1,7 @@
 // The program's entry point. No C runtime start-up code runs: the command
 // line is taken from the system and the exit code handed back directly.
-#include "driver.h"
 #include "../base/seam.h"
+#include "driver.h"
 
 // The command line after the program's own name, as a GUI entry point gets it.
 static const char* commandTail(const char* line) {

@@ -7,42 +7,21 @@
 
 #include "../base/seam.h"
 #include "../base/state.h"
-#include "../core/memory.h"
 #include "../core/folder_names.h"
+#include "../core/memory.h"
 #include "paths.h"
-
-// In the test build a folder source can be made to fail or to give a chosen
-// path (see seam.h); sources: "csidlN", "windows", "system", "temp", "key"
-// (the CurrentVersion key), "ProgramFilesDir", "CommonFilesDir".
-#ifdef VARNEL_TEST_HOOKS
-#define PATHS_HOOK(source, out, size)                                                              \
-    do {                                                                                           \
-        int hooked = seamAnswer(source, out, size);                                                \
-        if (hooked >= 0)                                                                           \
-            return hooked;                                                                         \
-    } while (0)
-#else
-#define PATHS_HOOK(source, out, size)                                                              \
-    do {                                                                                           \
-    } while (0)
-#endif
 
 static const char currentVersionKey[] = "Software\\Microsoft\\Windows\\CurrentVersion";
 static const char programFilesValue[] = "ProgramFilesDir";
 static const char commonFilesValue[] = "CommonFilesDir";
 
 int getSpecialFolderPath(char* path, int csidl) {
-#ifdef VARNEL_TEST_HOOKS
-    char source[16];
-    wsprintfA(source, "csidl%d", csidl);
-    PATHS_HOOK(source, path, PATH_BUFFER_SIZE);
-#endif
     LPITEMIDLIST list = nullptr;
     if (W32(SHGetSpecialFolderLocation, nullptr, csidl, &list) != S_OK || !list)
         return 0;
     int found = W32(SHGetPathFromIDListA, list, path) ? 1 : 0;
     IMalloc* shellMalloc = nullptr;
-    if (SUCCEEDED(SHGetMalloc(&shellMalloc)) && shellMalloc) {
+    if (SUCCEEDED(W32(SHGetMalloc, &shellMalloc)) && shellMalloc) {
         shellMalloc->Free(list);
         shellMalloc->Release();
     }
@@ -60,32 +39,23 @@ static int keepSystemAnswer(char* out, UINT length) {
 }
 
 int getWindowsFolder(char* out) {
-    PATHS_HOOK("windows", out, PATH_BUFFER_SIZE);
     return keepSystemAnswer(out, W32(GetWindowsDirectoryA, out, PATH_BUFFER_SIZE));
 }
 
 int getSystemFolder(char* out) {
-    PATHS_HOOK("system", out, PATH_BUFFER_SIZE);
     return keepSystemAnswer(out, W32(GetSystemDirectoryA, out, PATH_BUFFER_SIZE));
 }
 
 static int getTempFolder(char* out) {
-    PATHS_HOOK("temp", out, PATH_BUFFER_SIZE);
     return keepSystemAnswer(out, W32(GetTempPathA, PATH_BUFFER_SIZE, out));
 }
 
 int openCurrentVersionKey(HKEY* key, REGSAM view) {
-#ifdef VARNEL_TEST_HOOKS
-    char unused[4];
-    if (seamAnswer("key", unused, sizeof(unused)) == 0)
-        return 0;
-#endif
     return W32(RegOpenKeyExA, HKEY_LOCAL_MACHINE, currentVersionKey, 0, KEY_READ | view, key) ==
            ERROR_SUCCESS;
 }
 
 int readFolderValue(HKEY key, const char* name, char* out) {
-    PATHS_HOOK(name, out, REGISTRY_FOLDER_SIZE);
     // The value may be stored without a terminator: read at most 260 bytes
     // into a buffer of 261 and terminate after what was read.
     char value[REGISTRY_FOLDER_SIZE];
@@ -176,7 +146,7 @@ static void resolveCommonFiles(char* buffer) {
         addTrailingBackslash(buffer);
         strcat(buffer, "Common Files");
     }
-    RegCloseKey(key);
+    W32(RegCloseKey, key);
 }
 
 static void resolveProgramFiles(char* buffer) {
@@ -184,7 +154,7 @@ static void resolveProgramFiles(char* buffer) {
     if (!openCurrentVersionKey(&key))
         return;
     readFolderValue(key, programFilesValue, buffer);
-    RegCloseKey(key);
+    W32(RegCloseKey, key);
 }
 
 static void resolveUserDir(char* buffer) {
@@ -220,10 +190,7 @@ static void resolveAllUsersDir(char* buffer) {
 }
 
 void resolveFolderMacro(char* buffer) {
-    int macro = 0;
-    while (macro < MACRO_COUNT && !pathsEqual(buffer, macroNames[macro]))
-        ++macro;
-    switch (macro) {
+    switch (macroNumber(buffer, strlen(buffer))) {
     case MACRO_WINDOWS:
         systemFolder(buffer, getWindowsFolder);
         break;
@@ -277,7 +244,7 @@ void resolveFolderMacro(char* buffer) {
         resolveAllUsersDir(buffer);
         break;
     case MACRO_INSTALL_DIR:
-        lstrcpynA(buffer, state.installDir ? state.installDir : "", PATH_BUFFER_SIZE);
+        strcpy(buffer, state.installDir ? state.installDir : ""); // a path buffer: it fits
         break;
     default:
         buffer[0] = 0;
@@ -299,31 +266,39 @@ static int appendToScratch(char* scratch, uint32_t* end, const char* text, uint3
 }
 
 // Expands `src` into the scratch buffer; returns 0 when the result would not fit.
+// Tokens of the last expansion whose folder could not be had (they stayed).
+static int tokensLeft;
+
 static int expandIntoScratch(char* scratch, uint32_t* end, const char* src) {
     const char* read = src;
     for (;;) {
-        const char* open = strchr(read, '#');
+        const char* close;
+        const char* open = findMacroToken(read, &close);
         if (!open)
             return appendToScratch(scratch, end, read, strlen(read));
         if (!appendToScratch(scratch, end, read, (uint32_t)(open - read)))
             return 0;
-        const char* close = strchr(open + 1, '#');
-        if (!close)
-            return appendToScratch(scratch, end, open, strlen(open));
         // The token is resolved in a buffer of its own, which the longest
-        // result fits; a token too long for it names no folder.
+        // result fits; a token too long for it names no folder. A folder
+        // never starts with "#": a result that does is the token, kept.
         char token[MACRO_BUFFER_SIZE];
-        uint32_t tokenLength = (uint32_t)(close - open) + 1;
+        uint32_t tokenLength = (uint32_t)(close - open);
         token[0] = 0;
         if (tokenLength < MACRO_BUFFER_SIZE) {
             memcpy(token, open, tokenLength);
             token[tokenLength] = 0;
             resolveFolderMacro(token);
+            tokensLeft += token[0] == '#';
         }
         if (!appendToScratch(scratch, end, token, strlen(token)))
             return 0;
-        read = close + 1;
+        read = close;
     }
+}
+
+bool expandPath(char* out, const char* text) {
+    tokensLeft = 0;
+    return expandFolderMacros(out, text, PATH_BUFFER_SIZE) < PATH_BUFFER_SIZE && !tokensLeft;
 }
 
 uint32_t expandFolderMacros(char* dst, const char* src, uint32_t size) {
@@ -332,9 +307,14 @@ uint32_t expandFolderMacros(char* dst, const char* src, uint32_t size) {
         src = ""; // a missing text expands like the empty one
     char* scratch;
     if (!allocZeroedAs(MACRO_SCRATCH_SIZE, &scratch)) {
+        const char* end;
+        tokensLeft += findMacroToken(src, &end) != nullptr; // every token stays
         uint32_t length = strlen(src);
-        if (writes)
-            lstrcpynA(dst, src, size < 0x7FFFFFFF ? (int)size : 0x7FFFFFFF);
+        if (writes) {
+            uint32_t copied = length < size ? length : size - 1;
+            memcpy(dst, src, copied);
+            dst[copied] = 0;
+        }
         return length;
     }
     uint32_t length = 0;

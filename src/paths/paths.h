@@ -7,6 +7,8 @@
 
 #include <stdint.h>
 
+#include "../core/rules.h"
+
 enum {
     // A resolved macro: a 259-character folder, a backslash, the longest
     // fixed suffix (54 characters) and the terminator.
@@ -35,6 +37,11 @@ void resolveFolderMacro(char* buffer);
 // is the empty string and the length 0.
 uint32_t expandFolderMacros(char* dst, const char* src, uint32_t size);
 
+// Expands a text that must name a path into `out` (PATH_BUFFER_SIZE bytes):
+// false when its expansion would not fit, or when a macro's folder could not be
+// had (its token stayed, and names no folder).
+bool expandPath(char* out, const char* text);
+
 // 1 when `path` names a protected folder, else 0. `path` must be writable: a
 // trailing backslash is taken off for the comparison and put back.
 int isProtectedFolder(char* path);
@@ -43,11 +50,6 @@ int isProtectedFolder(char* path);
 // with the empty string, when it cannot be read or does not fit.
 int readCurrentFolder(char* out);
 
-// Appends a backslash unless `path` is empty or already ends with one (the
-// buffer must have room for it).
-void addTrailingBackslash(char* path);
-// Removes a final backslash from a path of 4 or more bytes (a drive root keeps it).
-void removeTrailingBackslash(char* path);
 // 1 when the whole strings are equal but for the case of ASCII letters, else 0.
 int pathsEqual(const char* a, const char* b);
 

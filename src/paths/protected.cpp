@@ -6,17 +6,9 @@
 
 #include "../base/seam.h"
 #include "../base/state.h"
-#include "../core/memory.h"
 #include "../core/folder_names.h"
+#include "../core/memory.h"
 #include "paths.h"
-
-void addTrailingBackslash(char* path) {
-    size_t length = strlen(path);
-    if (length > 0 && path[length - 1] != '\\') {
-        path[length] = '\\';
-        path[length + 1] = 0;
-    }
-}
 
 int readCurrentFolder(char* out) {
     DWORD length = W32(GetCurrentDirectoryA, PATH_BUFFER_SIZE, out);
@@ -24,12 +16,6 @@ int readCurrentFolder(char* out) {
         return 1;
     out[0] = 0;
     return 0;
-}
-
-void removeTrailingBackslash(char* path) {
-    size_t length = strlen(path);
-    if (length >= 4 && path[length - 1] == '\\')
-        path[length - 1] = 0;
 }
 
 int pathsEqual(const char* a, const char* b) {
@@ -134,7 +120,7 @@ static void gatherRegistryFolders(REGSAM view) {
         keepFolder(1);
     if (readFolderValue(key, "CommonFilesDir", nextSlot()))
         keepFolder(1);
-    RegCloseKey(key);
+    W32(RegCloseKey, key);
 }
 
 // Returns 0 when there is no memory for the list.

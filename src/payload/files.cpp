@@ -28,12 +28,12 @@ int readExact(HANDLE file, void* buffer, uint32_t n) {
 }
 
 uint32_t fileTell(HANDLE file) {
-    return SetFilePointer(file, 0, nullptr, FILE_CURRENT);
+    return W32(SetFilePointer, file, 0, nullptr, FILE_CURRENT);
 }
 
 uint32_t fileSeek(HANDLE file, uint32_t position) {
     LONG high = 0; // positions are unsigned 32-bit, beyond 2 GiB too
-    return SetFilePointer(file, (LONG)position, &high, FILE_BEGIN);
+    return W32(SetFilePointer, file, (LONG)position, &high, FILE_BEGIN);
 }
 
 BOOL closeFile(HANDLE file) {

@@ -6,6 +6,7 @@
 
 #include "../core/entries.h"
 #include "../core/memory.h"
+#include "../core/rules.h"
 
 // The locator that payload writers find by its marker and patch.
 extern "C" volatile const unsigned char payloadLocator[PAYLOAD_LOCATOR_SIZE];
@@ -31,7 +32,6 @@ uint32_t fileSeek(HANDLE file, uint32_t position); // the new position
 BOOL closeFile(HANDLE file);
 
 // Texts.
-enum { FORMAT_BUFFER_SIZE = 1024 };
 
 // Text numbers of the string table.
 enum {

@@ -1,4 +1,5 @@
 // Reads the payload appended to the executable into the uninstall state.
+#include "../base/seam.h"
 #include "../base/state.h"
 #include "payload.h"
 
@@ -25,7 +26,7 @@ static void showPayloadError(int error) {
 // Reads everything from the payload offset to the end of the file in one
 // go, and parses it there.
 static int readFromFile(HANDLE file, uint32_t offset) {
-    uint32_t fileSize = GetFileSize(file, nullptr);
+    uint32_t fileSize = W32(GetFileSize, file, nullptr);
     if (fileSize == INVALID_FILE_SIZE || offset > fileSize)
         return PAYLOAD_ERR_HEADER;
     uint32_t size = fileSize - offset;
@@ -44,7 +45,7 @@ bool loadPayload() {
     uint32_t offset = payloadOffset();
     if (offset == 0)
         return false;
-    if (!GetModuleFileNameA(state.instance, state.modulePath, PATH_BUFFER_SIZE))
+    if (!W32(GetModuleFileNameA, state.instance, state.modulePath, PATH_BUFFER_SIZE))
         return false;
     state.modulePath[PATH_BUFFER_SIZE - 1] = 0; // older systems leave a cut path unterminated
     HANDLE file = openExistingFile(state.modulePath, FILE_MODE_READ);

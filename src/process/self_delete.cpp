@@ -35,6 +35,22 @@ static const char batchTemplate[] =
     "del \"\3\"\r\n";
 static_assert(sizeof("xxxxxxxxxxxxxxxxxxxxxxxxxxxxxx") == BATCH_ROUNDS + 1, "bound");
 
+// `pattern` with its first "%d" replaced by `number` (positive), into `out`,
+// which has room for the pattern and ten digits.
+static void formatNumber(char* out, const char* pattern, int number) {
+    const char* mark = strstr(pattern, "%d");
+    size_t before = mark ? (size_t)(mark - pattern) : strlen(pattern);
+    memcpy(out, pattern, before);
+    char digits[12];
+    int n = 0;
+    do
+        digits[n++] = (char)('0' + number % 10);
+    while ((number /= 10) > 0);
+    while (mark && n)
+        out[before++] = digits[--n];
+    strcpy(out + before, mark ? mark + 2 : "");
+}
+
 HANDLE createTempBatchFile(char* buffer, const char* pattern) {
     for (int i = 1; i < 999; ++i) {
         DWORD length = W32(GetTempPathA, PATH_BUFFER_SIZE, buffer);
@@ -44,7 +60,7 @@ HANDLE createTempBatchFile(char* buffer, const char* pattern) {
         char name[32];
         if (strlen(pattern) > 16)
             return INVALID_HANDLE_VALUE;
-        wsprintfA(name, pattern, i);
+        formatNumber(name, pattern, i);
         if (strlen(buffer) + strlen(name) >= PATH_BUFFER_SIZE)
             return INVALID_HANDLE_VALUE;
         strcat(buffer, name);
@@ -125,8 +141,13 @@ static bool startBatch(SelfDeletion* work, HANDLE file) {
     ok = ok && W32(WriteFile, file, work->text, (DWORD)length, &written, nullptr) &&
          written == length;
     W32(CloseHandle, file);
-    // Two paths of at most 259 bytes: well within the buffer and wsprintfA's limit.
-    wsprintfA(work->text, "\"%s\" /C \"%s\"", work->interpreter, work->batchPath);
+    // "INTERPRETER" /C "BATCH": two paths of at most 259 bytes, well within the buffer.
+    char* line = work->text;
+    line[0] = '"';
+    strcpy(line + 1, work->interpreter);
+    strcat(line, "\" /C \"");
+    strcat(line, work->batchPath);
+    strcat(line, "\"");
     if (ok) {
         STARTUPINFOA startup = {};
         startup.cb = sizeof(startup);

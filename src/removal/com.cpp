@@ -5,8 +5,8 @@
 
 #include "../base/seam.h"
 #include "../base/state.h"
-#include "../paths/paths.h"
 #include "../core/memory.h"
+#include "../paths/paths.h"
 #include "removal.h"
 
 static const UINT QUIET_ERROR_MODE = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;

@@ -3,8 +3,8 @@
 
 #include "../base/seam.h"
 #include "../base/state.h"
-#include "../payload/payload.h"
 #include "../core/font_name.h"
+#include "../payload/payload.h"
 #include "removal.h"
 
 static const char ntFontsKey[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";

@@ -18,28 +18,11 @@ static void reportGroup(uint32_t i) {
 void removeGroupFiles() {
     for (uint32_t i = 0; i < state.groupCount; ++i) {
         const GroupEntry* entry = state.groupEntries[i];
-        size_t folderLength = strlen(entry->folder);
-        size_t nameLength = strlen(entry->fileName);
-        // Only a backslash that is really added counts. A path that would not
-        // fit is skipped whole: cut, it could name another file.
-        size_t joint = folderLength && entry->folder[folderLength - 1] != '\\' ? 1 : 0;
-        if (nameLength && folderLength + joint + nameLength < PATH_BUFFER_SIZE) {
-            char* path = state.workPath;
-            memcpy(path, entry->folder, folderLength + 1);
-            addTrailingBackslash(path);
-            strcat(path, entry->fileName);
-            W32(DeleteFileA, path);
-        }
+        // A path that would not fit is skipped whole: cut, it could name another file.
+        if (entry->fileName[0] && joinPath(state.workPath, entry->folder, entry->fileName))
+            W32(DeleteFileA, state.workPath);
         reportGroup(i);
     }
-}
-
-bool cutLastPart(char* path) {
-    char* last = strrchr(path, '\\');
-    if (!last)
-        return false;
-    *last = 0;
-    return true;
 }
 
 // Removes `folder`, first stepping out of it when it is the current directory.

@@ -30,35 +30,8 @@ bool isAccessError(DWORD error) {
     }
 }
 
-bool joinEntryPath(char* out, const char* installDir, const FileEntry* entry) {
-    const char* head = "";
-    const char* tail = entry->folder;
-    if (tail[0] == '.') {
-        head = installDir;
-        tail = tail[1] == '\\' ? tail + 2 : "";
-    }
-    size_t headLength = strlen(head);
-    size_t tailLength = strlen(tail);
-    size_t nameLength = strlen(entry->name);
-    size_t length = headLength + tailLength;
-    char last = tailLength ? tail[tailLength - 1] : headLength ? head[headLength - 1] : 0;
-    // Only a backslash that is really added counts: none after an empty
-    // folder or one that ends with a backslash.
-    size_t joint = nameLength && length && last != '\\' ? 1 : 0;
-    if (length + joint + nameLength >= PATH_BUFFER_SIZE) {
-        out[0] = 0;
-        return false;
-    }
-    memcpy(out, head, headLength);
-    memcpy(out + headLength, tail, tailLength);
-    if (joint)
-        out[length++] = '\\';
-    memcpy(out + length, entry->name, nameLength + 1);
-    return true;
-}
-
 bool buildEntryPath(const FileEntry* entry) {
-    return joinEntryPath(state.workPath, state.installDir, entry);
+    return joinEntryPath(state.workPath, state.installDir, entry->folder, entry->name);
 }
 
 enum WriteTest { WRITE_PASSES, WRITE_DENIED, WRITE_FAILS };
@@ -66,7 +39,7 @@ enum WriteTest { WRITE_PASSES, WRITE_DENIED, WRITE_FAILS };
 static WriteTest testWritePermission(const char* path) {
     DWORD attributes = W32(GetFileAttributesA, path);
     if (attributes == INVALID_FILE_ATTRIBUTES)
-        return isAccessError(GetLastError()) ? WRITE_DENIED : WRITE_FAILS;
+        return isAccessError(W32(GetLastError)) ? WRITE_DENIED : WRITE_FAILS;
     return (attributes & FILE_ATTRIBUTE_READONLY) ? WRITE_DENIED : WRITE_PASSES;
 }
 
@@ -180,7 +153,7 @@ static void clearAndDelete(const char* path) {
 static void deleteInstalledFile(const char* path, unsigned flags) {
     if (W32(DeleteFileA, path))
         return;
-    DWORD error = GetLastError();
+    DWORD error = W32(GetLastError);
     for (;;) {
         if (!isAccessError(error) || testWritePermission(path) != WRITE_DENIED)
             return; // gone already, or refused although it is not read-only
@@ -195,7 +168,7 @@ static void deleteInstalledFile(const char* path, unsigned flags) {
             setReadOnly(path, false);
             if (W32(DeleteFileA, path))
                 return;
-            error = GetLastError();
+            error = W32(GetLastError);
             break; // asked again while the file stays read-only
         case IDC_YESTOALL:
             state.inUseAnswer = 1;

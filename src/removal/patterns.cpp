@@ -15,18 +15,7 @@ static void stepUp() {
 // A junction or a directory symbolic link. The walk never enters one: the
 // link stays, so its parent is not empty and stays too, and whatever the link
 // points at is never touched.
-static bool isLink(DWORD attributes, const char* path) {
-#ifdef VARNEL_TEST_HOOKS
-    // The platform under test cannot make one: the test build reports the
-    // folder named by the source "reparse" as a reparse point.
-    char chosen[PATH_BUFFER_SIZE];
-    const char* name = strrchr(path, '\\');
-    if (seamAnswer("reparse", chosen, sizeof(chosen)) == 1 &&
-        pathsEqual(name ? name + 1 : path, chosen))
-        return true;
-#else
-    (void)path;
-#endif
+static bool isLink(DWORD attributes) {
     return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
@@ -67,8 +56,7 @@ void removeMatchingTree(const char* mask) {
     if (search != INVALID_HANDLE_VALUE) {
         do {
             if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || isDotEntry(found) ||
-                isLink(found.dwFileAttributes, found.cFileName) ||
-                !W32(SetCurrentDirectoryA, found.cFileName))
+                isLink(found.dwFileAttributes) || !W32(SetCurrentDirectoryA, found.cFileName))
                 continue;
             if (readCurrentFolder(current) && !isProtectedFolder(current))
                 removeMatchingTree(mask); // comes back up here
@@ -93,30 +81,6 @@ void removeMatchingTree(const char* mask) {
         stepUp();
 }
 
-// A path the pass will not walk: not a full path (an expansion can leave a
-// relative one); a part made of dots and blanks with two dots or more (".."
-// climbs out of the folder the pattern names, and the systems may read ".. "
-// or "..." as a step up too); or a part with two "#" (a folder macro that
-// stayed unexpanded names no folder).
-static bool isUnsafePattern(const char* path) {
-    if (!(path[0] && path[1] == ':' && path[2] == '\\') && !(path[0] == '\\' && path[1] == '\\'))
-        return true;
-    int hashes = 0, dots = 0, others = 0;
-    for (const char* p = path;; ++p) {
-        if (*p == '\\' || !*p) {
-            if (hashes > 1 || (dots > 1 && !others))
-                return true;
-            if (!*p)
-                return false;
-            hashes = dots = others = 0;
-        } else {
-            hashes += *p == '#';
-            dots += *p == '.';
-            others += *p != '.' && *p != ' ';
-        }
-    }
-}
-
 void removePatterns() {
     const char* pattern = (const char*)state.patternList;
     if (!pattern)
@@ -124,25 +88,15 @@ void removePatterns() {
     char path[PATH_BUFFER_SIZE];
     for (; *pattern; pattern += strlen(pattern) + 1) {
         // A path that does not fit is skipped, never cut: a cut one could
-        // name another folder.
-        if (strchr(pattern, '#')) {
-            if (expandFolderMacros(path, pattern, PATH_BUFFER_SIZE) >= PATH_BUFFER_SIZE)
-                continue;
-        } else {
-            size_t length = strlen(state.installDir);
-            size_t joint = length && state.installDir[length - 1] != '\\' ? 1 : 0;
-            if (length + joint + strlen(pattern) >= PATH_BUFFER_SIZE)
-                continue;
-            strcpy(path, state.installDir);
-            addTrailingBackslash(path);
-            strcat(path, pattern);
-        }
-        char* mask = strrchr(path, '\\');
-        if (!mask || isUnsafePattern(path))
+        // name another folder. So is one whose macro names no folder here.
+        bool whole = strchr(pattern, '#') ? expandPath(path, pattern)
+                                          : joinPath(path, state.installDir, pattern);
+        if (!whole || patternProblem(path) != PATTERN_WALKED)
             continue;
+        char* mask = strrchr(path, '\\');
         *mask++ = 0;
         removeTrailingBackslash(path);
-        if (isProtectedFolder(path) || isLink(W32(GetFileAttributesA, path), path) ||
+        if (isProtectedFolder(path) || isLink(W32(GetFileAttributesA, path)) ||
             !W32(SetCurrentDirectoryA, path))
             continue;
         // Test the folder really entered, not the text that named it: an odd

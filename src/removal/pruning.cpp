@@ -27,25 +27,16 @@ void pruneInstallFolders() {
         if (entry->flags & FE_FONT)
             continue; // neither pruned nor counted
         // A path that does not fit is skipped whole, never cut.
-        if (buildEntryPath(entry)) {
-            char* last = strrchr(path, '\\');
-            if (entry->name[0] && last)
-                *last = 0; // the folder the file lay in
-            if (!entry->name[0] || last) {
-                removeTrailingBackslash(path);
-                if (!pathsEqual(path, goneMemo) && !isProtectedFolder(path)) {
-                    for (bool first = true;; first = false) {
-                        bool removed = W32(RemoveDirectoryA, path);
-                        DWORD error = removed ? 0 : GetLastError();
-                        if (first && (removed || error == ERROR_FILE_NOT_FOUND ||
-                                      error == ERROR_PATH_NOT_FOUND))
-                            strcpy(goneMemo, path);
-                        if (!removed)
-                            break;
-                        if (!cutLastPart(path) || isProtectedFolder(path))
-                            break;
-                    }
-                }
+        if (pruningFolder(path, state.installDir, entry->folder, entry->name) &&
+            !pathsEqual(path, goneMemo) && !isProtectedFolder(path)) {
+            for (bool first = true;; first = false) {
+                bool removed = W32(RemoveDirectoryA, path);
+                DWORD error = removed ? 0 : W32(GetLastError);
+                if (first &&
+                    (removed || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND))
+                    strcpy(goneMemo, path);
+                if (!removed || !cutLastPart(path) || isProtectedFolder(path))
+                    break;
             }
         }
         if (state.progressTotal)

@@ -30,24 +30,6 @@ LONG deleteKeyTree(HKEY parent, const char* subKey) {
     return result;
 }
 
-// Whether `text` (`length` bytes) is `word`, in any letter case.
-static bool isWord(const char* text, size_t length, const char* word) {
-    return length == strlen(word) && !_strnicmp(text, word, length);
-}
-
-// Whether the pass must leave the entry `path` alone: the whole "Software"
-// or "System" tree of a root, and a key entry that names the root itself.
-// Separators at either end do not hide such a path: "Software\" or
-// "\System" would otherwise delete the whole tree.
-static bool isGuarded(const char* path) {
-    while (*path == '\\')
-        ++path;
-    size_t length = strlen(path);
-    while (length && path[length - 1] == '\\')
-        --length;
-    return !length || isWord(path, length, "Software") || isWord(path, length, "System");
-}
-
 void runRegistryPass() {
     for (uint32_t i = 0; i < state.registryCount; ++i) {
         RegistryEntry* entry = state.registryEntries[i];
@@ -55,18 +37,16 @@ void runRegistryPass() {
         char* path = entry->path;
         // A value entry is a key part, two backslashes and a value name (none:
         // the default value); with an empty key part, a value of the root.
-        char* last = strrchr(path, '\\');
-        bool valueEntry = last && last > path && last[-1] == '\\';
-        bool underRoot = valueEntry && last == path + 1;
-        if (path[0] && (underRoot || !isGuarded(path))) {
-            if (valueEntry) {
+        char* name = (char*)registryValueName(path);
+        if (!isGuardedEntry(entry->root, path)) {
+            if (name) {
                 HKEY key;
-                last[-1] = 0;
+                name[-2] = 0;
                 if (W32(RegOpenKeyA, root, path, &key) == ERROR_SUCCESS) {
-                    W32(RegDeleteValueA, key, last + 1);
+                    W32(RegDeleteValueA, key, name);
                     W32(RegCloseKey, key);
                 }
-                last[-1] = '\\';
+                name[-2] = '\\';
                 continue; // a value entry does not move the bar
             }
             if (state.isNT)

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "../core/entries.h"
+#include "../core/rules.h"
 
 // 1 while some file flagged FE_CHECKINUSE is in use, else 0.
 int checkFilesInUse();
@@ -15,15 +16,8 @@ void removeGroupFolders();
 void pruneInstallFolders();
 void runRegistryPass();
 
-// Writes an entry's full path into `out` (PATH_BUFFER_SIZE bytes), a folder
-// starting with "." taken relative to `installDir` (which ends with a
-// backslash). Returns true; false, with `out` empty, when the path would not
-// fit: a cut path could name another file.
-bool joinEntryPath(char* out, const char* installDir, const FileEntry* entry);
-// joinEntryPath into state.workPath.
+// The entry's full path (joinEntryPath) into state.workPath; false when it does not fit.
 bool buildEntryPath(const FileEntry* entry);
-// Cuts `path` at its last backslash; false, leaving it whole, when it has none.
-bool cutLastPart(char* path);
 // Deletes the key `subKey` of `parent` with all its sub-keys, depth first;
 // the first key that cannot go stops the deletion. Returns 0 or the registry
 // error (ERROR_BADKEY for an empty or null subKey).

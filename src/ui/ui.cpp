@@ -3,52 +3,54 @@
 
 #include <commctrl.h>
 
+#include "../base/seam.h"
 #include "../base/state.h"
 #include "../payload/payload.h"
 #include "ui.h"
 
 void applyDialogFont(HWND dialog) {
     if (!state.dialogFont) {
-        HFONT font = (HFONT)SendMessageA(dialog, WM_GETFONT, 0, 0);
+        HFONT font = (HFONT)W32(SendMessageA, dialog, WM_GETFONT, 0, 0);
         LOGFONTA description;
-        if (font && GetObjectA(font, sizeof(description), &description)) {
+        if (font && W32(GetObjectA, font, sizeof(description), &description)) {
             description.lfWeight = FW_NORMAL;
-            state.dialogFont = CreateFontIndirectA(&description);
+            state.dialogFont = W32(CreateFontIndirectA, &description);
         }
     }
     if (!state.dialogFont)
         return;
-    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-        SendMessageA(child, WM_SETFONT, (WPARAM)state.dialogFont, 0);
+    for (HWND child = W32(GetWindow, dialog, GW_CHILD); child;
+         child = W32(GetWindow, child, GW_HWNDNEXT))
+        W32(SendMessageA, child, WM_SETFONT, (WPARAM)state.dialogFont, 0);
 }
 
 INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM, LPARAM) {
     if (message == WM_INITDIALOG) {
         applyDialogFont(dialog);
-        SetWindowTextA(dialog, getString(0, TEXT_CAPTION));
+        W32(SetWindowTextA, dialog, getString(0, TEXT_CAPTION));
         return TRUE;
     }
     if (message == WM_COMMAND) {
         // Enter, Esc and the close box: the removal cannot be interrupted.
-        SetWindowLongA(dialog, DWL_MSGRESULT, 1);
+        W32(SetWindowLongA, dialog, DWL_MSGRESULT, 1);
         return TRUE;
     }
     return FALSE;
 }
 
 void setStageText(int index) {
-    SetDlgItemTextA(state.progressDialog, IDC_MESSAGE, getString(0, index));
+    W32(SetDlgItemTextA, state.progressDialog, IDC_MESSAGE, getString(0, index));
 }
 
 void pumpPendingMessages() {
     MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE)) {
-        if (!GetMessageA(&message, nullptr, 0, 0))
+    while (W32(PeekMessageA, &message, nullptr, 0, 0, PM_NOREMOVE)) {
+        if (!W32(GetMessageA, &message, nullptr, 0, 0))
             continue; // a quit message ends only the final drain
-        if (state.progressDialog && IsDialogMessageA(state.progressDialog, &message))
+        if (state.progressDialog && W32(IsDialogMessageA, state.progressDialog, &message))
             continue;
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
+        W32(TranslateMessage, &message);
+        W32(DispatchMessageA, &message);
     }
 }
 
@@ -59,23 +61,23 @@ void setProgress(uint32_t percentage) {
         return;
     state.progressPosition = percentage;
     if (state.progressBar)
-        SendMessageA(state.progressBar, PBM_SETPOS, percentage, 0);
+        W32(SendMessageA, state.progressBar, PBM_SETPOS, percentage, 0);
     pumpPendingMessages();
 }
 
 INT_PTR CALLBACK questionDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         applyDialogFont(dialog);
-        SetWindowTextA(dialog, getString(0, TEXT_CAPTION));
-        SetDlgItemTextA(dialog, IDC_MESSAGE, reinterpret_cast<const char*>(lParam));
-        SetDlgItemTextA(dialog, IDYES, getString(0, TEXT_YES));
-        SetDlgItemTextA(dialog, IDNO, getString(0, TEXT_NO));
-        SetDlgItemTextA(dialog, IDC_YESTOALL, getString(0, TEXT_YES_TO_ALL));
-        SetDlgItemTextA(dialog, IDC_NOTOALL, getString(0, TEXT_NO_TO_ALL));
+        W32(SetWindowTextA, dialog, getString(0, TEXT_CAPTION));
+        W32(SetDlgItemTextA, dialog, IDC_MESSAGE, reinterpret_cast<const char*>(lParam));
+        W32(SetDlgItemTextA, dialog, IDYES, getString(0, TEXT_YES));
+        W32(SetDlgItemTextA, dialog, IDNO, getString(0, TEXT_NO));
+        W32(SetDlgItemTextA, dialog, IDC_YESTOALL, getString(0, TEXT_YES_TO_ALL));
+        W32(SetDlgItemTextA, dialog, IDC_NOTOALL, getString(0, TEXT_NO_TO_ALL));
         return TRUE;
     }
     if (message == WM_COMMAND) {
-        EndDialog(dialog, LOWORD(wParam));
+        W32(EndDialog, dialog, LOWORD(wParam));
         return TRUE;
     }
     return FALSE;
@@ -88,8 +90,8 @@ int askQuestion(const char* path) {
     formatString(question, TEXT_READ_ONLY_QUESTION, path);
     int answer = IDC_YESTOALL;
     if (*question) {
-        answer = (int)DialogBoxParamA(state.instance, MAKEINTRESOURCEA(IDD_QUESTION),
-                                      state.mainWindow, questionDialogProc, (LPARAM)question);
+        answer = (int)W32(DialogBoxParamA, state.instance, MAKEINTRESOURCEA(IDD_QUESTION),
+                          state.mainWindow, questionDialogProc, (LPARAM)question);
         // -1: the dialog could not be made; 0: the owner was not a window.
         if (answer <= 0)
             answer = IDNO;

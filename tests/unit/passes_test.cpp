@@ -99,9 +99,11 @@ TEST_F(Cleanup, EntryPathsAtTheLimit) {
         {".\\n", name.substr(1), ""}, // 260 with the backslash added
     };
     for (auto& row : rows) {
-        FileEntry entry{&row[0][0], &row[1][0], 0};
         workPath[PATH_BUFFER_SIZE - 1] = 'Z';
-        EXPECT_EQ(joinEntryPath(workPath, installDir, &entry) ? std::string(workPath) : "", row[2])
+        EXPECT_EQ(joinEntryPath(workPath, installDir, row[0].c_str(), row[1].c_str())
+                      ? std::string(workPath)
+                      : "",
+                  row[2])
             << row[0] << "\\" << row[1];
         EXPECT_EQ(workPath[PATH_BUFFER_SIZE - 1], row[2].size() == 259 ? 0 : 'Z');
     }

@@ -1,0 +1,319 @@
+// The uninstaller's rules about entries (see rules.h).
+#include "rules.h"
+
+#include <string.h>
+
+// ---- Folders and paths of entries
+
+static bool isSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+FolderAnchor folderAnchor(const char* folder) {
+    if (folder[0] == '.')
+        return !folder[1] || folder[1] == '\\' ? ANCHOR_INSTALL_DIR : ANCHOR_DOT_NAME;
+    char letter = asciiLowerChar(folder[0]);
+    if ((letter >= 'a' && letter <= 'z' && folder[1] == ':' && isSeparator(folder[2])) ||
+        (isSeparator(folder[0]) && isSeparator(folder[1])))
+        return ANCHOR_FULL;
+    return ANCHOR_NONE;
+}
+
+// `head`, `tail` and, joined by a backslash unless there is nothing before it
+// or it follows one, `name`.
+static bool joinParts(char* out, const char* head, const char* tail, const char* name) {
+    size_t headLength = strlen(head);
+    size_t tailLength = strlen(tail);
+    size_t nameLength = strlen(name);
+    size_t length = headLength + tailLength;
+    char last = tailLength ? tail[tailLength - 1] : headLength ? head[headLength - 1] : 0;
+    size_t joint = nameLength && length && last != '\\' ? 1 : 0;
+    if (length + joint + nameLength >= PATH_BUFFER_SIZE) {
+        out[0] = 0;
+        return false;
+    }
+    memcpy(out, head, headLength);
+    memcpy(out + headLength, tail, tailLength);
+    if (joint)
+        out[length++] = '\\';
+    memcpy(out + length, name, nameLength + 1);
+    return true;
+}
+
+bool joinEntryPath(char* out, const char* installDir, const char* folder, const char* name) {
+    if (folder[0] != '.')
+        return joinParts(out, "", folder, name);
+    return joinParts(out, installDir, folder[1] == '\\' ? folder + 2 : "", name);
+}
+
+bool joinPath(char* out, const char* folder, const char* name) {
+    return joinParts(out, "", folder, name);
+}
+
+bool pruningFolder(char* out, const char* installDir, const char* folder, const char* name) {
+    if (!joinEntryPath(out, installDir, folder, name) || (name[0] && !cutLastPart(out)))
+        return false;
+    removeTrailingBackslash(out);
+    return true;
+}
+
+bool cutLastPart(char* path) {
+    char* last = strrchr(path, '\\');
+    if (!last)
+        return false;
+    *last = 0;
+    return true;
+}
+
+void addTrailingBackslash(char* path) {
+    size_t length = strlen(path);
+    if (length > 0 && path[length - 1] != '\\') {
+        path[length] = '\\';
+        path[length + 1] = 0;
+    }
+}
+
+void removeTrailingBackslash(char* path) {
+    size_t length = strlen(path);
+    if (length >= 4 && path[length - 1] == '\\')
+        path[length - 1] = 0;
+}
+
+// ---- Patterns
+
+PatternProblem patternProblem(const char* path) {
+    if (!strchr(path, '\\'))
+        return PATTERN_NO_FOLDER;
+    if (folderAnchor(path) != ANCHOR_FULL)
+        return PATTERN_NOT_FULL;
+    int dots = 0, others = 0;
+    for (const char* p = path;; ++p) {
+        if (!*p || isSeparator(*p)) {
+            if (dots > 1 && !others)
+                return PATTERN_CLIMBS_OUT;
+            if (!*p)
+                return PATTERN_WALKED;
+            dots = others = 0;
+        } else {
+            dots += *p == '.';
+            others += *p != '.' && *p != ' ';
+        }
+    }
+}
+
+// ---- Folder macros
+
+const char* findMacroToken(const char* text, const char** end) {
+    const char* open = strchr(text, '#');
+    const char* close = open ? strchr(open + 1, '#') : nullptr;
+    if (!close)
+        return nullptr;
+    *end = close + 1;
+    return open;
+}
+
+// Whether the `length` bytes at `a` and at `b` are the same but for the case
+// of ASCII letters.
+static bool sameBytes(const char* a, const char* b, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (asciiLowerChar(a[i]) != asciiLowerChar(b[i]))
+            return false;
+    return true;
+}
+
+// Whether the `length` bytes at `text` are the whole of `word`, ASCII case ignored.
+static bool sameWord(const char* text, size_t length, const char* word) {
+    return strlen(word) == length && sameBytes(text, word, length);
+}
+
+int macroNumber(const char* token, size_t length) {
+    for (int macro = 0; macro < MACRO_COUNT; ++macro)
+        if (sameWord(token, length, macroNames[macro]))
+            return macro;
+    return -1;
+}
+
+// ---- Registry
+
+const char* registryValueName(const char* path) {
+    const char* last = strrchr(path, '\\');
+    return last && last > path && last[-1] == '\\' ? last + 1 : nullptr;
+}
+
+// Branches of a hive (HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, a user's hive)
+// that hold every product's keys or the system's.
+static const char* const hiveBranches[] = {
+    "Software",
+    "System",
+    "Software\\Microsoft",
+    "Software\\Microsoft\\Windows",
+    "Software\\Microsoft\\Windows\\CurrentVersion",
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+    "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+    "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths",
+    "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs",
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer",
+    "Software\\Microsoft\\Windows NT",
+    "Software\\Microsoft\\Windows NT\\CurrentVersion",
+    "Software\\Classes",
+    "Software\\Policies",
+    "Software\\Wow6432Node",
+    "System\\CurrentControlSet",
+    "System\\CurrentControlSet\\Control",
+    "System\\CurrentControlSet\\Services",
+    "System\\ControlSet001",
+};
+// The same among the classes (HKEY_CLASSES_ROOT, Software\Classes, a user's
+// classes hive).
+static const char* const classBranches[] = {
+    "CLSID",
+    "Interface",
+    "TypeLib",
+    "AppID",
+    "*",
+    "Directory",
+    "Folder",
+    "Drive",
+    "AllFilesystemObjects",
+    "Applications",
+    "SystemFileAssociations",
+    "MIME",
+};
+
+enum { KEY_PARTS_READ = 8 }; // more than any guarded branch has
+struct KeyParts {
+    const char* start[KEY_PARTS_READ];
+    size_t length[KEY_PARTS_READ];
+    int count; // KEY_PARTS_READ + 1: more than that
+};
+
+// The parts of a key path, without empty and "." parts.
+static void splitKey(const char* path, KeyParts* parts) {
+    parts->count = 0;
+    while (*path && parts->count <= KEY_PARTS_READ) {
+        const char* end = path;
+        while (*end && *end != '\\')
+            ++end;
+        size_t length = (size_t)(end - path);
+        if (length && !(length == 1 && path[0] == '.')) {
+            if (parts->count < KEY_PARTS_READ) {
+                parts->start[parts->count] = path;
+                parts->length[parts->count] = length;
+            }
+            ++parts->count;
+        }
+        path = *end ? end + 1 : end;
+    }
+}
+
+// Whether parts [from, count) are `branch`, part for part, ASCII case ignored.
+static bool partsAre(const KeyParts* parts, int from, const char* branch) {
+    for (int i = from; i < parts->count; ++i) {
+        const char* end = strchr(branch, '\\');
+        size_t length = end ? (size_t)(end - branch) : strlen(branch);
+        if (!length || parts->length[i] != length || !sameBytes(parts->start[i], branch, length))
+            return false;
+        branch += length;
+        if (*branch)
+            ++branch;
+    }
+    return !*branch;
+}
+
+static bool isPart(const KeyParts* parts, int i, const char* word) {
+    return i < parts->count && sameWord(parts->start[i], parts->length[i], word);
+}
+
+static bool isClassBranch(const KeyParts* parts, int from) {
+    for (const char* branch : classBranches)
+        if (partsAre(parts, from, branch))
+            return true;
+    return false;
+}
+
+// Parts [from, count) under the root of a hive: a branch of it, also below
+// Software\Wow6432Node (the 32-bit view), or a class branch below Software\Classes.
+static bool isHiveBranch(KeyParts* parts, int from) {
+    for (const char* branch : hiveBranches)
+        if (partsAre(parts, from, branch))
+            return true;
+    if (isPart(parts, from, "Software") && isPart(parts, from + 1, "Wow6432Node")) {
+        // Software\Wow6432Node\X reads as Software\X.
+        parts->start[from + 1] = parts->start[from];
+        parts->length[from + 1] = parts->length[from];
+        return from + 2 < parts->count && isHiveBranch(parts, from + 1);
+    }
+    return isPart(parts, from, "Software") && isPart(parts, from + 1, "Classes") &&
+           isClassBranch(parts, from + 2);
+}
+
+static bool endsWith(const char* text, size_t length, const char* ending) {
+    size_t n = strlen(ending);
+    return length >= n && sameWord(text + length - n, n, ending);
+}
+
+bool isGuardedKey(uint32_t root, const char* path) {
+    enum : uint32_t { CLASSES_ROOT = 0x80000000u, USERS = 0x80000003u };
+    KeyParts parts;
+    splitKey(path, &parts);
+    if (parts.count == 0)
+        return true; // the root itself
+    if (parts.count > KEY_PARTS_READ)
+        return false;
+    if (root == CLASSES_ROOT)
+        return isClassBranch(&parts, 0) || isHiveBranch(&parts, 0);
+    if (root != USERS)
+        return isHiveBranch(&parts, 0);
+    // HKEY_USERS: a user's hive, or a user's classes hive, and their branches.
+    if (parts.count == 1)
+        return true;
+    if (endsWith(parts.start[0], parts.length[0], "_Classes"))
+        return isClassBranch(&parts, 1);
+    return isHiveBranch(&parts, 1);
+}
+
+bool isGuardedEntry(uint32_t root, const char* path) {
+    const char* name = registryValueName(path);
+    if (!name)
+        return isGuardedKey(root, path);
+    KeyParts parts;
+    splitKey(path, &parts); // the value name is empty, or a part of its own
+    return !name[0] && parts.count == 1 &&
+           (isPart(&parts, 0, "Software") || isPart(&parts, 0, "System"));
+}
+
+// ---- Texts
+
+bool textTakesPath(unsigned index) {
+    return index < 16 &&
+           ((1u << 1 | 1u << 5 | 1u << 7 | 1u << 8 | 1u << 9 | 1u << 10) >> index & 1);
+}
+
+unsigned formatText(char* out, const char* text, const char* argument) {
+    char* end = out + FORMAT_BUFFER_SIZE - 1;
+    const bool formats = strstr(text, "%s") != nullptr;
+    unsigned shown = 0;
+    bool used = false;
+    while (*text && out < end) {
+        if (text[0] != '%') {
+            *out++ = *text++;
+        } else if (text[1] == 's' && formats) {
+            shown |= used ? TEXT_DROPS_PATH : 0;
+            for (const char* a = used || !argument ? "" : argument; *a && out < end; ++a)
+                *out++ = *a;
+            used = true;
+            text += 2;
+        } else if (text[1] == '%' && formats) {
+            *out++ = '%';
+            text += 2;
+        } else {
+            shown |= text[1] == '%' ? TEXT_SHOWS_PERCENTS : TEXT_SHOWS_CONVERSION;
+            *out++ = *text++;
+            if (*text == '%' && out < end)
+                *out++ = *text++;
+        }
+    }
+    *out = 0;
+    return shown;
+}
