@@ -1,10 +1,10 @@
 #include "build.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <map>
 
+#include "ascii_text.h"
 #include "codepage.h"
 #include "folder_names.h"
 #include "payload_decoder.h"
@@ -66,18 +66,6 @@ const char* const kProtectedEndings[] = {
     "\\AppData\\Roaming",
     "\\Microsoft\\Internet Explorer\\Quick Launch",
 };
-
-bool sameText(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return asciiLowerChar(x) == asciiLowerChar(y);
-           });
-}
-
-std::string lowered(std::string s) {
-    for (char& c : s)
-        c = asciiLowerChar(c);
-    return s;
-}
 
 // Key paths that hold a whole branch of a hive: deleting one would take
 // every product's settings, or the system's, with it.
@@ -171,7 +159,7 @@ std::optional<std::string> invalidName(const std::string& name) {
 }
 
 bool isFullPath(const std::string& folder) {
-    return (folder.size() >= 3 && std::isalpha(uint8_t(folder[0])) && folder[1] == ':' &&
+    return (folder.size() >= 3 && isAsciiLetter(folder[0]) && folder[1] == ':' &&
             folder[2] == '\\') ||
            folder.rfind("\\\\", 0) == 0;
 }
@@ -217,7 +205,7 @@ std::optional<std::string> protectedReason(std::string path) {
     for (const char* m : kProtectedMacros)
         if (sameText(path, m))
             return "\"" + std::string(m) + "\" is a protected folder";
-    if (std::isalpha(uint8_t(path[0])) && path[1] == ':')
+    if (isAsciiLetter(path[0]) && path[1] == ':')
         for (const char* p : kProtectedOnDrive)
             if (sameText(path.substr(2), p))
                 return "\"" + path + "\" is where Windows keeps a protected folder";

@@ -1,11 +1,11 @@
 #include "manifest.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 
+#include "ascii_text.h"
 #include "fileio.h"
 #include "texts.h"
 
@@ -57,12 +57,6 @@ const FlagName kFileFlags[] = {
     {FE_SELFREG, "selfreg"},
     {FE_CHECKINUSE, "checkInUse"},
 };
-
-bool sameText(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(uint8_t(x)) == std::tolower(uint8_t(y));
-           });
-}
 
 std::string hexTag(uint16_t tag) {
     char buffer[8];
@@ -373,7 +367,7 @@ Bytes fromHex(const Reader& r) {
     for (size_t i = 0; i < s.size(); i += 2) {
         int value = 0;
         for (size_t k = i; k < i + 2; ++k) {
-            char c = char(std::tolower(uint8_t(s[k])));
+            char c = asciiLowerChar(s[k]);
             int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
             if (digit < 0)
                 r.fail("must hold only hexadecimal digits");
