@@ -442,9 +442,8 @@ class Encoder {
                                " times; the uninstaller fills in only one path");
     }
 
-    OptionsSpec options(const OptionsItem& o, const std::string& where) {
-        OptionsSpec spec;
-        spec.flags = o.extraFlags | (o.wait ? OF_WAIT : 0) | (o.themed ? OF_THEMED : 0);
+    OptionsItem options(const OptionsItem& o, const std::string& where) {
+        OptionsItem spec = o;
         spec.preUninstall = optionText(o.preUninstall, where + ".preUninstall");
         spec.closingDocument = optionText(o.closingDocument, where + ".closingDocument");
         if (!o.preUninstall.empty()) {
@@ -465,7 +464,7 @@ class Encoder {
                                 "path buffer");
             }
         }
-        if (spec.flags & OF_WAIT && o.preUninstall.empty())
+        if (storedOptionFlags(o) & OF_WAIT && o.preUninstall.empty())
             warning(where + ".wait", "there is no pre-uninstall program to wait for");
         return spec;
     }
@@ -568,13 +567,13 @@ class Encoder {
         return true;
     }
 
-    std::vector<FileSpec> files(const std::vector<FileItem>& items, const std::string& prefix) {
-        std::vector<FileSpec> out;
+    std::vector<FileItem> files(const std::vector<FileItem>& items, const std::string& prefix) {
+        std::vector<FileItem> out;
         std::map<std::string, size_t> seen;
         for (size_t i = 0; i < items.size(); ++i) {
             const FileItem& item = items[i];
             std::string where = prefix + "[" + std::to_string(i) + "]";
-            FileSpec f;
+            FileItem f;
             f.folder = convert(item.folder, where + ".folder", true, true);
             f.name = convert(item.name, where + ".name", true, true);
             f.flags = item.flags;
@@ -620,16 +619,16 @@ class Encoder {
         return out;
     }
 
-    std::vector<GroupSpec> groups(const std::vector<GroupItem>& items, const std::string& prefix) {
-        std::vector<GroupSpec> out;
+    std::vector<GroupItem> groups(const std::vector<GroupItem>& items, const std::string& prefix) {
+        std::vector<GroupItem> out;
         std::map<std::string, size_t> seen;
         for (size_t i = 0; i < items.size(); ++i) {
             const GroupItem& item = items[i];
             std::string where = prefix + "[" + std::to_string(i) + "]";
-            GroupSpec g;
+            GroupItem g;
             if (item.levels > 255)
                 error(where + ".levels", "must be 0 to 255");
-            g.levels = uint8_t(item.levels);
+            g.levels = item.levels;
             g.folder = convert(item.folder, where + ".folder", true, true);
             g.secondFolder = convert(item.secondFolder, where + ".secondFolder", true, true);
             g.fileName = convert(item.fileName, where + ".fileName", true, true);
@@ -673,24 +672,23 @@ class Encoder {
         return out;
     }
 
-    std::vector<RegistrySpec> registry(const std::vector<RegistryItem>& items,
+    std::vector<RegistryItem> registry(const std::vector<RegistryItem>& items,
                                        const std::string& prefix) {
-        std::vector<RegistrySpec> out;
+        std::vector<RegistryItem> out;
         std::map<std::string, size_t> seen;
         for (size_t i = 0; i < items.size(); ++i) {
             const RegistryItem& item = items[i];
             std::string where = prefix + "[" + std::to_string(i) + "]";
-            RegistrySpec r;
-            r.root = item.root;
-            r.path = convert(registryPath(item), where);
+            // Converted as it is stored, as one path.
+            std::string path = convert(registryPath(item), where);
             checkNul(item.key, where + ".key");
             if (item.value)
                 checkNul(*item.value, where + ".value");
-            std::string key = std::to_string(item.root) + "|" + lowered(r.path);
+            std::string key = std::to_string(item.root) + "|" + lowered(path);
             if (!seen.emplace(key, i).second)
                 warning(where, "repeats " + prefix + "[" + std::to_string(seen[key]) + "]");
-            if (r.path.size() > REGISTRY_ENTRY_STRING_LIMIT)
-                error(where, "the path holds " + std::to_string(r.path.size()) +
+            if (path.size() > REGISTRY_ENTRY_STRING_LIMIT)
+                error(where, "the path holds " + std::to_string(path.size()) +
                                  " bytes; the uninstaller reads at most " +
                                  std::to_string(REGISTRY_ENTRY_STRING_LIMIT));
             if (!item.value)
@@ -711,7 +709,7 @@ class Encoder {
                                         "the key's default value");
             if (!registryRootName(item.root))
                 warning(where + ".root", "is not one of the predefined root keys");
-            out.push_back(std::move(r));
+            out.push_back(registryItem(item.root, path));
         }
         return out;
     }

@@ -725,21 +725,4 @@ std::optional<std::string> registryRootName(uint32_t root) {
     return std::nullopt;
 }
 
-std::string registryPath(const RegistryItem& item) {
-    return item.value ? item.key + "\\\\" + *item.value : item.key;
-}
-
-RegistryItem registryItem(uint32_t root, const std::string& path) {
-    RegistryItem item;
-    item.root = root;
-    size_t last = path.rfind('\\');
-    if (last != std::string::npos && last > 0 && path[last - 1] == '\\') {
-        item.key = path.substr(0, last - 1);
-        item.value = path.substr(last + 1);
-    } else {
-        item.key = path;
-    }
-    return item;
-}
-
 } // namespace varnel

@@ -16,9 +16,8 @@
 // All strings are UTF-8 and are converted to the manifest's code page when
 // packed. The pieces:
 //
-// - manifest.h: the model (Manifest, TextSet, FileItem, GroupItem,
-//   RegistryItem, OptionsItem, the record form) and its JSON form
-//   (parseManifest, readManifestFile, manifestToJson, formatManifest).
+// - manifest.h: the model (Manifest, TextSet, the record form) and its JSON
+//   form (parseManifest, readManifestFile, manifestToJson, formatManifest).
 // - build.h: checkManifest (errors and warnings), buildPayload (throws
 //   PackError on errors), buildUninstaller (stub + payload, locator patched).
 // - dump.h: manifestFromUninstaller, the way back from an uninstaller to its
@@ -28,7 +27,9 @@
 // - normalize.h: composed (NFC) names.
 // - texts.h: the text names 0 to 15 and the built-in languages.
 // - codepage.h: UTF-8 to ANSI code page conversion and back.
-// - payload_writer.h / payload_decoder.h: the bytes of the format.
+// - payload_writer.h / payload_decoder.h: the bytes of the format, and the
+//   entries that manifests and payloads share (FileItem, GroupItem,
+//   RegistryItem, OptionsItem).
 #pragma once
 
 #include "build.h"
