@@ -18,8 +18,10 @@
 //
 // - manifest.h: the model (Manifest, TextSet, the record form) and its JSON
 //   form (parseManifest, readManifestFile, manifestToJson, formatManifest).
-// - build.h: checkManifest (errors and warnings), buildPayload (throws
-//   PackError on errors), buildUninstaller (stub + payload, locator patched).
+// - check.h: checkManifest (errors and warnings, one check per section),
+//   formatDiagnostic, hasErrors, summarizeManifest.
+// - build.h: buildPayload (runs the checks, throws PackError on errors),
+//   buildUninstaller (stub + payload, locator patched), stubProblem.
 // - dump.h: manifestFromUninstaller, the way back from an uninstaller to its
 //   manifest (throws PayloadDamage, from payload_decoder.h).
 // - scan.h: scanTree, the file list of a staged product folder.
@@ -33,6 +35,7 @@
 #pragma once
 
 #include "build.h"
+#include "check.h"
 #include "codepage.h"
 #include "dump.h"
 #include "fileio.h"
