@@ -119,7 +119,7 @@ TEST_F(Cleanup, PositionsOfTheGroupPruningAndRegistryPasses) {
                    {{".\\none1", "a.txt"}, {".\\none2", "font.ttf", FE_FONT}, {".\\none3", ""}},
                    {{0, dir + "\\g1", "", "x.lnk"}, {2, dir + "\\g2", "", ""}},
                    {{ROOT_HKCU, key},
-                    {ROOT_HKCU, key + "\\\\V"},
+                    {ROOT_HKCU, key, "V"},
                     {ROOT_HKCU, "SOFTWARE"},
                     {ROOT_HKCU, key + "\\Sub"}}})),
               0);

@@ -34,7 +34,9 @@ class Process : public unit::StateTest {
     }
     void preUninstall(const std::string& text) { // options with this text only
         using namespace varnel;
-        ASSERT_EQ(unit::load(concat({record(RT_OPTIONS, optionsBody({0, text})), endRecord()})), 0);
+        ASSERT_EQ(unit::load(concat(
+                      {record(RT_OPTIONS, optionsBody({false, false, 0, text})), endRecord()})),
+                  0);
     }
 };
 using Unregister = Process;

@@ -10,7 +10,7 @@ using namespace varnel;
 
 namespace {
 
-Bytes files(std::vector<FileSpec> f) {
+Bytes files(std::vector<FileItem> f) {
     return record(RT_FILES, filesBody(f));
 }
 Bytes withCount(Bytes body, uint32_t count) { // a list body claiming `count` entries
@@ -61,7 +61,7 @@ std::string summary() {
 
 TEST(Reader, RecordsAndDamage) {
     const std::string s300(300, 'f'), n218(218, 'n'), g259(259, 'g'), r519(519, 'r');
-    Bytes badOffsets = optionsBody({0, "abc", ""});
+    Bytes badOffsets = optionsBody({false, false, 0, "abc", ""});
     badOffsets[4] = 200, badOffsets[8] = 12;
     // The records before the end record, the error, what the reader kept.
     const struct {
@@ -74,13 +74,13 @@ TEST(Reader, RecordsAndDamage) {
          chain({files({{"a", "1"}}), record(RT_STRINGS, stringsBody({"first", "one"})),
                 record(RT_REGISTRY, registryBody({})), files({{"b", "2"}, {"b", "3"}}),
                 record(RT_STRINGS, stringsBody({})), record(RT_PATTERNS, Bytes{'a', 0, 0}),
-                record(RT_OPTIONS, optionsBody({OF_WAIT})), record(RT_PATTERNS, Bytes{'b', 0, 0}),
-                record(RT_OPTIONS, optionsBody({OF_THEMED})),
+                record(RT_OPTIONS, optionsBody({true})), record(RT_PATTERNS, Bytes{'b', 0, 0}),
+                record(RT_OPTIONS, optionsBody({false, true})),
                 record(RT_GROUPS, groupsBody({{1, "g"}})),
                 record(RT_GROUPS, groupsBody({{2, "h"}}))}),
          0, " fa/1/0 fb/2/0 fb/3/0 g1/g// g2/h// pa|b|||| o2/(null)/(null) tfirst|one|"},
         {"empty and unknown records are skipped",
-         chain({record(RT_OPTIONS, optionsBody({OF_WAIT})), recordHeader(RT_OPTIONS, 0),
+         chain({record(RT_OPTIONS, optionsBody({true})), recordHeader(RT_OPTIONS, 0),
                 recordHeader(RT_FILES, 0, RF_UNREADABLE),
                 record(RT_UNASSIGNED, filesBody({{"x", "y"}})), record(0x4242, Bytes(37, 0xFF)),
                 files({{"real", "file"}})}),
@@ -114,7 +114,8 @@ TEST(Reader, RecordsAndDamage) {
         {"option offsets past the body", chain({record(RT_OPTIONS, badOffsets)}), 0,
          " o0/(null)/abc"},
         {"option text without its NUL",
-         chain({record(RT_OPTIONS, cut(optionsBody({0, "abc", ""}), 1))}), 0, " o0/(null)/(null)"},
+         chain({record(RT_OPTIONS, cut(optionsBody({false, false, 0, "abc", ""}), 1))}), 0,
+         " o0/(null)/(null)"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -125,7 +126,7 @@ TEST(Reader, RecordsAndDamage) {
     Bytes whole = chain({record(RT_STRINGS, stringsBody({"c", "x"})), files({{"f", "n"}})});
     for (size_t at = 0; at < whole.size(); ++at)
         EXPECT_EQ(unit::load(Bytes(whole.begin(), whole.begin() + at)), PAYLOAD_ERR_HEADER) << at;
-    std::vector<FileSpec> many;
+    std::vector<FileItem> many;
     for (int i = 0; i < 5000; ++i)
         many.push_back({"d", "file" + std::to_string(i)});
     ASSERT_EQ(unit::load(chain({files(many), files({{"last", "one"}})})), 0);

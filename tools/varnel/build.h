@@ -1,35 +1,21 @@
-// Packing: a manifest's payload, the checks that come with it, and the
-// finished uninstaller.
+// Packing: a manifest's payload and the finished uninstaller. The checks are
+// in check.h; packing runs them and refuses a manifest with errors.
 #pragma once
 
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "check.h"
 #include "manifest.h"
 
 namespace varnel {
 
-// A finding about a manifest. Errors stop `pack`; warnings name entries the
-// uninstaller will pass over or treat otherwise than the manifest suggests.
-struct Diagnostic {
-    enum class Level { Error, Warning };
-    Level level = Level::Error;
-    std::string where; // JSON path, such as "files[2]" or "texts.caption"
-    std::string message;
-};
-
-// "error: files[2]: ..." / "warning: ..."
-std::string formatDiagnostic(const Diagnostic& d);
-
-// Every error and warning of a manifest, in manifest order.
-std::vector<Diagnostic> checkManifest(const Manifest& manifest);
-
-bool hasErrors(const std::vector<Diagnostic>& diagnostics);
-
-// "12 files, 3 folders, 1 group entry, 2 registry entries, 1 pattern": what a
-// manifest lists, for the line that reports a clean check.
-std::string summarizeManifest(const Manifest& manifest);
+// A string as it is packed: converted to the code page, or left as it stands
+// when it cannot be (a code page that is not supported, a character that the
+// code page lacks; the checks report both).
+std::string codePageBytes(const std::string& utf8, unsigned codePage);
 
 // Why a file cannot serve as the stub of an uninstaller, if it cannot: not a
 // PE file, no single payload marker, or a payload already appended.
@@ -43,7 +29,7 @@ class PackError : public std::runtime_error {
 };
 
 // The payload bytes of a manifest, texts and paths converted to its code
-// page. Throws PackError when the manifest has errors.
+// page. Throws PackError when checkManifest finds errors.
 Bytes buildPayload(const Manifest& manifest);
 
 // The payload bytes of a manifest as they would be written, whatever the

@@ -34,24 +34,22 @@ std::optional<RecordItem> typedRecord(const PayloadRecord& record, unsigned code
             break;
         }
         case RT_OPTIONS: {
-            OptionsSpec o = decodeOptions(record);
+            OptionsItem o = decodeOptions(record);
             std::optional<std::string> pre = toUtf8(o.preUninstall, codePage);
             std::optional<std::string> doc = toUtf8(o.closingDocument, codePage);
             if (!pre || !doc)
                 return std::nullopt;
             item.kind = RecordKind::Options;
-            item.options.wait = (o.flags & OF_WAIT) != 0;
-            item.options.themed = (o.flags & OF_THEMED) != 0;
-            item.options.extraFlags = o.flags & ~uint32_t(OF_WAIT | OF_THEMED);
+            item.options = o;
             item.options.preUninstall = *pre;
             item.options.closingDocument = *doc;
             again = optionsBody(o);
             break;
         }
         case RT_FILES: {
-            std::vector<FileSpec> files = decodeFiles(record);
+            std::vector<FileItem> files = decodeFiles(record);
             item.kind = RecordKind::Files;
-            for (const FileSpec& f : files) {
+            for (const FileItem& f : files) {
                 std::optional<std::string> folder = toUtf8(f.folder, codePage);
                 std::optional<std::string> name = toUtf8(f.name, codePage);
                 if (!folder || !name)
@@ -62,9 +60,9 @@ std::optional<RecordItem> typedRecord(const PayloadRecord& record, unsigned code
             break;
         }
         case RT_GROUPS: {
-            std::vector<GroupSpec> groups = decodeGroups(record);
+            std::vector<GroupItem> groups = decodeGroups(record);
             item.kind = RecordKind::Groups;
-            for (const GroupSpec& g : groups) {
+            for (const GroupItem& g : groups) {
                 std::optional<std::string> folder = toUtf8(g.folder, codePage);
                 std::optional<std::string> second = toUtf8(g.secondFolder, codePage);
                 std::optional<std::string> file = toUtf8(g.fileName, codePage);
@@ -76,10 +74,12 @@ std::optional<RecordItem> typedRecord(const PayloadRecord& record, unsigned code
             break;
         }
         case RT_REGISTRY: {
-            std::vector<RegistrySpec> entries = decodeRegistry(record);
+            std::vector<RegistryItem> entries = decodeRegistry(record);
             item.kind = RecordKind::Registry;
-            for (const RegistrySpec& r : entries) {
-                std::optional<std::string> path = toUtf8(r.path, codePage);
+            // Converted as a whole, as it is stored: a backslash that is the second
+            // byte of a character must not split it.
+            for (const RegistryItem& r : entries) {
+                std::optional<std::string> path = toUtf8(registryPath(r), codePage);
                 if (!path)
                     return std::nullopt;
                 item.registry.push_back(registryItem(r.root, *path));

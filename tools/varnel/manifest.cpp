@@ -1,11 +1,11 @@
 #include "manifest.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 
+#include "ascii_text.h"
 #include "fileio.h"
 #include "texts.h"
 
@@ -19,19 +19,19 @@ ManifestError::ManifestError(const std::string& where, const std::string& proble
 
 namespace {
 
-// The problems found so far while a manifest is read; reading goes on with
-// the next entry or key after a problem.
-thread_local std::vector<ManifestError>* collected = nullptr;
+// The problems found while a manifest is read. A step that fails adds its
+// problem here, and reading goes on with the next entry or key.
+struct Problems {
+    std::vector<ManifestError> found;
 
-template <typename Step> void attempt(Step step) {
-    if (!collected)
-        return step();
-    try {
-        step();
-    } catch (const ManifestError& e) {
-        collected->push_back(e);
+    template <typename Step> void attempt(Step step) {
+        try {
+            step();
+        } catch (const ManifestError& e) {
+            found.push_back(e);
+        }
     }
-}
+};
 
 struct RootName {
     uint32_t root;
@@ -57,12 +57,6 @@ const FlagName kFileFlags[] = {
     {FE_SELFREG, "selfreg"},
     {FE_CHECKINUSE, "checkInUse"},
 };
-
-bool sameText(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(uint8_t(x)) == std::tolower(uint8_t(y));
-           });
-}
 
 std::string hexTag(uint16_t tag) {
     char buffer[8];
@@ -100,13 +94,14 @@ class Reader {
     }
     bool has(const std::string& key) const { return json_.contains(key); }
 
-    void expectObject(std::initializer_list<const char*> allowed) const {
+    // Every unknown key is a problem of its own.
+    void expectObject(std::initializer_list<const char*> allowed, Problems& problems) const {
         if (!json_.is_object())
             fail("must be an object");
         for (auto it = json_.begin(); it != json_.end(); ++it)
             if (std::none_of(allowed.begin(), allowed.end(),
                              [&](const char* k) { return it.key() == k; }))
-                attempt([&] {
+                problems.attempt([&] {
                     Reader(*it, where_.empty() ? it.key() : where_ + "." + it.key())
                         .fail("unknown key");
                 });
@@ -150,7 +145,7 @@ class Reader {
     std::string where_;
 };
 
-TextSet readTextSet(const Reader& object) {
+TextSet readTextSet(const Reader& object, Problems& problems) {
     TextSet set;
     if (object.has("language"))
         set.language = object.member("language").string();
@@ -161,7 +156,7 @@ TextSet readTextSet(const Reader& object) {
         if (!texts.json().is_object())
             texts.fail("must be an object");
         for (auto it = texts.json().begin(); it != texts.json().end(); ++it)
-            attempt([&] {
+            problems.attempt([&] {
                 Reader text = texts.member(it.key());
                 std::optional<unsigned> number = textNumber(it.key());
                 if (!number)
@@ -184,8 +179,9 @@ void writeTextSet(Json& out, const TextSet& set) {
     }
 }
 
-OptionsItem readOptions(const Reader& r, std::initializer_list<const char*> allowed) {
-    r.expectObject(allowed);
+OptionsItem readOptions(const Reader& r, std::initializer_list<const char*> allowed,
+                        Problems& problems) {
+    r.expectObject(allowed, problems);
     OptionsItem o;
     if (r.has("wait"))
         o.wait = r.member("wait").boolean();
@@ -214,13 +210,13 @@ void writeOptions(Json& out, const OptionsItem& o) {
         out["closingDocument"] = o.closingDocument;
 }
 
-std::vector<FileItem> readFiles(const Reader& list) {
+std::vector<FileItem> readFiles(const Reader& list, Problems& problems) {
     list.expectArray();
     std::vector<FileItem> files;
     for (size_t i = 0; i < list.json().size(); ++i)
-        attempt([&] {
+        problems.attempt([&] {
             Reader e = list.element(i);
-            e.expectObject({"folder", "name", "flags"});
+            e.expectObject({"folder", "name", "flags"}, problems);
             FileItem f;
             if (!e.has("folder"))
                 e.fail("needs a \"folder\"");
@@ -275,13 +271,13 @@ Json writeFiles(const std::vector<FileItem>& files) {
     return list;
 }
 
-std::vector<GroupItem> readGroups(const Reader& list) {
+std::vector<GroupItem> readGroups(const Reader& list, Problems& problems) {
     list.expectArray();
     std::vector<GroupItem> groups;
     for (size_t i = 0; i < list.json().size(); ++i)
-        attempt([&] {
+        problems.attempt([&] {
             Reader e = list.element(i);
-            e.expectObject({"levels", "folder", "secondFolder", "fileName"});
+            e.expectObject({"levels", "folder", "secondFolder", "fileName"}, problems);
             GroupItem g;
             if (!e.has("folder"))
                 e.fail("needs a \"folder\"");
@@ -312,13 +308,13 @@ Json writeGroups(const std::vector<GroupItem>& groups) {
     return list;
 }
 
-std::vector<RegistryItem> readRegistry(const Reader& list) {
+std::vector<RegistryItem> readRegistry(const Reader& list, Problems& problems) {
     list.expectArray();
     std::vector<RegistryItem> entries;
     for (size_t i = 0; i < list.json().size(); ++i)
-        attempt([&] {
+        problems.attempt([&] {
             Reader e = list.element(i);
-            e.expectObject({"root", "key", "value"});
+            e.expectObject({"root", "key", "value"}, problems);
             RegistryItem r;
             if (!e.has("root") || !e.has("key"))
                 e.fail("needs a \"root\" and a \"key\"");
@@ -357,11 +353,11 @@ Json writeRegistry(const std::vector<RegistryItem>& entries) {
     return list;
 }
 
-std::vector<std::string> readPatterns(const Reader& list) {
+std::vector<std::string> readPatterns(const Reader& list, Problems& problems) {
     list.expectArray();
     std::vector<std::string> patterns;
     for (size_t i = 0; i < list.json().size(); ++i)
-        attempt([&] { patterns.push_back(list.element(i).string()); });
+        problems.attempt([&] { patterns.push_back(list.element(i).string()); });
     return patterns;
 }
 
@@ -373,7 +369,7 @@ Bytes fromHex(const Reader& r) {
     for (size_t i = 0; i < s.size(); i += 2) {
         int value = 0;
         for (size_t k = i; k < i + 2; ++k) {
-            char c = char(std::tolower(uint8_t(s[k])));
+            char c = asciiLowerChar(s[k]);
             int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
             if (digit < 0)
                 r.fail("must hold only hexadecimal digits");
@@ -384,12 +380,12 @@ Bytes fromHex(const Reader& r) {
     return out;
 }
 
-RecordItem readRecord(const Reader& r) {
+RecordItem readRecord(const Reader& r, Problems& problems) {
     if (!r.json().is_object())
         r.fail("must be an object");
     RecordItem item;
     if (r.has("tag")) {
-        r.expectObject({"tag", "flags", "reserved", "body"});
+        r.expectObject({"tag", "flags", "reserved", "body"}, problems);
         item.kind = RecordKind::Raw;
         item.raw.tag = uint16_t(r.member("tag").numberOrHex(0xFFFF));
         if (r.has("flags"))
@@ -405,35 +401,36 @@ RecordItem readRecord(const Reader& r) {
                "a \"tag\"");
     std::string type = r.member("type").string();
     if (type == "strings") {
-        r.expectObject({"type", "language", "texts"});
+        r.expectObject({"type", "language", "texts"}, problems);
         item.kind = RecordKind::Strings;
-        item.texts = readTextSet(r);
+        item.texts = readTextSet(r, problems);
     } else if (type == "options") {
         item.kind = RecordKind::Options;
         item.options = readOptions(
-            r, {"type", "wait", "themed", "extraFlags", "preUninstall", "closingDocument"});
+            r, {"type", "wait", "themed", "extraFlags", "preUninstall", "closingDocument"},
+            problems);
     } else if (type == "files") {
-        r.expectObject({"type", "files"});
+        r.expectObject({"type", "files"}, problems);
         item.kind = RecordKind::Files;
         if (r.has("files"))
-            item.files = readFiles(r.member("files"));
+            item.files = readFiles(r.member("files"), problems);
     } else if (type == "groups") {
-        r.expectObject({"type", "groups"});
+        r.expectObject({"type", "groups"}, problems);
         item.kind = RecordKind::Groups;
         if (r.has("groups"))
-            item.groups = readGroups(r.member("groups"));
+            item.groups = readGroups(r.member("groups"), problems);
     } else if (type == "registry") {
-        r.expectObject({"type", "registry"});
+        r.expectObject({"type", "registry"}, problems);
         item.kind = RecordKind::Registry;
         if (r.has("registry"))
-            item.registry = readRegistry(r.member("registry"));
+            item.registry = readRegistry(r.member("registry"), problems);
     } else if (type == "patterns") {
-        r.expectObject({"type", "patterns"});
+        r.expectObject({"type", "patterns"}, problems);
         item.kind = RecordKind::Patterns;
         if (r.has("patterns"))
-            item.patterns = readPatterns(r.member("patterns"));
+            item.patterns = readPatterns(r.member("patterns"), problems);
     } else if (type == "end") {
-        r.expectObject({"type"});
+        r.expectObject({"type"}, problems);
         item.kind = RecordKind::End;
     } else {
         r.member("type").fail("unknown record type \"" + type + "\"");
@@ -487,17 +484,18 @@ Json writeRecord(const RecordItem& item) {
 
 namespace {
 
-Manifest readManifest(const Json& json) {
+Manifest readManifest(const Json& json, Problems& problems) {
     Reader top(json, "");
     if (!json.is_object())
         top.fail("the manifest must be a JSON object");
     Manifest m;
     if (json.contains("records"))
-        top.expectObject({"codePage", "records"});
+        top.expectObject({"codePage", "records"}, problems);
     else
-        top.expectObject({"codePage", "language", "texts", "options", "files", "groups", "registry",
-                          "patterns"});
-    attempt([&] {
+        top.expectObject(
+            {"codePage", "language", "texts", "options", "files", "groups", "registry", "patterns"},
+            problems);
+    problems.attempt([&] {
         if (top.has("codePage"))
             m.codePage = unsigned(top.member("codePage").unsignedNumber(65535));
     });
@@ -506,35 +504,36 @@ Manifest readManifest(const Json& json) {
         list.expectArray();
         m.records.emplace();
         for (size_t i = 0; i < list.json().size(); ++i)
-            attempt([&] { m.records->push_back(readRecord(list.element(i))); });
+            problems.attempt([&] { m.records->push_back(readRecord(list.element(i), problems)); });
         return m;
     }
-    attempt([&] {
-        m.texts = readTextSet(top);
+    problems.attempt([&] {
+        m.texts = readTextSet(top, problems);
         if (!top.has("codePage"))
             if (std::optional<unsigned> cp = languageCodePage(m.texts.language))
                 m.codePage = *cp;
     });
-    attempt([&] {
+    problems.attempt([&] {
         if (top.has("options"))
-            m.options = readOptions(top.member("options"), {"wait", "themed", "extraFlags",
-                                                            "preUninstall", "closingDocument"});
+            m.options = readOptions(
+                top.member("options"),
+                {"wait", "themed", "extraFlags", "preUninstall", "closingDocument"}, problems);
     });
-    attempt([&] {
+    problems.attempt([&] {
         if (top.has("files"))
-            m.files = readFiles(top.member("files"));
+            m.files = readFiles(top.member("files"), problems);
     });
-    attempt([&] {
+    problems.attempt([&] {
         if (top.has("groups"))
-            m.groups = readGroups(top.member("groups"));
+            m.groups = readGroups(top.member("groups"), problems);
     });
-    attempt([&] {
+    problems.attempt([&] {
         if (top.has("registry"))
-            m.registry = readRegistry(top.member("registry"));
+            m.registry = readRegistry(top.member("registry"), problems);
     });
-    attempt([&] {
+    problems.attempt([&] {
         if (top.has("patterns"))
-            m.patterns = readPatterns(top.member("patterns"));
+            m.patterns = readPatterns(top.member("patterns"), problems);
     });
     return m;
 }
@@ -542,20 +541,13 @@ Manifest readManifest(const Json& json) {
 } // namespace
 
 Manifest manifestFromJson(const Json& json) {
-    std::vector<ManifestError> problems;
-    std::vector<ManifestError>* outer = collected;
-    collected = &problems;
+    Problems problems;
     Manifest m;
-    try {
-        m = readManifest(json);
-    } catch (const ManifestError& e) {
-        problems.push_back(e);
-    }
-    collected = outer;
-    if (problems.empty())
+    problems.attempt([&] { m = readManifest(json, problems); });
+    if (problems.found.empty())
         return m;
-    ManifestError first = problems.front();
-    for (const ManifestError& e : problems)
+    ManifestError first = problems.found.front();
+    for (const ManifestError& e : problems.found)
         first.all.emplace_back(e.where, e.problem);
     throw first;
 }
@@ -731,23 +723,6 @@ std::optional<std::string> registryRootName(uint32_t root) {
         if (r.root == root)
             return std::string(r.shortName);
     return std::nullopt;
-}
-
-std::string registryPath(const RegistryItem& item) {
-    return item.value ? item.key + "\\\\" + *item.value : item.key;
-}
-
-RegistryItem registryItem(uint32_t root, const std::string& path) {
-    RegistryItem item;
-    item.root = root;
-    size_t last = path.rfind('\\');
-    if (last != std::string::npos && last > 0 && path[last - 1] == '\\') {
-        item.key = path.substr(0, last - 1);
-        item.value = path.substr(last + 1);
-    } else {
-        item.key = path;
-    }
-    return item;
 }
 
 } // namespace varnel

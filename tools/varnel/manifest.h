@@ -34,34 +34,6 @@ struct TextSet {
 };
 extern const char* const kNoLanguage; // "none"
 
-struct FileItem {
-    std::string folder;
-    std::string name;  // empty: the entry stands for the folder itself
-    uint8_t flags = 0; // FE_* bits
-};
-
-struct GroupItem {
-    unsigned levels = 0; // 0 to 255
-    std::string folder;
-    std::string secondFolder;
-    std::string fileName;
-};
-
-// A key (no value) or one value of a key.
-struct RegistryItem {
-    uint32_t root = ROOT_HKCU;
-    std::string key;
-    std::optional<std::string> value;
-};
-
-struct OptionsItem {
-    bool wait = false;
-    bool themed = false;
-    uint32_t extraFlags = 0; // bits other than OF_WAIT and OF_THEMED
-    std::string preUninstall;
-    std::string closingDocument;
-};
-
 // A record given by its bytes.
 struct RawRecord {
     uint16_t tag = 0;
@@ -84,7 +56,9 @@ struct RecordItem {
     RawRecord raw;
 };
 
-// All strings are UTF-8; they are converted to `codePage` when packed.
+// All strings are UTF-8; they are converted to `codePage` when packed. The
+// entries (FileItem, GroupItem, RegistryItem, OptionsItem) are those of
+// payload_writer.h.
 struct Manifest {
     unsigned codePage = 1252; // when not given: the language's code page
     TextSet texts;
@@ -127,10 +101,5 @@ TextSet chooseTextSet(const std::vector<std::string>& texts);
 // Registry roots by name ("HKCU" or "HKEY_CURRENT_USER"); and the short name of a root.
 std::optional<uint32_t> registryRoot(const std::string& name);
 std::optional<std::string> registryRootName(uint32_t root);
-
-// The stored path of a registry item, and the item of a stored path (a value
-// entry when the last backslash follows another backslash).
-std::string registryPath(const RegistryItem& item);
-RegistryItem registryItem(uint32_t root, const std::string& path);
 
 } // namespace varnel

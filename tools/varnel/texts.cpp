@@ -1,7 +1,8 @@
 #include "texts.h"
 
 #include <algorithm>
-#include <cctype>
+
+#include "ascii_text.h"
 
 namespace varnel {
 namespace {
@@ -226,12 +227,6 @@ const Language kLanguages[] = {
     {"SimplifiedChinese", 936, &kSimplifiedChinese},
 };
 
-bool sameWord(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(uint8_t(x)) == std::tolower(uint8_t(y));
-           });
-}
-
 } // namespace
 
 const std::array<const char*, TEXT_COUNT>& textNames() {
@@ -271,7 +266,7 @@ namespace {
 
 const Language* findLanguage(const std::string& language) {
     for (const Language& l : kLanguages)
-        if (sameWord(language, l.name))
+        if (sameText(language, l.name))
             return &l;
     return nullptr;
 }

@@ -16,11 +16,12 @@
 // All strings are UTF-8 and are converted to the manifest's code page when
 // packed. The pieces:
 //
-// - manifest.h: the model (Manifest, TextSet, FileItem, GroupItem,
-//   RegistryItem, OptionsItem, the record form) and its JSON form
-//   (parseManifest, readManifestFile, manifestToJson, formatManifest).
-// - build.h: checkManifest (errors and warnings), buildPayload (throws
-//   PackError on errors), buildUninstaller (stub + payload, locator patched).
+// - manifest.h: the model (Manifest, TextSet, the record form) and its JSON
+//   form (parseManifest, readManifestFile, manifestToJson, formatManifest).
+// - check.h: checkManifest (errors and warnings, one check per section),
+//   formatDiagnostic, hasErrors, summarizeManifest.
+// - build.h: buildPayload (runs the checks, throws PackError on errors),
+//   buildUninstaller (stub + payload, locator patched), stubProblem.
 // - dump.h: manifestFromUninstaller, the way back from an uninstaller to its
 //   manifest (throws PayloadDamage, from payload_decoder.h).
 // - scan.h: scanTree, the file list of a staged product folder.
@@ -28,10 +29,13 @@
 // - normalize.h: composed (NFC) names.
 // - texts.h: the text names 0 to 15 and the built-in languages.
 // - codepage.h: UTF-8 to ANSI code page conversion and back.
-// - payload_writer.h / payload_decoder.h: the bytes of the format.
+// - payload_writer.h / payload_decoder.h: the bytes of the format, and the
+//   entries that manifests and payloads share (FileItem, GroupItem,
+//   RegistryItem, OptionsItem).
 #pragma once
 
 #include "build.h"
+#include "check.h"
 #include "codepage.h"
 #include "dump.h"
 #include "fileio.h"

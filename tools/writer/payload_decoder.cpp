@@ -195,15 +195,15 @@ std::vector<std::string> decodeStrings(const PayloadRecord& record) {
     return texts;
 }
 
-std::vector<FileSpec> decodeFiles(const PayloadRecord& record) {
-    std::vector<FileSpec> files;
+std::vector<FileItem> decodeFiles(const PayloadRecord& record) {
+    std::vector<FileItem> files;
     if (record.body.empty())
         return files;
     BodyReader reader(record);
     uint32_t count = reader.number(4, "the entry count");
     for (uint32_t i = 0; i < count; ++i) {
         std::string entry = "entry " + std::to_string(i);
-        FileSpec f;
+        FileItem f;
         f.folder = reader.counted(entry + ": folder");
         f.name = reader.counted(entry + ": name");
         f.flags = uint8_t(reader.number(1, entry + ": flags"));
@@ -214,16 +214,16 @@ std::vector<FileSpec> decodeFiles(const PayloadRecord& record) {
     return files;
 }
 
-std::vector<GroupSpec> decodeGroups(const PayloadRecord& record) {
-    std::vector<GroupSpec> groups;
+std::vector<GroupItem> decodeGroups(const PayloadRecord& record) {
+    std::vector<GroupItem> groups;
     if (record.body.empty())
         return groups;
     BodyReader reader(record);
     uint32_t count = reader.number(4, "the entry count");
     for (uint32_t i = 0; i < count; ++i) {
         std::string entry = "entry " + std::to_string(i);
-        GroupSpec g;
-        g.levels = uint8_t(reader.number(1, entry + ": levels"));
+        GroupItem g;
+        g.levels = reader.number(1, entry + ": levels");
         g.folder = reader.counted(entry + ": folder");
         g.secondFolder = reader.counted(entry + ": second folder");
         g.fileName = reader.counted(entry + ": file name");
@@ -234,19 +234,18 @@ std::vector<GroupSpec> decodeGroups(const PayloadRecord& record) {
     return groups;
 }
 
-std::vector<RegistrySpec> decodeRegistry(const PayloadRecord& record) {
-    std::vector<RegistrySpec> entries;
+std::vector<RegistryItem> decodeRegistry(const PayloadRecord& record) {
+    std::vector<RegistryItem> entries;
     if (record.body.empty())
         return entries;
     BodyReader reader(record);
     uint32_t count = reader.number(4, "the entry count");
     for (uint32_t i = 0; i < count; ++i) {
         std::string entry = "entry " + std::to_string(i);
-        RegistrySpec r;
-        r.root = reader.number(4, entry + ": root");
-        r.path = reader.counted(entry + ": path");
-        checkLimit(reader, r.path.size(), REGISTRY_ENTRY_STRING_LIMIT, entry + ": the path holds");
-        entries.push_back(std::move(r));
+        uint32_t root = reader.number(4, entry + ": root");
+        std::string path = reader.counted(entry + ": path");
+        checkLimit(reader, path.size(), REGISTRY_ENTRY_STRING_LIMIT, entry + ": the path holds");
+        entries.push_back(registryItem(root, path));
     }
     return entries;
 }
@@ -276,13 +275,16 @@ std::vector<std::string> decodePatterns(const PayloadRecord& record) {
     return patterns;
 }
 
-OptionsSpec decodeOptions(const PayloadRecord& record) {
-    OptionsSpec options;
+OptionsItem decodeOptions(const PayloadRecord& record) {
+    OptionsItem options;
     if (record.body.empty())
         return options;
     checkReadable(record);
     BodyReader reader(record);
-    options.flags = reader.number(4, "the options flags");
+    uint32_t flags = reader.number(4, "the options flags");
+    options.wait = (flags & OF_WAIT) != 0;
+    options.themed = (flags & OF_THEMED) != 0;
+    options.extraFlags = flags & ~uint32_t(OF_WAIT | OF_THEMED);
     uint32_t offsets[2] = {reader.number(4, "the pre-uninstall offset"),
                            reader.number(4, "the closing document offset")};
     std::string* texts[2] = {&options.preUninstall, &options.closingDocument};

@@ -60,13 +60,14 @@ Bytes payloadBytes(const Bytes& executable, const SplitPayload& split);
 // way the uninstaller reads it; bytes left over after the content are allowed.
 // A record of length 0, which the uninstaller ignores, decodes as nothing.
 std::vector<std::string> decodeStrings(const PayloadRecord& record); // first table only
-std::vector<FileSpec> decodeFiles(const PayloadRecord& record);
-std::vector<GroupSpec> decodeGroups(const PayloadRecord& record);
-std::vector<RegistrySpec> decodeRegistry(const PayloadRecord& record);
+// Strings come back as the bytes they are stored as.
+std::vector<FileItem> decodeFiles(const PayloadRecord& record);
+std::vector<GroupItem> decodeGroups(const PayloadRecord& record);
+std::vector<RegistryItem> decodeRegistry(const PayloadRecord& record); // through registryItem
 std::vector<std::string> decodePatterns(const PayloadRecord& record);
 // The flags and the texts that the two offsets point at (empty for an offset
 // that counts as none).
-OptionsSpec decodeOptions(const PayloadRecord& record);
+OptionsItem decodeOptions(const PayloadRecord& record);
 
 // Runs the decoder of the record's type, so that damage surfaces. Records of
 // other tags pass.

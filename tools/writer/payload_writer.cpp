@@ -76,10 +76,31 @@ Bytes stringsBody(const std::vector<std::string>& texts,
     return out;
 }
 
-Bytes filesBody(const std::vector<FileSpec>& files) {
+std::string registryPath(const RegistryItem& item) {
+    return item.value ? item.key + "\\\\" + *item.value : item.key;
+}
+
+RegistryItem registryItem(uint32_t root, const std::string& path) {
+    RegistryItem item;
+    item.root = root;
+    size_t last = path.rfind('\\');
+    if (last != std::string::npos && last > 0 && path[last - 1] == '\\') {
+        item.key = path.substr(0, last - 1);
+        item.value = path.substr(last + 1);
+    } else {
+        item.key = path;
+    }
+    return item;
+}
+
+uint32_t storedOptionFlags(const OptionsItem& options) {
+    return options.extraFlags | (options.wait ? OF_WAIT : 0) | (options.themed ? OF_THEMED : 0);
+}
+
+Bytes filesBody(const std::vector<FileItem>& files) {
     Bytes out;
     putU32(out, uint32_t(files.size()));
-    for (const FileSpec& f : files) {
+    for (const FileItem& f : files) {
         putCounted(out, f.folder);
         putCounted(out, f.name);
         putU8(out, f.flags);
@@ -87,11 +108,11 @@ Bytes filesBody(const std::vector<FileSpec>& files) {
     return out;
 }
 
-Bytes groupsBody(const std::vector<GroupSpec>& groups) {
+Bytes groupsBody(const std::vector<GroupItem>& groups) {
     Bytes out;
     putU32(out, uint32_t(groups.size()));
-    for (const GroupSpec& g : groups) {
-        putU8(out, g.levels);
+    for (const GroupItem& g : groups) {
+        putU8(out, uint8_t(g.levels));
         putCounted(out, g.folder);
         putCounted(out, g.secondFolder);
         putCounted(out, g.fileName);
@@ -99,12 +120,12 @@ Bytes groupsBody(const std::vector<GroupSpec>& groups) {
     return out;
 }
 
-Bytes registryBody(const std::vector<RegistrySpec>& entries) {
+Bytes registryBody(const std::vector<RegistryItem>& entries) {
     Bytes out;
     putU32(out, uint32_t(entries.size()));
-    for (const RegistrySpec& r : entries) {
+    for (const RegistryItem& r : entries) {
         putU32(out, r.root);
-        putCounted(out, r.path);
+        putCounted(out, registryPath(r));
     }
     return out;
 }
@@ -119,7 +140,7 @@ Bytes patternsBody(const std::vector<std::string>& patterns) {
     return out;
 }
 
-Bytes optionsBody(const OptionsSpec& options) {
+Bytes optionsBody(const OptionsItem& options) {
     Bytes texts;
     uint32_t preOffset = 0;
     uint32_t documentOffset = 0;
@@ -134,7 +155,7 @@ Bytes optionsBody(const OptionsSpec& options) {
         texts.push_back(0);
     }
     Bytes out;
-    putU32(out, options.flags);
+    putU32(out, storedOptionFlags(options));
     putU32(out, preOffset);
     putU32(out, documentOffset);
     append(out, texts);

@@ -4,6 +4,10 @@
 // format come from the reader's own header, so the two cannot drift apart.
 // Besides well-formed payloads it can write every damaged form a test needs:
 // the pieces (headers, bodies, records) are public and can be combined freely.
+//
+// The entries below are the one model of a payload's entries for the writer,
+// the decoder and the authoring tool: their strings are UTF-8 in a manifest
+// and bytes of the target ANSI code page in a PayloadSpec or a decoded record.
 #pragma once
 
 #include <cstdint>
@@ -18,24 +22,6 @@ namespace varnel {
 
 using Bytes = std::vector<uint8_t>;
 
-struct FileSpec {
-    std::string folder;
-    std::string name;
-    uint8_t flags = 0;
-};
-
-struct GroupSpec {
-    uint8_t levels = 0;
-    std::string folder;
-    std::string secondFolder;
-    std::string fileName;
-};
-
-struct RegistrySpec {
-    uint32_t root = 0;
-    std::string path;
-};
-
 // Predefined registry roots as the payload stores them.
 enum : uint32_t {
     ROOT_HKCR = 0x80000000u,
@@ -47,20 +33,54 @@ enum : uint32_t {
     ROOT_HKDD = 0x80000006u,
 };
 
-struct OptionsSpec {
-    uint32_t flags = 0;
+struct FileItem {
+    std::string folder;
+    std::string name;  // empty: the entry stands for the folder itself
+    uint8_t flags = 0; // FE_* bits
+};
+
+struct GroupItem {
+    unsigned levels = 0; // stored in one byte; a manifest allows 0 to 255
+    std::string folder;
+    std::string secondFolder;
+    std::string fileName;
+};
+
+// A key (no value) or one value of a key. The payload stores both as one
+// path; registryPath and registryItem turn the one into the other.
+struct RegistryItem {
+    uint32_t root = ROOT_HKCU;
+    std::string key;
+    std::optional<std::string> value;
+};
+
+// The stored path of a registry item: the key, or the key, two backslashes
+// and the value name. And the item of a stored path: a value entry when its
+// last backslash follows another backslash. registryPath(registryItem(r, p))
+// is p for every p, so any path, however odd, can be written.
+std::string registryPath(const RegistryItem& item);
+RegistryItem registryItem(uint32_t root, const std::string& path);
+
+struct OptionsItem {
+    bool wait = false;
+    bool themed = false;
+    uint32_t extraFlags = 0;     // bits other than OF_WAIT and OF_THEMED
     std::string preUninstall;    // empty: offset 0
     std::string closingDocument; // empty: offset 0
 };
 
+// The stored flags field of an options block: extraFlags with the bits of
+// wait and themed.
+uint32_t storedOptionFlags(const OptionsItem& options);
+
 // A whole payload. Texts and paths are byte strings in the target ANSI code page.
 struct PayloadSpec {
     std::vector<std::string> texts;
-    std::vector<FileSpec> files;
-    std::vector<GroupSpec> groups;
-    std::vector<RegistrySpec> registry;
+    std::vector<FileItem> files;
+    std::vector<GroupItem> groups;
+    std::vector<RegistryItem> registry;
     std::vector<std::string> patterns;
-    std::optional<OptionsSpec> options;
+    std::optional<OptionsItem> options;
 };
 
 // Little-endian pieces.
@@ -82,11 +102,11 @@ Bytes endRecord();
 // never reads them).
 Bytes stringsBody(const std::vector<std::string>& texts,
                   const std::vector<std::vector<std::string>>& extraTables = {});
-Bytes filesBody(const std::vector<FileSpec>& files);
-Bytes groupsBody(const std::vector<GroupSpec>& groups);
-Bytes registryBody(const std::vector<RegistrySpec>& entries);
+Bytes filesBody(const std::vector<FileItem>& files);
+Bytes groupsBody(const std::vector<GroupItem>& groups); // levels written as their low byte
+Bytes registryBody(const std::vector<RegistryItem>& entries);
 Bytes patternsBody(const std::vector<std::string>& patterns);
-Bytes optionsBody(const OptionsSpec& options);
+Bytes optionsBody(const OptionsItem& options);
 
 // The records of a payload in a fixed order: strings, options, files, groups,
 // registry, patterns, end. Empty lists and a missing options block write no
