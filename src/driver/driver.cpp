@@ -45,17 +45,12 @@ bool initState(HINSTANCE instance) {
         !allocZeroedAs(PATH_BUFFER_SIZE, &state.installDir))
         return false;
 
+    // Nor without its installation folder: every relative entry would be taken
+    // in whatever folder is current. A path that does not fit is not a path.
     char* dir = state.installDir;
     DWORD length = W32(GetModuleFileNameA, instance, dir, PATH_BUFFER_SIZE);
-    if (length >= PATH_BUFFER_SIZE)
-        length = 0; // a path that does not fit is not a path
-    dir[length] = 0;
-    char* lastBackslash = nullptr;
-    for (char* p = dir; *p; ++p)
-        if (*p == '\\')
-            lastBackslash = p;
-    if (lastBackslash)
-        *lastBackslash = 0;
+    if (length == 0 || length >= PATH_BUFFER_SIZE || !cutLastPart(dir))
+        return false;
     length = strlen(dir);
     if (length > 0 && dir[length - 1] != '\\' && length < PATH_BUFFER_SIZE - 1) {
         dir[length] = '\\';
@@ -177,7 +172,7 @@ void openProgressDialog() {
     if (!state.progressDialog)
         return;
     state.progressBar = W32(GetDlgItem, state.progressDialog, IDC_PROGRESSBAR);
-    state.progressTotal = state.registryCount + 2 * state.fileCount + state.groupCount;
+    state.progressTotal = progressSteps();
     setStageText(TEXT_STAGE_FILES);
 }
 

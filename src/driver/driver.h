@@ -5,7 +5,8 @@
 
 // Fills isNT and isVistaOrLater.
 void detectPlatform();
-// Start-up. Returns true when the three path buffers could be had.
+// Start-up. Returns true when the three path buffers could be had and the
+// installation folder is known (the executable's path has a folder).
 bool initState(HINSTANCE instance);
 // Sets quiet, optS and optX from the command line after the program's name.
 void parseOptions(const char* tail);

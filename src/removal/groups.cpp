@@ -8,20 +8,13 @@
 #include "../ui/ui.h"
 #include "removal.h"
 
-// Both passes cover the same span of the bar: the bar goes back when the
-// folder pass starts.
-static void reportGroup(uint32_t i) {
-    if (state.progressTotal)
-        setProgress((state.fileCount + i) * 100 / state.progressTotal);
-}
-
 void removeGroupFiles() {
     for (uint32_t i = 0; i < state.groupCount; ++i) {
         const GroupEntry* entry = state.groupEntries[i];
         // A path that would not fit is skipped whole: cut, it could name another file.
         if (entry->fileName[0] && joinPath(state.workPath, entry->folder, entry->fileName))
             W32(DeleteFileA, state.workPath);
-        reportGroup(i);
+        reportProgress(SPAN_GROUPS, i); // the folder pass goes over it again
     }
 }
 
@@ -54,6 +47,6 @@ void removeGroupFolders() {
                     break;
             }
         }
-        reportGroup(i);
+        reportProgress(SPAN_GROUPS, i);
     }
 }

@@ -207,7 +207,6 @@ void removeInstalledFiles() {
                 }
             }
         }
-        if (state.progressTotal)
-            setProgress(k * 100 / state.progressTotal);
+        reportProgress(SPAN_FILES, k);
     }
 }

@@ -39,8 +39,6 @@ void pruneInstallFolders() {
                     break;
             }
         }
-        if (state.progressTotal)
-            setProgress((state.groupCount + state.registryCount + state.fileCount + i) * 100 /
-                        state.progressTotal);
+        reportProgress(SPAN_PRUNING, i);
     }
 }

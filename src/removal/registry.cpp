@@ -54,7 +54,6 @@ void runRegistryPass() {
             else
                 W32(RegDeleteKeyA, root, path); // 9x deletes the sub-keys with the key
         }
-        if (state.progressTotal)
-            setProgress((state.fileCount + state.groupCount + i) * 100 / state.progressTotal);
+        reportProgress(SPAN_REGISTRY, i);
     }
 }

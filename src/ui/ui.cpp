@@ -65,6 +65,28 @@ void setProgress(uint32_t percentage) {
     pumpPendingMessages();
 }
 
+// The entries of each span, in the order of the spans.
+static uint32_t spanSize(int span) {
+    return span == SPAN_GROUPS     ? state.groupCount
+           : span == SPAN_REGISTRY ? state.registryCount
+                                   : state.fileCount;
+}
+
+uint32_t progressSteps() {
+    uint32_t steps = 0;
+    for (int span = 0; span < SPAN_COUNT; ++span)
+        steps += spanSize(span);
+    return steps;
+}
+
+void reportProgress(ProgressSpan span, uint32_t k) {
+    if (!state.progressTotal)
+        return;
+    for (int before = 0; before < span; ++before)
+        k += spanSize(before);
+    setProgress(k * 100 / state.progressTotal);
+}
+
 INT_PTR CALLBACK questionDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         applyDialogFont(dialog);
