@@ -172,9 +172,16 @@ void logNumber(unsigned long long value, bool negative) {
 void logArgument(const SeamArgument& a) {
     char text[40];
     switch (a.kind) {
-    case SEAM_ARG_TEXT:
-        logText(a.text ? a.text : "(null)");
+    case SEAM_ARG_TEXT: {
+        // An output buffer is logged as it is before the call: at most a line of it.
+        const char* text = a.text ? a.text : "(null)";
+        separate();
+        int length = 0;
+        while (length < LOG_LINE_SIZE && text[length])
+            ++length;
+        append(text, length);
         break;
+    }
     case SEAM_ARG_NUMBER:
         logNumber(a.number, a.negative);
         break;
@@ -321,23 +328,6 @@ SeamDecision seamDecide(int row, SeamArgument* arguments, int count, DWORD* erro
     }
     SetLastError(lastError);
     return SEAM_CALL;
-}
-
-uintptr_t seamFailure(int row, DWORD error) {
-    switch (seamRows[row].failure) {
-    case SEAM_FAIL_INVALID_HANDLE:
-        return (uintptr_t)INVALID_HANDLE_VALUE;
-    case SEAM_FAIL_ALL_ONES:
-        return 0xFFFFFFFFu;
-    case SEAM_FAIL_ERROR_RESULT:
-        return error;
-    case SEAM_FAIL_HRESULT_ERROR:
-        return (uintptr_t)HRESULT_FROM_WIN32(error);
-    case SEAM_FAIL_SMALL_RESULT:
-        return error && error <= 32 ? error : ERROR_FILE_NOT_FOUND;
-    default:
-        return 0;
-    }
 }
 
 void seamCountBlocks(int delta) {

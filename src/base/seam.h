@@ -24,11 +24,24 @@
 //                    held (seamCountBlocks, seamLogBlocks).
 #pragma once
 
-#ifdef VARNEL_TEST_HOOKS
-
 #include <windows.h>
 
 #include <type_traits>
+
+// The libraries of the rows: KERNEL32 is imported; a _LATE library's
+// functions are looked up when the program starts (resolveLateCalls), and a
+// call whose function the system lacks fails as its row says.
+enum SeamLibrary {
+    SEAM_LIBRARY_KERNEL32,
+    SEAM_LIBRARY_USER32,
+    SEAM_LIBRARY_GDI32,
+    SEAM_LIBRARY_ADVAPI32,
+    SEAM_LIBRARY_SHELL32,
+    SEAM_LIBRARY_OLE32,
+    SEAM_LIBRARY_COMCTL32,
+    SEAM_LIBRARY_MSVCRT,
+    SEAM_LIBRARY_KERNEL32_LATE,
+};
 
 // What a call returns when it fails.
 enum SeamFailure {
@@ -41,6 +54,61 @@ enum SeamFailure {
     SEAM_FAIL_NOTHING,        // no result: the call is not made
 };
 
+enum SeamRow {
+#define CALL(library, name, failure, answer) SEAM_ROW_##name,
+#include "calls.h"
+#undef CALL
+    SEAM_ROW_COUNT
+};
+
+constexpr unsigned char seamRowLibrary[SEAM_ROW_COUNT] = {
+#define CALL(library, name, failure, answer) SEAM_LIBRARY_##library,
+#include "calls.h"
+#undef CALL
+};
+constexpr unsigned char seamRowFailure[SEAM_ROW_COUNT] = {
+#define CALL(library, name, failure, answer) SEAM_FAIL_##failure,
+#include "calls.h"
+#undef CALL
+};
+
+constexpr bool seamIsLate(int row) {
+    return seamRowLibrary[row] == SEAM_LIBRARY_KERNEL32_LATE;
+}
+
+// The value a call of `row` returns when it fails with `error`.
+inline uintptr_t seamFailure(int row, DWORD error) {
+    switch (seamRowFailure[row]) {
+    case SEAM_FAIL_INVALID_HANDLE:
+        return (uintptr_t)INVALID_HANDLE_VALUE;
+    case SEAM_FAIL_ALL_ONES:
+        return 0xFFFFFFFFu;
+    case SEAM_FAIL_ERROR_RESULT:
+        return error;
+    case SEAM_FAIL_HRESULT_ERROR:
+        return (uintptr_t)HRESULT_FROM_WIN32(error);
+    case SEAM_FAIL_SMALL_RESULT:
+        return error && error <= 32 ? error : ERROR_FILE_NOT_FOUND;
+    default:
+        return 0;
+    }
+}
+
+template <typename R> inline R seamResult(uintptr_t value) {
+    if constexpr (std::is_void_v<R>)
+        return;
+    else if constexpr (std::is_pointer_v<R>)
+        return (R)value;
+    else
+        return (R)(intptr_t)value;
+}
+
+// The functions of the late rows, looked up at start; null where missing.
+extern FARPROC seamProcs[SEAM_ROW_COUNT];
+// Looks them up. False when a function the program cannot do without is missing.
+bool resolveLateCalls();
+
+#ifdef VARNEL_TEST_HOOKS
 // Where an answer rule's VALUE goes.
 enum SeamAnswer {
     SEAM_ANSWER_NO_ANSWER,
@@ -49,13 +117,6 @@ enum SeamAnswer {
     SEAM_ANSWER_VALUE_DATA,        // a registry value: its data, its size and REG_SZ
     SEAM_ANSWER_ITEM_LIST,         // an item list that PATH_OF_ITEM_LIST turns into the text
     SEAM_ANSWER_PATH_OF_ITEM_LIST, // the text of such an item list (other lists: the real call)
-};
-
-enum SeamRow {
-#define CALL(library, name, failure, answer) SEAM_ROW_##name,
-#include "calls.h"
-#undef CALL
-    SEAM_ROW_COUNT
 };
 
 struct SeamRowInfo {
@@ -87,7 +148,6 @@ enum SeamDecision { SEAM_CALL, SEAM_FAIL, SEAM_ANSWERED };
 // with. SEAM_ANSWERED: the answer is written and `*result` is the call's result.
 SeamDecision seamDecide(int row, SeamArgument* arguments, int count, DWORD* error,
                         uintptr_t* result);
-uintptr_t seamFailure(int row, DWORD error);
 void seamCountBlocks(int delta);
 void seamLogBlocks();
 
@@ -119,33 +179,48 @@ template <typename R, typename F, typename... A> inline R seamDispatch(int row, 
     SeamDecision decision = seamDecide(row, arguments, (int)sizeof...(A), &error, &result);
     if (decision == SEAM_CALL)
         return call(args...);
-    if (decision == SEAM_FAIL)
+    if (decision == SEAM_FAIL) {
         SetLastError(error);
-    if constexpr (std::is_void_v<R>) {
-        return;
-    } else {
-        if (decision == SEAM_FAIL)
-            result = seamFailure(row, error);
-        if constexpr (std::is_pointer_v<R>)
-            return (R)result;
-        else
-            return (R)(intptr_t)result;
+        result = seamFailure(row, error);
     }
+    return seamResult<R>(result);
 }
 
-template <typename R, typename... P, typename... A>
-inline R seamCall(int row, R(WINAPI* call)(P...), A... args) {
-    return seamDispatch<R>(row, call, (P)args...);
-}
-template <typename R, typename... P, typename... A>
-inline R seamCall(int row, R (*call)(P...), A... args) {
-    return seamDispatch<R>(row, call, (P)args...);
-}
-
-#define W32(name, ...) seamCall(SEAM_ROW_##name, &::name, ##__VA_ARGS__)
+#define SEAM_RUN(row, call, ...) seamDispatch<R>(row, call, ##__VA_ARGS__)
 
 #else
 
-#define W32(name, ...) ::name(__VA_ARGS__)
+#define SEAM_RUN(row, call, ...) call(__VA_ARGS__)
 
 #endif
+
+// A call of row `Row` with its arguments as the function's parameters: a late
+// row's function as looked up (its failure value when the system lacks it),
+// any other row's `direct` call of the imported function.
+template <int Row, typename R, typename Proc, typename D, typename... P>
+inline R seamRun(D direct, P... args) {
+    if constexpr (seamIsLate(Row)) {
+        Proc proc = (Proc)(void*)seamProcs[Row];
+        if (!proc)
+            return seamResult<R>(seamFailure(Row, ERROR_PROC_NOT_FOUND));
+        return SEAM_RUN(Row, proc, args...);
+    } else {
+        (void)sizeof(Proc);
+        return SEAM_RUN(Row, direct, args...);
+    }
+}
+
+template <int Row, typename R, typename... P, typename D, typename... A>
+inline R seamRoute(R(WINAPI*)(P...), D direct, A... args) {
+    return seamRun<Row, R, R(WINAPI*)(P...)>(direct, (P)args...);
+}
+template <int Row, typename R, typename... P, typename D, typename... A>
+inline R seamRoute(R (*)(P...), D direct, A... args) {
+    return seamRun<Row, R, R (*)(P...)>(direct, (P)args...);
+}
+
+// The imported function is named only inside the lambda, which a late row
+// never calls: such a function is never imported.
+#define W32(name, ...)                                                                             \
+    seamRoute<SEAM_ROW_##name>((decltype(&::name))nullptr, [](auto... a) { return ::name(a...); }, \
+                               ##__VA_ARGS__)

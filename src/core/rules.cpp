@@ -13,10 +13,13 @@ FolderAnchor folderAnchor(const char* folder) {
     if (folder[0] == '.')
         return !folder[1] || folder[1] == '\\' ? ANCHOR_INSTALL_DIR : ANCHOR_DOT_NAME;
     char letter = asciiLowerChar(folder[0]);
-    if ((letter >= 'a' && letter <= 'z' && folder[1] == ':' && isSeparator(folder[2])) ||
-        (isSeparator(folder[0]) && isSeparator(folder[1])))
+    if (letter >= 'a' && letter <= 'z' && folder[1] == ':' && isSeparator(folder[2]))
         return ANCHOR_FULL;
-    return ANCHOR_NONE;
+    if (!isSeparator(folder[0]) || !isSeparator(folder[1]))
+        return ANCHOR_NONE;
+    if ((folder[2] == '?' || folder[2] == '.') && isSeparator(folder[3]))
+        return ANCHOR_DEVICE;
+    return ANCHOR_FULL;
 }
 
 // `head`, `tail` and, joined by a backslash unless there is nothing before it
@@ -41,9 +44,12 @@ static bool joinParts(char* out, const char* head, const char* tail, const char*
 }
 
 bool joinEntryPath(char* out, const char* installDir, const char* folder, const char* name) {
-    if (folder[0] != '.')
+    FolderAnchor anchor = folderAnchor(folder);
+    if (anchor == ANCHOR_FULL)
         return joinParts(out, "", folder, name);
-    return joinParts(out, installDir, folder[1] == '\\' ? folder + 2 : "", name);
+    out[0] = 0;
+    return anchor == ANCHOR_INSTALL_DIR &&
+           joinParts(out, installDir, folder[1] == '\\' ? folder + 2 : "", name);
 }
 
 bool joinPath(char* out, const char* folder, const char* name) {
@@ -55,6 +61,64 @@ bool pruningFolder(char* out, const char* installDir, const char* folder, const 
         return false;
     removeTrailingBackslash(out);
     return true;
+}
+
+size_t pathRootLength(const char* path) {
+    if (folderAnchor(path) != ANCHOR_FULL)
+        return 0;
+    if (path[1] == ':')
+        return 3;
+    const char* p = path + 2;
+    while (*p && !isSeparator(*p)) // the server
+        ++p;
+    if (*p)
+        ++p;
+    while (*p && !isSeparator(*p)) // the share
+        ++p;
+    return (size_t)(p - path);
+}
+
+bool tidyPath(char* path) {
+    size_t root = pathRootLength(path);
+    if (!root)
+        return false;
+    for (char* p = path; *p; ++p)
+        if (*p == '/')
+            *p = '\\';
+    char* start = path + root; // after the root, which keeps its own separators
+    char* out = start;
+    const char* read = start;
+    while (*read) {
+        while (*read == '\\')
+            ++read;
+        const char* end = read;
+        while (*end && *end != '\\')
+            ++end;
+        size_t length = (size_t)(end - read);
+        if (length == 2 && read[0] == '.' && read[1] == '.') {
+            while (out > start && out[-1] != '\\') // ".." takes the last part away
+                --out;
+            if (out > start && (out - 1 > start || start[-1] != '\\'))
+                --out; // and the separator before it, unless the root's
+        } else if (!(length == 1 && read[0] == '.')) {
+            while (length && (read[length - 1] == '.' || read[length - 1] == ' '))
+                --length;
+            if (length) {
+                if (out > start || start[-1] != '\\')
+                    *out++ = '\\';
+                memmove(out, read, length);
+                out += length;
+            }
+        }
+        read = end;
+    }
+    *out = 0;
+    return true;
+}
+
+bool isRootPath(const char* path) {
+    size_t root = pathRootLength(path);
+    return root && (!path[root] || (isSeparator(path[root]) && !path[root + 1]));
 }
 
 bool cutLastPart(char* path) {
@@ -99,6 +163,29 @@ PatternProblem patternProblem(const char* path) {
             others += *p != '.' && *p != ' ';
         }
     }
+}
+
+bool maskMatches(const char* name, const char* mask) {
+    if (!strcmp(mask, "*.*"))
+        return true;
+    const char* star = nullptr; // the last "*" met
+    const char* resume = name;  // where the run it stands for ends so far
+    while (*name) {
+        if (*mask == '*') {
+            star = mask++;
+            resume = name;
+        } else if (*mask && (*mask == '?' || asciiLowerChar(*mask) == asciiLowerChar(*name))) {
+            ++mask, ++name;
+        } else if (star) {
+            mask = star + 1;
+            name = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (*mask == '*')
+        ++mask;
+    return !*mask;
 }
 
 // ---- Folder macros

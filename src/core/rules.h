@@ -15,22 +15,25 @@ enum { PATH_BUFFER_SIZE = 260, COMMAND_BUFFER_SIZE = 520 };
 
 // ---- Folders and paths of entries
 
-// How a file entry's folder is read.
+// How the folder of an entry is read. Only an anchored folder is acted on:
+// the installation folder or a folder below it, or a full path. Anything else
+// would act on whatever folder is current when the program starts (from the
+// system's list of programs, that is often the System folder).
 enum FolderAnchor {
     ANCHOR_INSTALL_DIR, // "." or ".\...": the installation folder, or a folder below it
-    ANCHOR_DOT_NAME,    // another text that starts with a dot: the installation folder itself
-    ANCHOR_FULL, // a drive path "X:\..." or a share path "\\server\share...", either separator
-    ANCHOR_NONE, // anything else ("", "bin", "\x", "C:x"): as it stands, from the current directory
+    ANCHOR_FULL,     // a drive path "X:\..." or a share path "\\server\share...", either separator
+    ANCHOR_DOT_NAME, // another text that starts with a dot (".config"): not acted on
+    ANCHOR_DEVICE,   // "\\?\..." or "\\.\...": a form no payload needs, not acted on
+    ANCHOR_NONE,     // anything else ("", "bin", "\x", "C:x"): not acted on
 };
 FolderAnchor folderAnchor(const char* folder);
 
-// Writes a file entry's full path into `out` (PATH_BUFFER_SIZE bytes). A
-// folder that starts with a dot is taken in the installation folder
-// `installDir` (which ends with a backslash), below it when it starts with
-// ".\"; any other folder as it stands. A backslash joins the name unless the
-// folder is empty or ends with one; a folder entry (empty name) gets none.
-// False, with `out` empty, when the path would not fit: a cut path could name
-// another file.
+// Writes a file entry's full path into `out` (PATH_BUFFER_SIZE bytes): an
+// ANCHOR_INSTALL_DIR folder taken in the installation folder `installDir`
+// (which ends with a backslash), an ANCHOR_FULL one as it stands. A backslash
+// joins the name unless the folder is empty or ends with one; a folder entry
+// (empty name) gets none. False, with `out` empty, when the folder is not
+// anchored or the path would not fit: a cut path could name another file.
 bool joinEntryPath(char* out, const char* installDir, const char* folder, const char* name);
 // `folder`, a backslash unless it is empty or ends with one, and `name` (a
 // group entry's file, a relative pattern below the installation folder).
@@ -40,6 +43,20 @@ bool joinPath(char* out, const char* folder, const char* name);
 // backslash when it names a file, without a trailing backslash (a drive root
 // keeps it). False when the path does not fit or a file's has no backslash.
 bool pruningFolder(char* out, const char* installDir, const char* folder, const char* name);
+
+// Puts a full path in its canonical text, in place (it never grows): "/" read
+// as "\", doubled separators and "." parts dropped, each ".." taking the part
+// before it away (never the root), trailing dots and blanks dropped from every
+// part, and no backslash at the end but a drive root's ("X:\"). The root is a
+// drive's or a share's ("\\server\share"). False, leaving `path` as it was,
+// when it is no drive or share path (a device form "\\?\" or "\\.\" included).
+// The platform adds the last step: the long names of the parts.
+bool tidyPath(char* path);
+// The length of a full path's root: "X:\" (3), or "\\server\share" up to
+// the separator after the share or the end; 0 when it is no full path.
+size_t pathRootLength(const char* path);
+// Whether a canonical path is a root: a drive's ("X:\") or a share's.
+bool isRootPath(const char* path);
 
 // Cuts `path` at its last backslash; false, leaving it whole, when it has none.
 bool cutLastPart(char* path);
@@ -62,6 +79,12 @@ enum PatternProblem {
                         // the systems may read ".. " or "..." as a step up too
 };
 PatternProblem patternProblem(const char* path);
+
+// Whether a file's long name matches a pattern's mask: "*" any run of
+// characters, "?" one character, any other character itself, ASCII letters in
+// either case; "*.*" matches every name. The platform's search, which also
+// matches the short 8.3 names, only finds the candidates.
+bool maskMatches(const char* name, const char* mask);
 
 // ---- Folder macros
 

@@ -226,6 +226,7 @@ static int runWithPayload(int* answer) {
 
 int runUninstall(HINSTANCE instance, const char* tail) {
     detectPlatform();
+    resolveLateCalls();
     int exitCode = -1;
     int answer = IDCANCEL;
     if (initState(instance)) {

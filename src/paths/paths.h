@@ -42,9 +42,20 @@ uint32_t expandFolderMacros(char* dst, const char* src, uint32_t size);
 // had (its token stayed, and names no folder).
 bool expandPath(char* out, const char* text);
 
-// 1 when `path` names a protected folder, else 0. `path` must be writable: a
-// trailing backslash is taken off for the comparison and put back.
+// Puts a full path in its canonical form, in place: its canonical text
+// (tidyPath) with the long names of its parts where the system has them.
+// False when it is no drive or share path.
+bool canonicalPath(char* path);
+
+// 1 when `path` names a protected folder, else 0: a path that is not full, a
+// drive or share root, a folder of the list (the system's own, the shell's,
+// Program Files, Common Files, the users' folders) by its canonical text or,
+// on NT, by its identity (volume and index, which every name of a folder
+// shares). `path` is not changed.
 int isProtectedFolder(char* path);
+// Whether a part of the canonical `path` below its root is a reparse point
+// (a junction, a symbolic link): the last part too when `withLast`.
+bool throughLink(const char* path, bool withLast);
 
 // The current directory into `out` (PATH_BUFFER_SIZE bytes). Returns 1; 0,
 // with the empty string, when it cannot be read or does not fit.

@@ -9,7 +9,7 @@
 #include "../core/rules.h"
 
 // The locator that payload writers find by its marker and patch.
-extern "C" volatile const unsigned char payloadLocator[PAYLOAD_LOCATOR_SIZE];
+extern "C" const unsigned char payloadLocator[PAYLOAD_LOCATOR_SIZE];
 uint32_t payloadOffset();
 
 // Reads the payload into the state. True on success; on failure it has shown

@@ -3,14 +3,16 @@
 #include "../base/state.h"
 #include "payload.h"
 
-extern "C"
-    __attribute__((used)) volatile const unsigned char payloadLocator[PAYLOAD_LOCATOR_SIZE] = {
-        'w', 'w', 'g', 'T', ')', 'H', 0, 0, 0, 0};
+// Read-only data: the build patches its offset in the file, so it is read
+// through a volatile pointer, never folded as the constant it was compiled as.
+extern "C" __attribute__((used)) const unsigned char payloadLocator[PAYLOAD_LOCATOR_SIZE] = {
+    'w', 'w', 'g', 'T', ')', 'H', 0, 0, 0, 0};
 
 uint32_t payloadOffset() {
+    const volatile unsigned char* field = payloadLocator + PAYLOAD_MARKER_LENGTH;
     uint32_t value = 0;
     for (int i = 3; i >= 0; --i)
-        value = (value << 8) | payloadLocator[PAYLOAD_MARKER_LENGTH + i];
+        value = (value << 8) | field[i];
     return value;
 }
 

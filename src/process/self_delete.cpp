@@ -18,8 +18,10 @@ enum {
 };
 
 // Where each path goes: \1 the executable, \2 the installation folder, \3 the
-// batch file. Only syntax that both cmd.exe and command.com run: the round
-// count is a growing row of x, and ping waits about a second on every system.
+// batch file; \4 starts the line that removes the installation folder, left
+// out when the folder is protected (the uninstaller itself still goes). Only syntax that both
+// cmd.exe and command.com run: the round count is a growing row of x, and ping waits about a second
+// on every system.
 static const char batchTemplate[] =
     "@echo off\r\n"
     "set round=\r\n"
@@ -31,7 +33,7 @@ static const char batchTemplate[] =
     "ping -n 2 127.0.0.1 >nul\r\n"
     "goto Repeat\r\n"
     ":Done\r\n"
-    "rmdir \"\2\"\r\n"
+    "\4rmdir \"\2\"\r\n"
     "del \"\3\"\r\n";
 static_assert(sizeof("xxxxxxxxxxxxxxxxxxxxxxxxxxxxxx") == BATCH_ROUNDS + 1, "bound");
 
@@ -108,6 +110,11 @@ static bool formatBatch(char* out, size_t* length, const char* exe, const char* 
     char piece[2] = {};
     *length = 0;
     for (const char* p = batchTemplate; *p; ++p) {
+        if (*p == 4) {
+            if (!dir)
+                p = strchr(p, '\n');
+            continue;
+        }
         bool isPath = *p >= 1 && *p <= 3;
         piece[0] = *p;
         if (!putText(out, length, isPath ? paths[*p - 1] : piece, isPath))
@@ -123,9 +130,10 @@ struct SelfDeletion {
     char text[BATCH_TEXT_SIZE];          // the batch text, then the command line
 };
 
-// Writes the batch file and starts its interpreter. False when nothing was
-// started; the batch file is then removed again.
-static bool startBatch(SelfDeletion* work, HANDLE file) {
+// Writes the batch file and starts its interpreter; the installation folder is
+// removed only when `removeFolder`. False when nothing was started; the batch
+// file is then removed again.
+static bool startBatch(SelfDeletion* work, HANDLE file, bool removeFolder) {
     char* exe = state.workPath;
     char* dir = state.installDir;
     W32(CharToOemA, dir, dir);
@@ -135,7 +143,8 @@ static bool startBatch(SelfDeletion* work, HANDLE file) {
     shortenPath(work->oemBatchPath);
     W32(CharToOemA, work->oemBatchPath, work->oemBatchPath);
     size_t length;
-    bool ok = formatBatch(work->text, &length, exe, dir, work->oemBatchPath);
+    bool ok =
+        formatBatch(work->text, &length, exe, removeFolder ? dir : nullptr, work->oemBatchPath);
     DWORD written = 0;
     // A batch file cut short could act on other paths: it must be written whole.
     ok = ok && W32(WriteFile, file, work->text, (DWORD)length, &written, nullptr) &&
@@ -169,6 +178,8 @@ static bool startBatch(SelfDeletion* work, HANDLE file) {
 void scheduleSelfDeletion() {
     char* dir = state.installDir;
     char* exe = state.workPath;
+    // A protected installation folder (the Desktop, Documents) is never removed.
+    bool removeFolder = !isProtectedFolder(dir);
     shortenPath(dir);
     removeTrailingBackslash(dir);
     DWORD length = W32(GetModuleFileNameA, state.instance, exe, PATH_BUFFER_SIZE);
@@ -193,7 +204,7 @@ void scheduleSelfDeletion() {
         strcat(folder, name);
         HANDLE file = createTempBatchFile(work->batchPath, "delme%d.bat");
         if (file != INVALID_HANDLE_VALUE)
-            startBatch(work, file);
+            startBatch(work, file, removeFolder);
     }
     freeAndClearAs(&work);
 }

@@ -8,11 +8,20 @@
 #include "../ui/ui.h"
 #include "removal.h"
 
+// A group entry's folder is acted on only when it is a full path, through no
+// link, in its canonical form (into `out`, PATH_BUFFER_SIZE bytes).
+static bool groupFolder(char* out, const char* folder) {
+    return folderAnchor(folder) == ANCHOR_FULL && strlen(folder) < PATH_BUFFER_SIZE &&
+           canonicalPath(strcpy(out, folder)) && !throughLink(out, true);
+}
+
 void removeGroupFiles() {
+    char folder[PATH_BUFFER_SIZE];
     for (uint32_t i = 0; i < state.groupCount; ++i) {
         const GroupEntry* entry = state.groupEntries[i];
         // A path that would not fit is skipped whole: cut, it could name another file.
-        if (entry->fileName[0] && joinPath(state.workPath, entry->folder, entry->fileName))
+        if (entry->fileName[0] && groupFolder(folder, entry->folder) &&
+            joinPath(state.workPath, folder, entry->fileName))
             W32(DeleteFileA, state.workPath);
         reportProgress(SPAN_GROUPS, i); // the folder pass goes over it again
     }
@@ -27,15 +36,18 @@ static void removeFolderFrom(const char* folder, const char* current) {
 
 void removeGroupFolders() {
     char current[PATH_BUFFER_SIZE];
+    char folder[PATH_BUFFER_SIZE];
+    char second[PATH_BUFFER_SIZE];
     for (uint32_t i = 0; i < state.groupCount; ++i) {
         GroupEntry* entry = state.groupEntries[i];
-        char* folder = entry->folder;
-        char* second = entry->secondFolder;
-        // The entry is consumed: its folders shorten and its level count goes down.
-        if (folder[0] && !isProtectedFolder(folder)) {
+        // The entry's folders in their canonical form shorten as the walk
+        // climbs, and its level count goes down.
+        second[0] = 0;
+        if (groupFolder(folder, entry->folder) && !isProtectedFolder(folder) &&
+            (!entry->secondFolder[0] || groupFolder(second, entry->secondFolder))) {
             while (!(second[0] && isProtectedFolder(second))) {
-                readCurrentFolder(current);
-                removeTrailingBackslash(current);
+                if (readCurrentFolder(current))
+                    canonicalPath(current);
                 removeFolderFrom(folder, current);
                 if (second[0])
                     removeFolderFrom(second, current);

@@ -80,7 +80,8 @@ int isFileInUse(const char* path) {
 int checkFilesInUse() {
     for (uint32_t i = 0; i < state.fileCount; ++i) {
         const FileEntry* entry = state.fileEntries[i];
-        if (!entry->name[0] || !(entry->flags & FE_CHECKINUSE) || !buildEntryPath(entry))
+        if (!entry->name[0] || !(entry->flags & FE_CHECKINUSE) || !buildEntryPath(entry) ||
+            !canonicalPath(state.workPath))
             continue;
         if (isFileInUse(state.workPath))
             return 1;
@@ -185,11 +186,16 @@ static void deleteInstalledFile(const char* path, unsigned flags) {
 
 void removeInstalledFiles() {
     uint32_t n = state.fileCount;
+    char named[PATH_BUFFER_SIZE]; // the path as the entry names it: the shared count's name
     for (uint32_t k = 0; k < n; ++k) {
         const FileEntry* entry = state.fileEntries[n - 1 - k];
-        if (buildEntryPath(entry)) {
-            char* path = state.workPath;
-            if (!entry->name[0]) {
+        char* path = state.workPath;
+        bool folder = !entry->name[0];
+        // Nothing reached through a link is touched: a folder that is one, or
+        // one in any folder above a folder or a file.
+        if (buildEntryPath(entry) && (strcpy(named, path), canonicalPath(path)) &&
+            !throughLink(path, folder)) {
+            if (folder) {
                 if (!isProtectedFolder(path))
                     W32(RemoveDirectoryA, path);
             } else if (!state.isNT || (entry->flags & (FE_SHARED | FE_FONT | FE_SELFREG)) ||
@@ -197,7 +203,7 @@ void removeInstalledFiles() {
                 bool inUse = isFileInUse(path) != 0;
                 bool proceed = !inUse;
                 if (entry->flags & FE_SHARED)
-                    proceed = releaseSharedReference(path, proceed, inUse);
+                    proceed = releaseSharedReference(named, proceed, inUse);
                 if (proceed) {
                     if (entry->flags & FE_FONT)
                         unregisterFont(path);

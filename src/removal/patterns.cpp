@@ -66,10 +66,12 @@ void removeMatchingTree(const char* mask) {
         W32(FindClose, search);
     }
     // Then this folder's own matching files; one that cannot go stays.
+    // The search matches short names too: only a long name that matches goes.
     search = *mask ? W32(FindFirstFileA, mask, &found) : INVALID_HANDLE_VALUE;
     if (search != INVALID_HANDLE_VALUE) {
         do
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                maskMatches(found.cFileName, mask))
                 W32(DeleteFileA, found.cFileName);
         while (W32(FindNextFileA, search, &found));
         W32(FindClose, search);
@@ -95,8 +97,8 @@ void removePatterns() {
             continue;
         char* mask = strrchr(path, '\\');
         *mask++ = 0;
-        removeTrailingBackslash(path);
-        if (isProtectedFolder(path) || isLink(W32(GetFileAttributesA, path)) ||
+        // The folder in its canonical form, reached through no link and itself none.
+        if (!canonicalPath(path) || throughLink(path, true) || isProtectedFolder(path) ||
             !W32(SetCurrentDirectoryA, path))
             continue;
         // Test the folder really entered, not the text that named it: an odd

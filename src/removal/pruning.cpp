@@ -26,9 +26,11 @@ void pruneInstallFolders() {
         const FileEntry* entry = state.fileEntries[i];
         if (entry->flags & FE_FONT)
             continue; // neither pruned nor counted
-        // A path that does not fit is skipped whole, never cut.
+        // A path that does not fit is skipped whole, never cut; so is a folder
+        // reached through a link.
         if (pruningFolder(path, state.installDir, entry->folder, entry->name) &&
-            !pathsEqual(path, goneMemo) && !isProtectedFolder(path)) {
+            canonicalPath(path) && !pathsEqual(path, goneMemo) && !throughLink(path, true) &&
+            !isProtectedFolder(path)) {
             for (bool first = true;; first = false) {
                 bool removed = W32(RemoveDirectoryA, path);
                 DWORD error = removed ? 0 : W32(GetLastError);

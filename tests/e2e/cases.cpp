@@ -591,7 +591,8 @@ void runCase(const Json& c, const std::string& version,
             CloseHandle(h);
         bed::removeTree(run.dir);
         std::for_each(run.undo.rbegin(), run.undo.rend(), [](auto& u) { u(); });
-        DeleteFileA(run.log.c_str());
+        if (!getenv("VARNEL_KEEP_LOGS")) // kept for a look at what a run did
+            DeleteFileA(run.log.c_str());
     }
 }
 

@@ -82,8 +82,8 @@ TEST_F(Paths, Expansion) {
 
 TEST_F(Paths, FallbacksAndProtectedFolders) {
     // The seam's answers, a macro or a path, and on NT and on 9x what the macro resolves to or
-    // whether the path is protected, the path staying as it is, two trailing backslashes coming
-    // back as one. A letter of `sets`, alone or before a blank, stands for those answers.
+    // whether the path is protected, the path staying as it is (a path that is not full counts
+    // as protected). A letter of `sets`, alone or before a blank, stands for those answers.
     const std::string w = "windows=C:\\Win|";
     std::map<char, std::string> sets = {
         {'W', w},
@@ -125,18 +125,16 @@ TEST_F(Paths, FallbacksAndProtectedFolders) {
         P ProgramFilesDir | Q:\Common | 1 | 1
         B | ~ | 1 | 1
         B | C:\ | 1 | 1
-        B | C:\Win\\ | 0 | 0
+        B | C:\Win\\ | 1 | 1
         B csidl40=E:\Users\me\ | E:\Users\ | 1 | 1
         B csidl46 | E:\P\All Users | 1 | 0
-        B windows|csidl26|csidl40|csidl46 | #AllUsersDir# | 0 | 0
+        B windows|csidl26|csidl40|csidl46 | #AllUsersDir# | 1 | 1
     )")) {
         std::string hooks = row[0], same = row[1];
         const bool isPath = hooks[0] == 'B' || hooks[0] == 'P';
         const size_t size = isPath ? PATH_BUFFER_SIZE : MACRO_BUFFER_SIZE;
         if (sets.count(hooks[0]) && (hooks.size() < 2 || hooks[1] == ' '))
             hooks = sets[hooks[0]] + hooks.substr(hooks.size() > 1 ? 2 : 1);
-        if (same.size() > 3 && same.compare(same.size() - 2, 2, "\\\\") == 0)
-            same.pop_back();
         for (int family : {1, 0}) {
             unit::Seam::set(fill(hooks));
             resetProtectedFolders();
