@@ -146,7 +146,7 @@ void removeTrailingBackslash(char* path) {
 // ---- Patterns
 
 PatternProblem patternProblem(const char* path) {
-    if (!strchr(path, '\\'))
+    if (!strpbrk(path, "\\/"))
         return PATTERN_NO_FOLDER;
     if (folderAnchor(path) != ANCHOR_FULL)
         return PATTERN_NOT_FULL;

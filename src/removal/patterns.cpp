@@ -95,6 +95,9 @@ void removePatterns() {
                                           : joinPath(path, state.installDir, pattern);
         if (!whole || patternProblem(path) != PATTERN_WALKED)
             continue;
+        for (char* p = path; *p; ++p) // "/" is read as "\": a mask never holds one
+            if (*p == '/')
+                *p = '\\';
         char* mask = strrchr(path, '\\');
         *mask++ = 0;
         // The folder in its canonical form, reached through no link and itself none.

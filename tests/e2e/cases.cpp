@@ -77,8 +77,20 @@ const std::map<std::string, std::string>& folders() {
             f[parent] = f[of].substr(0, f[of].find_last_of('\\'));
         GetTempPathA(MAX_PATH, b);
         f["TEMP"] = std::string(b, strlen(b) - 1);
+        // Other names of each folder: its short name; with "/" for "\"; with every "\" doubled;
+        // without its drive ("users\me", for a path that climbs to it).
+        for (auto [name, path] : std::map<std::string, std::string>(f)) {
+            GetShortPathNameA(path.c_str(), b, MAX_PATH);
+            f["SHORT" + name] = b;
+            f["SLASH" + name] = std::regex_replace(path, std::regex("\\\\"), "/");
+            f["DOUBLED" + name] = std::regex_replace(path, std::regex("\\\\"), "\\\\");
+            f["RELATIVE" + name] = path.substr(3);
+        }
         if (GetEnvironmentVariableA("VARNEL_CANARY", b, MAX_PATH)) // host files outside the bed
             f["CANARY"] = b;
+        if (GetEnvironmentVariableA("VARNEL_BED", b, MAX_PATH)) // drive C: by its host path
+            f["UNIXC"] = "\\\\?\\unix" + std::regex_replace(b, std::regex("/"), "\\") +
+                         "\\prefix\\drive_c";
         return f;
     }();
     return all;
