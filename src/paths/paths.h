@@ -1,6 +1,6 @@
-// Folder macros ("#Windows#", "#InstallDir#" ...), their expansion inside
-// strings, the protected folders that are never removed, and the
-// trailing-backslash operations every path-building step uses.
+// Folder macros ("#Windows#", "#InstallDir#" ...) and their expansion inside
+// strings; the canonical form of a path; the protected folders that are never
+// removed, known by their identity; links in a path.
 #pragma once
 
 #include <windows.h>
@@ -54,7 +54,8 @@ bool canonicalPath(char* path);
 // shares). `path` is not changed.
 int isProtectedFolder(char* path);
 // Whether a part of the canonical `path` below its root is a reparse point
-// (a junction, a symbolic link): the last part too when `withLast`.
+// (a junction, a symbolic link), or cannot be looked at (missing, refused):
+// the last part too when `withLast`.
 bool throughLink(const char* path, bool withLast);
 
 // The current directory into `out` (PATH_BUFFER_SIZE bytes). Returns 1; 0,

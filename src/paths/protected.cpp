@@ -26,8 +26,9 @@ int pathsEqual(const char* a, const char* b) {
 bool canonicalPath(char* path) {
     if (!tidyPath(path))
         return false;
+    // Every short name the systems make holds a "~": a path without one is long.
     char longer[PATH_BUFFER_SIZE];
-    DWORD length = W32(GetLongPathNameA, path, longer, PATH_BUFFER_SIZE);
+    DWORD length = strchr(path, '~') ? W32(GetLongPathNameA, path, longer, PATH_BUFFER_SIZE) : 0;
     if (length && length < PATH_BUFFER_SIZE) {
         strcpy(path, longer);
         tidyPath(path);
@@ -81,10 +82,11 @@ bool throughLink(const char* path, bool withLast) {
         if ((at != '\\' && at) || (!at && !withLast))
             continue;
         part[end] = 0;
+        // A part that cannot be looked at may be a link: nothing below it is acted on.
         DWORD attributes = W32(GetFileAttributesA, part);
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
             return true;
-        if (attributes != INVALID_FILE_ATTRIBUTES && at)
+        if (at)
             strcpy(clear, part);
         part[end] = at;
     }

@@ -17,9 +17,10 @@ void pruneInstallFolders() {
     W32(SetCurrentDirectoryA, "..");
     // The folder that the last walk started from, once it is gone: removed by
     // that walk, or found missing (the installed-file pass has usually removed
-    // it). Nothing in this pass brings it back, so the next entries of that
-    // folder need no attempt. A folder that is there but cannot go is still
-    // tried for every entry.
+    // it), or reached through a link. Nothing in this pass brings it back or
+    // takes the link away, so the next entries of that folder need no
+    // attempt. A folder that is there but cannot go is still tried for every
+    // entry.
     char goneMemo[PATH_BUFFER_SIZE];
     goneMemo[0] = 0;
     for (uint32_t i = 0; i < state.fileCount; ++i) {
@@ -27,10 +28,10 @@ void pruneInstallFolders() {
         if (entry->flags & FE_FONT)
             continue; // neither pruned nor counted
         // A path that does not fit is skipped whole, never cut; so is a folder
-        // reached through a link.
+        // that is gone, or reached through a link, which the memo then keeps.
         if (pruningFolder(path, state.installDir, entry->folder, entry->name) &&
-            canonicalPath(path) && !pathsEqual(path, goneMemo) && !throughLink(path, true) &&
-            !isProtectedFolder(path)) {
+            canonicalPath(path) && !pathsEqual(path, goneMemo) &&
+            !(throughLink(path, true) && strcpy(goneMemo, path)) && !isProtectedFolder(path)) {
             for (bool first = true;; first = false) {
                 bool removed = W32(RemoveDirectoryA, path);
                 DWORD error = removed ? 0 : W32(GetLastError);
