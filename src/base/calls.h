@@ -42,10 +42,13 @@ CALL(KERNEL32_LATE, GetSystemWow64DirectoryA, ZERO, TEXT_IN_ARG0) // no 32-bit S
 CALL(KERNEL32_LATE, GetLongPathNameA, ZERO, NO_ANSWER)        // no long form (missing path, or no such call): the path stays
 CALL(KERNEL32, GetFileInformationByHandle, ZERO, NO_ANSWER)   // the file's identity is unknown: it is compared by its path
 CALL(KERNEL32, GetLastError, NOTHING, NO_ANSWER)              // cannot fail; a failed one would say 0, no error
+CALL(KERNEL32, MultiByteToWideChar, ZERO, NO_ANSWER)          // the text cannot be read in its code page
+CALL(KERNEL32, WideCharToMultiByte, ZERO, NO_ANSWER)          // the text does not fit in the other code page
 // Processes and libraries.
 CALL(KERNEL32, CreateProcessA, ZERO, NO_ANSWER)               // the program did not start
 CALL(KERNEL32, GetExitCodeProcess, ZERO, NO_ANSWER)           // the process's state is unknown: the wait ends
 CALL(KERNEL32, WaitForSingleObject, ALL_ONES, NO_ANSWER)      // WAIT_FAILED: the process counts as ended
+CALL(KERNEL32, TerminateProcess, ZERO, NO_ANSWER)             // the process goes on: only its handle is closed
 CALL(KERNEL32, Sleep, NOTHING, NO_ANSWER)                     // cannot fail; failing it skips the pause
 CALL(KERNEL32, SetErrorMode, ZERO, NO_ANSWER)                 // gives the previous mode; 0 is a mode too
 CALL(KERNEL32, LoadLibraryA, ZERO, NO_ANSWER)                 // the library cannot be loaded
@@ -75,7 +78,8 @@ CALL(GDI32, CreateFontIndirectA, ZERO, NO_ANSWER)             // the same
 CALL(GDI32, DeleteObject, ZERO, NO_ANSWER)                    // the font stays until the program ends
 CALL(USER32, MessageBoxA, ZERO, NO_ANSWER)                    // no box could be shown: each caller takes its default
 CALL(USER32, SendMessageA, ZERO, NO_ANSWER)                   // its result is the message's own; 0 when nothing handled it
-CALL(USER32, CharToOemA, ZERO, NO_ANSWER)                     // the text stays in the ANSI code page
+CALL(USER32, SendMessageTimeoutA, ZERO, NO_ANSWER)            // a window did not answer in time: the others are still told
+
 CALL(USER32, RegisterClassA, ZERO, NO_ANSWER)                 // no window class: the program ends
 CALL(USER32, CreateWindowExA, ZERO, NO_ANSWER)                // no main window: the program ends with -1
 CALL(USER32, DestroyWindow, ZERO, NO_ANSWER)                  // the window was already gone

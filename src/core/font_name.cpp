@@ -47,7 +47,11 @@ void parseFontFullName(const unsigned char* data, uint32_t size, char* out) {
             continue;
         uint32_t length = big16(r + 8);
         uint64_t start = strings + big16(r + 10);
-        if (length > FONT_NAME_MAX || !within(start, length, size))
+        if (length > FONT_NAME_MAX) {
+            out[0] = 0; // the name that counts cannot be had: no name at all
+            return;
+        }
+        if (!within(start, length, size))
             return;
         memcpy(out, data + start, length);
         out[length] = 0;

@@ -17,6 +17,7 @@ enum {
 // Writes into `out` (FONT_NAME_SIZE bytes) the Macintosh full name (platform 1,
 // name 4) of the font whose file is `data` (`size` bytes). When several
 // records match, the last one counts. `out` is the empty string when there is
-// none. A record or string that lies beyond the data, or a name longer than
-// FONT_NAME_MAX, ends the reading: `out` keeps the name found before it.
+// none. A record or string that lies beyond the data ends the reading: `out`
+// keeps the name found before it. A name longer than FONT_NAME_MAX ends it
+// with no name at all: an earlier record's name could be another font's.
 void parseFontFullName(const unsigned char* data, uint32_t size, char* out);

@@ -9,16 +9,18 @@
 #include "../ui/ui.h"
 #include "process.h"
 
-// Splits `command` in place: a quoted program with something after its
-// closing quote gives the program between the quotes (blanks trimmed) and
-// the rest as arguments; anything else is the program as it stands.
+// Splits `command` in place: a quoted program gives the program between the
+// quotes (blanks trimmed) and what follows the closing quote as arguments;
+// anything else is the program as it stands.
 static void splitCommand(char* command, PreUninstallCommand* out) {
     out->program = command;
     out->arguments = "";
     if (command[0] != '"')
         return;
+    // A quoted program with nothing after its closing quote is a program too:
+    // kept in its quotes, it would be quoted once more and never start.
     char* close = strchr(command + 1, '"');
-    if (!close || !close[1])
+    if (!close)
         return;
     *close = 0;
     char* program = command + 1;

@@ -130,31 +130,46 @@ struct SelfDeletion {
     char text[BATCH_TEXT_SIZE];          // the batch text, then the command line
 };
 
+// Converts a path (PATH_BUFFER_SIZE bytes) in place from the ANSI to the OEM
+// code page, for the batch text. False when a character has no form there, or
+// when a double quote comes out of the conversion (from a curly one, say): in
+// the batch file it would end a quoted path, and what followed would run as a
+// command of the interpreter.
+static bool toOem(char* text) {
+    WCHAR wide[PATH_BUFFER_SIZE];
+    BOOL lost = FALSE;
+    return W32(MultiByteToWideChar, CP_ACP, 0, text, -1, wide, PATH_BUFFER_SIZE) &&
+           W32(WideCharToMultiByte, CP_OEMCP, state.isNT ? WC_NO_BEST_FIT_CHARS : 0, wide, -1, text,
+               PATH_BUFFER_SIZE, nullptr, &lost) &&
+           !lost && !strchr(text, '"');
+}
+
 // Writes the batch file and starts its interpreter; the installation folder is
 // removed only when `removeFolder`. False when nothing was started; the batch
 // file is then removed again.
 static bool startBatch(SelfDeletion* work, HANDLE file, bool removeFolder) {
     char* exe = state.workPath;
     char* dir = state.installDir;
-    W32(CharToOemA, dir, dir);
-    W32(CharToOemA, exe, exe);
     // The batch file's own path too: short where it can be, and OEM.
     strcpy(work->oemBatchPath, work->batchPath);
     shortenPath(work->oemBatchPath);
-    W32(CharToOemA, work->oemBatchPath, work->oemBatchPath);
     size_t length;
     bool ok =
+        toOem(dir) && toOem(exe) && toOem(work->oemBatchPath) &&
         formatBatch(work->text, &length, exe, removeFolder ? dir : nullptr, work->oemBatchPath);
     DWORD written = 0;
     // A batch file cut short could act on other paths: it must be written whole.
     ok = ok && W32(WriteFile, file, work->text, (DWORD)length, &written, nullptr) &&
          written == length;
     W32(CloseHandle, file);
-    // "INTERPRETER" /C "BATCH": two paths of at most 259 bytes, well within the buffer.
+    // "INTERPRETER" /C "BATCH": two paths of at most 259 bytes, well within the
+    // buffer. On NT with /D, so that no AutoRun command (which any program of
+    // the user can set) runs with the uninstaller's rights, and /V:OFF, so
+    // that "!" stays a character.
     char* line = work->text;
     line[0] = '"';
     strcpy(line + 1, work->interpreter);
-    strcat(line, "\" /C \"");
+    strcat(line, state.isNT ? "\" /D /V:OFF /C \"" : "\" /C \"");
     strcat(line, work->batchPath);
     strcat(line, "\"");
     if (ok) {

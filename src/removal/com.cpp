@@ -10,6 +10,9 @@
 #include "removal.h"
 
 static const UINT QUIET_ERROR_MODE = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
+// Polls of 250 ms before regsvr32 is given up: 20 seconds, where the tool
+// takes well under one.
+enum { REGSVR32_POLLS = 80 };
 
 // The guard around the foreign call. There is no __try in this compiler, so
 // it is built the way the platform dispatches structured exceptions on x86:
@@ -81,13 +84,18 @@ static bool runRegsvr32() {
             started = W32(CreateProcessA, nullptr, command, nullptr, nullptr, TRUE,
                           NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &process);
             if (started) {
+                // A server whose unregistration never ends cannot hold the
+                // uninstall for ever: after REGSVR32_POLLS the tool is ended.
                 DWORD code;
+                int polls = 0;
                 if (W32(GetExitCodeProcess, process.hProcess, &code)) {
                     do
                         W32(Sleep, 250);
-                    while (code == STILL_ACTIVE &&
+                    while (code == STILL_ACTIVE && ++polls < REGSVR32_POLLS &&
                            W32(GetExitCodeProcess, process.hProcess, &code));
                 }
+                if (polls == REGSVR32_POLLS)
+                    W32(TerminateProcess, process.hProcess, ERROR_TIMEOUT);
                 W32(CloseHandle, process.hThread);
                 W32(CloseHandle, process.hProcess);
             }

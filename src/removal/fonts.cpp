@@ -9,6 +9,7 @@
 
 static const char ntFontsKey[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
 static const char fontsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Fonts";
+enum { FONT_CHANGE_TIMEOUT = 1000 }; // milliseconds a window has for the font change
 
 // The file is mapped rather than read piece by piece: the parser sees its
 // bytes and their number, and checks every offset against it.
@@ -46,5 +47,9 @@ void unregisterFont(const char* path) {
             W32(RegCloseKey, key);
         }
     }
-    W32(SendMessageA, HWND_BROADCAST, WM_FONTCHANGE, 0, 0);
+    // Every top-level window is told, each given a second at most: a window
+    // that is hung, or slow, cannot hold the uninstall for ever.
+    DWORD_PTR result;
+    W32(SendMessageTimeoutA, HWND_BROADCAST, WM_FONTCHANGE, 0, 0, SMTO_ABORTIFHUNG,
+        FONT_CHANGE_TIMEOUT, &result);
 }

@@ -43,6 +43,7 @@ def win32_names(lib_dir, nm):
 
 def without_comments(text):
     text = re.sub(r"/\*.*?\*/", " ", text, flags=re.S)
+    text = re.sub(r"'(\\.|[^'\\])'", "''", text)
     text = re.sub(r'"(\\.|[^"\\])*"', '""', text)
     return re.sub(r"//[^\n]*", "", text)
 

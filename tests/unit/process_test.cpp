@@ -49,6 +49,7 @@ TEST_F(Process, PreUninstallCommand) {
     for (auto& row : unit::rows(R"(
         "  unreg.exe  "   -x  y | "D:\App\unreg.exe" -x  y
         "unreg.exe | ""D:\App\unreg.exe"
+        "stop.exe" | "D:\App\stop.exe"
         unreg.exe /u | "D:\App\unreg.exe /u"
         #MyDocuments#\tool.exe | "D:\App\#MyDocuments#\tool.exe"
         n*252 | "D:\App\n*252"
