@@ -89,8 +89,8 @@ void removePatterns() {
     for (; *pattern; pattern += strlen(pattern) + 1) {
         // A path that does not fit is skipped, never cut: a cut one could
         // name another folder. So is one whose macro names no folder here.
-        bool whole = strchr(pattern, '#') ? expandPath(path, pattern)
-                                          : joinPath(path, state.installDir, pattern);
+        bool whole = patternHasMacros(pattern) ? expandPath(path, pattern)
+                                               : joinPath(path, state.installDir, pattern);
         if (!whole || patternProblem(path) != PATTERN_WALKED)
             continue;
         char* mask = strrchr(path, '\\');
