@@ -116,6 +116,7 @@ struct Reg {
 // run made outside the folder (last first).
 struct Run {
     std::string dir, exe, log;
+    std::string cwd; // the folder the uninstaller starts from (empty: its own)
     std::vector<std::function<void()>> undo;
     std::vector<HANDLE> held;          // files held open
     std::vector<std::string> product;  // lower-case parts of product paths and keys
@@ -472,7 +473,7 @@ void runAndCheck(Run& run, const Json& c, const std::string& options) {
     if (!keep.empty())
         kept[keep] = outside;
     std::vector<LRESULT> positions;
-    bed::RunResult r = bed::run(run.exe, options, [&](const bed::Dialog& d) {
+    bed::RunResult r = bed::run(run.exe, options, run.cwd, [&](const bed::Dialog& d) {
         if (d.buttons.empty())
             return;
         run.messages.push_back(d.message);
@@ -522,11 +523,41 @@ void runAndCheck(Run& run, const Json& c, const std::string& options) {
                 ADD_FAILURE() << "outside the product, " << what << line;
 }
 
+// An agreement row (docs/testing.md): whether the uninstaller acted on the
+// row's entry as meant (every `meant` target gone, its `message` shown, the
+// attempts its seam `log` must hold, where a target must not or cannot be
+// touched; every decoy still there), against whether `varnel check` reports
+// anything for the manifest. A finding must come exactly when the entry was
+// not acted on as meant; `finding` is a part of the text one must hold.
+void checkAgreement(const Run& run, const Json& c) {
+    Json meant = allowOnly(c["meant"], {"gone", "registryGone", "log", "message"}, "meant");
+    std::vector<std::string> wrong = problems(run, meant);
+    for (const Json& m : list(meant, "message"))
+        if (std::find(run.messages.begin(), run.messages.end(), run.expand(m)) ==
+            run.messages.end())
+            wrong.push_back("no window showed " + run.expand(m));
+    Json decoys = allowOnly(c.value("decoys", Json::object()), {"exists", "registry"}, "decoys");
+    for (const std::string& w : problems(run, decoys))
+        wrong.push_back("decoy " + w);
+    std::string why, findings;
+    for (const std::string& w : wrong)
+        why += "\n  " + w;
+    for (const varnel::Diagnostic& d :
+         varnel::checkManifest(varnel::manifestFromJson(resolved(run, c["manifest"]))))
+        findings += "\n  " + varnel::formatDiagnostic(d);
+    EXPECT_EQ(findings.empty(), wrong.empty())
+        << "acted as meant: " << (wrong.empty() ? "yes" : "no") << why
+        << "\ncheck: " << (findings.empty() ? "ok" : findings);
+    if (c.contains("finding") && !findings.empty())
+        EXPECT_NE(findings.find(c["finding"].get<std::string>()), std::string::npos)
+            << "no finding holds " << c["finding"] << findings;
+}
+
 void runCase(const Json& c, const std::string& version,
              const std::function<void(const Run&)>& inspect = nullptr) {
     allowOnly(c,
-              {"name", "versions", "beds", "options", "exe", "before", "manifest", "locator",
-               "answers", "faults", "log", "env", "after"},
+              {"name", "versions", "beds", "options", "exe", "cwd", "before", "manifest", "locator",
+               "answers", "faults", "log", "env", "after", "meant", "decoys", "finding"},
               "a case");
     Json beds = list(c, "beds"), options = list(c, "options");
     if (c.contains("beds") && std::find(beds.begin(), beds.end(), bedKind) == beds.end())
@@ -541,6 +572,9 @@ void runCase(const Json& c, const std::string& version,
             run.dir = bed::caseDir(recode(c["name"], true));
             run.exe = run.path(c.value("exe", "uninst.exe"));
             run.made(run.exe);
+            if (c.contains("cwd") &&
+                CreateDirectoryA((run.cwd = run.path(c["cwd"])).c_str(), nullptr))
+                run.made(run.cwd);
             run.log = c.value("log", false) ? run.dir + ".seam.log" : "";
             Json env = c.value("env", Json::object());
             env["VARNEL_SEAM"] = c.value("faults", "");
@@ -582,6 +616,8 @@ void runCase(const Json& c, const std::string& version,
                     throw std::runtime_error("cannot hold " + f.dump());
             }
             runAndCheck(run, c, o);
+            if (c.contains("meant"))
+                checkAgreement(run, c);
             if (inspect)
                 inspect(run);
         } catch (const std::exception& e) {

@@ -57,6 +57,9 @@ struct RunResult {
 // window as it appears and may press a button or a key.
 RunResult run(const std::string& exe, const std::string& arguments,
               const std::function<void(const Dialog&)>& handler = nullptr, DWORD timeoutMs = 30000);
+// The same from another current folder (empty: its own).
+RunResult run(const std::string& exe, const std::string& arguments, const std::string& folder,
+              const std::function<void(const Dialog&)>& handler, DWORD timeoutMs = 30000);
 
 // The parts of a text between separators, empty ones included, without
 // carriage returns.

@@ -347,10 +347,14 @@ class Findings {
                                              "current folder"
                                            : "it is resolved against the uninstaller's current "
                                              "folder, not the installation folder";
-        std::string rest = folder;
+        // "C:x" is relative to drive C's current folder, "\\x" to its root.
+        size_t start = folder.find_first_not_of("\\/");
+        std::string rest = start == std::string::npos ? "" : folder.substr(start);
         std::replace(rest.begin(), rest.end(), '/', '\\');
-        error(where,
-              ticked(folder) + ": " + how + "; write " + ticked(".\\" + rest) + " or a full path");
+        std::string advice = rest.find(':') != std::string::npos
+                                 ? "a full path"
+                                 : ticked(rest.empty() ? "." : ".\\" + rest) + " or a full path";
+        error(where, ticked(folder) + ": " + how + "; write " + advice);
         return false;
     }
 
