@@ -554,11 +554,21 @@ void checkOptions(const OptionsItem& o, const std::string& where, unsigned codeP
     std::string pre = f.optionText(o.preUninstall, where + ".preUninstall");
     f.optionText(o.closingDocument, where + ".closingDocument");
     if (!o.preUninstall.empty()) {
-        if (*commandStart(pre.c_str()) == '#')
+        if (*commandStart(pre.c_str()) == '#') {
             f.checkMacros(pre, where + ".preUninstall");
-        else
+        } else {
             f.checkLength(commandLength(kShortestFolder, pre.c_str()), where + ".preUninstall",
                           "the command made relative to the installation folder");
+            for (const std::string& token : macroTokens(pre))
+                if (namesMacro(token)) {
+                    f.warning(where + ".preUninstall",
+                              "holds \"" + token +
+                                  "\", which the uninstaller does not expand: it expands folder "
+                                  "macros only in a command that starts with one (after an "
+                                  "opening quote and spaces)");
+                    break;
+                }
+        }
     }
     if (storedOptionFlags(o) & OF_WAIT && o.preUninstall.empty())
         f.warning(where + ".wait", "there is no pre-uninstall program to wait for");
