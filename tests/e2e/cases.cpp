@@ -115,8 +115,7 @@ struct Reg {
 // One run of a case: its folder, the uninstaller, and how to undo what the
 // run made outside the folder (last first).
 struct Run {
-    std::string dir, exe, log;
-    std::string cwd; // the folder the uninstaller starts from (empty: its own)
+    std::string dir, exe, log, cwd; // cwd: where the uninstaller starts (empty: its folder)
     std::vector<std::function<void()>> undo;
     std::vector<HANDLE> held;          // files held open
     std::vector<std::string> product;  // lower-case parts of product paths and keys
@@ -531,22 +530,20 @@ void runAndCheck(Run& run, const Json& c, const std::string& options) {
 // not acted on as meant; `finding` is a part of the text one must hold.
 void checkAgreement(const Run& run, const Json& c) {
     Json meant = allowOnly(c["meant"], {"gone", "registryGone", "log", "message"}, "meant");
-    std::vector<std::string> wrong = problems(run, meant);
-    for (const Json& m : list(meant, "message"))
-        if (std::find(run.messages.begin(), run.messages.end(), run.expand(m)) ==
-            run.messages.end())
-            wrong.push_back("no window showed " + run.expand(m));
     Json decoys = allowOnly(c.value("decoys", Json::object()), {"exists", "registry"}, "decoys");
-    for (const std::string& w : problems(run, decoys))
-        wrong.push_back("decoy " + w);
     std::string why, findings;
-    for (const std::string& w : wrong)
+    for (const std::string& w : problems(run, meant))
         why += "\n  " + w;
+    for (const Json& m : list(meant, "message"))
+        if (!std::count(run.messages.begin(), run.messages.end(), run.expand(m)))
+            why += "\n  no window showed " + run.expand(m);
+    for (const std::string& w : problems(run, decoys))
+        why += "\n  decoy " + w;
     for (const varnel::Diagnostic& d :
          varnel::checkManifest(varnel::manifestFromJson(resolved(run, c["manifest"]))))
         findings += "\n  " + varnel::formatDiagnostic(d);
-    EXPECT_EQ(findings.empty(), wrong.empty())
-        << "acted as meant: " << (wrong.empty() ? "yes" : "no") << why
+    EXPECT_EQ(findings.empty(), why.empty())
+        << "acted as meant: " << (why.empty() ? "yes" : "no") << why
         << "\ncheck: " << (findings.empty() ? "ok" : findings);
     if (c.contains("finding") && !findings.empty())
         EXPECT_NE(findings.find(c["finding"].get<std::string>()), std::string::npos)

@@ -182,11 +182,6 @@ void sendKey(const Dialog& dialog, WPARAM virtualKey) {
     PostMessageA(target, WM_KEYUP, virtualKey, 1 | (scan << 16) | 0xC0000000u);
 }
 
-RunResult run(const std::string& exe, const std::string& arguments,
-              const std::function<void(const Dialog&)>& handler, DWORD timeoutMs) {
-    return run(exe, arguments, "", handler, timeoutMs);
-}
-
 RunResult run(const std::string& exe, const std::string& arguments, const std::string& from,
               const std::function<void(const Dialog&)>& handler, DWORD timeoutMs) {
     RunResult result;

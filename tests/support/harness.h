@@ -53,13 +53,10 @@ struct RunResult {
     DWORD exitCode = 0;
 };
 
-// Runs the program in its own folder; the handler is called once for each
-// window as it appears and may press a button or a key.
-RunResult run(const std::string& exe, const std::string& arguments,
-              const std::function<void(const Dialog&)>& handler = nullptr, DWORD timeoutMs = 30000);
-// The same from another current folder (empty: its own).
+// Runs the program from `folder` (empty: its own folder); the handler is
+// called once for each window as it appears and may press a button or a key.
 RunResult run(const std::string& exe, const std::string& arguments, const std::string& folder,
-              const std::function<void(const Dialog&)>& handler, DWORD timeoutMs = 30000);
+              const std::function<void(const Dialog&)>& handler = nullptr, DWORD timeoutMs = 30000);
 
 // The parts of a text between separators, empty ones included, without
 // carriage returns.
