@@ -22,34 +22,45 @@ FolderAnchor folderAnchor(const char* folder) {
     return ANCHOR_FULL;
 }
 
-// `head`, `tail` and, joined by a backslash unless there is nothing before it
-// or it follows one, `name`.
-static bool joinParts(char* out, const char* head, const char* tail, const char* name) {
+// The length of `head`, `tail` and, joined by a backslash unless there is
+// nothing before it or it follows one, `name`.
+static size_t measureParts(const char* head, const char* tail, const char* name) {
     size_t headLength = strlen(head);
     size_t tailLength = strlen(tail);
-    size_t nameLength = strlen(name);
     size_t length = headLength + tailLength;
     char last = tailLength ? tail[tailLength - 1] : headLength ? head[headLength - 1] : 0;
-    size_t joint = nameLength && length && last != '\\' ? 1 : 0;
-    if (length + joint + nameLength >= PATH_BUFFER_SIZE) {
-        out[0] = 0;
+    return length + (name[0] && length && last != '\\') + strlen(name);
+}
+
+// Those parts joined into `out`, when they fit.
+static bool joinParts(char* out, const char* head, const char* tail, const char* name) {
+    out[0] = 0;
+    if (measureParts(head, tail, name) >= PATH_BUFFER_SIZE)
         return false;
+    strcpy(out, head);
+    strcat(out, tail);
+    if (name[0]) {
+        addTrailingBackslash(out);
+        strcat(out, name);
     }
-    memcpy(out, head, headLength);
-    memcpy(out + headLength, tail, tailLength);
-    if (joint)
-        out[length++] = '\\';
-    memcpy(out + length, name, nameLength + 1);
     return true;
+}
+
+// What a file entry's path starts with: the installation folder for a folder
+// that starts with a dot (and what follows ".\\"), else the folder as it stands.
+static const char* entryTail(const char* installDir, const char* folder, const char** head) {
+    *head = folder[0] == '.' ? installDir : "";
+    return folder[0] != '.' ? folder : folder[1] == '\\' ? folder + 2 : "";
 }
 
 bool joinEntryPath(char* out, const char* installDir, const char* folder, const char* name) {
     FolderAnchor anchor = folderAnchor(folder);
-    if (anchor == ANCHOR_FULL)
-        return joinParts(out, "", folder, name);
     out[0] = 0;
-    return anchor == ANCHOR_INSTALL_DIR &&
-           joinParts(out, installDir, folder[1] == '\\' ? folder + 2 : "", name);
+    if (anchor != ANCHOR_FULL && anchor != ANCHOR_INSTALL_DIR)
+        return false;
+    const char* head;
+    const char* tail = entryTail(installDir, folder, &head);
+    return joinParts(out, head, tail, name);
 }
 
 bool joinPath(char* out, const char* folder, const char* name) {
@@ -403,4 +414,36 @@ unsigned formatText(char* out, const char* text, const char* argument) {
     }
     *out = 0;
     return shown;
+}
+
+// ---- The pre-uninstall command, patterns, and lengths for `varnel check`
+
+const char* commandStart(const char* command) {
+    if (*command == '"')
+        ++command;
+    while (*command == ' ')
+        ++command;
+    return command;
+}
+
+bool joinCommand(char* out, const char* installDir, const char* command) {
+    return joinParts(out, command[0] == '"' ? "\"" : "", installDir, commandStart(command));
+}
+
+bool patternHasMacros(const char* pattern) {
+    return strchr(pattern, '#') != nullptr;
+}
+
+size_t entryPathLength(const char* installDir, const char* folder, const char* name) {
+    const char* head;
+    const char* tail = entryTail(installDir, folder, &head);
+    return measureParts(head, tail, name);
+}
+
+size_t joinedPathLength(const char* folder, const char* name) {
+    return measureParts("", folder, name);
+}
+
+size_t commandLength(const char* installDir, const char* command) {
+    return measureParts(command[0] == '"' ? "\"" : "", installDir, commandStart(command));
 }

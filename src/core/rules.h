@@ -128,3 +128,25 @@ bool textTakesPath(unsigned index);
 // "%" for each "%%", any other conversion as it stands and never an argument
 // that was not passed; without "%s", as it stands. Returns the TEXT_ flags.
 unsigned formatText(char* out, const char* text, const char* argument);
+
+// ---- The pre-uninstall command, patterns, and lengths for `varnel check`
+// Decisions that `varnel check` reports and the executable makes through these
+// same functions; the lengths are for the checks alone, which measure a path
+// that does not fit (the executable only skips it).
+
+// Where the program of a pre-uninstall command starts: after one opening
+// quote and the spaces that follow it. A folder macro there ("#") makes the
+// command expanded; any other command is taken in the installation folder.
+const char* commandStart(const char* command);
+// A command taken in the installation folder, as it is run: its opening quote
+// when it has one, `installDir`, a backslash unless that ends with one, and the
+// command from commandStart on. False, with `out` empty, when it would not fit.
+bool joinCommand(char* out, const char* installDir, const char* command);
+// Whether a pattern is expanded with folder macros into a whole path (it
+// holds a "#"); any other pattern lies below the installation folder (joinPath).
+bool patternHasMacros(const char* pattern);
+// The lengths of the paths that joinEntryPath, joinPath and joinCommand build,
+// whether or not they fit (they fit below PATH_BUFFER_SIZE).
+size_t entryPathLength(const char* installDir, const char* folder, const char* name);
+size_t joinedPathLength(const char* folder, const char* name);
+size_t commandLength(const char* installDir, const char* command);

@@ -42,11 +42,7 @@ bool buildPreUninstallCommand(PreUninstallCommand* command) {
     const char* text = optionText(OPTIONS_PRE_UNINSTALL_OFFSET);
     if (!text)
         return false;
-    const char* start = text;
-    if (*start == '"')
-        ++start;
-    while (*start == ' ')
-        ++start;
+    const char* start = commandStart(text);
 
     if (*start == '#') {
         uint32_t length = expandFolderMacros(nullptr, text, 0);
@@ -62,19 +58,9 @@ bool buildPreUninstallCommand(PreUninstallCommand* command) {
     }
 
     char* full = command->ownedBuffer;
-    if (!full) {
-        full = state.workPath;
-        size_t quote = text[0] == '"' ? 1 : 0;
-        size_t dirLength = strlen(state.installDir);
-        size_t joint = dirLength && state.installDir[dirLength - 1] != '\\' ? 1 : 0;
-        // The quote, the folder, its backslash and the rest must fit whole.
-        if (quote + dirLength + joint + strlen(start) >= PATH_BUFFER_SIZE)
-            return false;
-        full[0] = '"';
-        strcpy(full + quote, state.installDir);
-        addTrailingBackslash(full);
-        strcat(full, start);
-    }
+    // The quote, the folder, its backslash and the rest must fit whole.
+    if (!full && !joinCommand(full = state.workPath, state.installDir, text))
+        return false;
     splitCommand(full, command);
     return true;
 }

@@ -91,8 +91,8 @@ void removePatterns() {
     for (; *pattern; pattern += strlen(pattern) + 1) {
         // A path that does not fit is skipped, never cut: a cut one could
         // name another folder. So is one whose macro names no folder here.
-        bool whole = strchr(pattern, '#') ? expandPath(path, pattern)
-                                          : joinPath(path, state.installDir, pattern);
+        bool whole = patternHasMacros(pattern) ? expandPath(path, pattern)
+                                               : joinPath(path, state.installDir, pattern);
         if (!whole || patternProblem(path) != PATTERN_WALKED)
             continue;
         for (char* p = path; *p; ++p) // "/" is read as "\": a mask never holds one

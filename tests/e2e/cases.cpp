@@ -127,7 +127,7 @@ struct Reg {
 // One run of a case: its folder, the uninstaller, and how to undo what the
 // run made outside the folder (last first).
 struct Run {
-    std::string dir, exe, log;
+    std::string dir, exe, log, cwd; // cwd: where the uninstaller starts (empty: its folder)
     std::vector<std::function<void()>> undo;
     std::vector<HANDLE> held;          // files held open
     std::vector<std::string> product;  // lower-case parts of product paths and keys
@@ -484,7 +484,7 @@ void runAndCheck(Run& run, const Json& c, const std::string& options) {
     if (!keep.empty())
         kept[keep] = outside;
     std::vector<LRESULT> positions;
-    bed::RunResult r = bed::run(run.exe, options, [&](const bed::Dialog& d) {
+    bed::RunResult r = bed::run(run.exe, options, run.cwd, [&](const bed::Dialog& d) {
         if (d.buttons.empty())
             return;
         run.messages.push_back(d.message);
@@ -534,11 +534,39 @@ void runAndCheck(Run& run, const Json& c, const std::string& options) {
                 ADD_FAILURE() << "outside the product, " << what << line;
 }
 
+// An agreement row (docs/testing.md): whether the uninstaller acted on the
+// row's entry as meant (every `meant` target gone, its `message` shown, the
+// attempts its seam `log` must hold, where a target must not or cannot be
+// touched; every decoy still there), against whether `varnel check` reports
+// anything for the manifest. A finding must come exactly when the entry was
+// not acted on as meant; `finding` is a part of the text one must hold.
+void checkAgreement(const Run& run, const Json& c) {
+    Json meant = allowOnly(c["meant"], {"gone", "registryGone", "log", "message"}, "meant");
+    Json decoys = allowOnly(c.value("decoys", Json::object()), {"exists", "registry"}, "decoys");
+    std::string why, findings;
+    for (const std::string& w : problems(run, meant))
+        why += "\n  " + w;
+    for (const Json& m : list(meant, "message"))
+        if (!std::count(run.messages.begin(), run.messages.end(), run.expand(m)))
+            why += "\n  no window showed " + run.expand(m);
+    for (const std::string& w : problems(run, decoys))
+        why += "\n  decoy " + w;
+    for (const varnel::Diagnostic& d :
+         varnel::checkManifest(varnel::manifestFromJson(resolved(run, c["manifest"]))))
+        findings += "\n  " + varnel::formatDiagnostic(d);
+    EXPECT_EQ(findings.empty(), why.empty())
+        << "acted as meant: " << (why.empty() ? "yes" : "no") << why
+        << "\ncheck: " << (findings.empty() ? "ok" : findings);
+    if (c.contains("finding") && !findings.empty())
+        EXPECT_NE(findings.find(c["finding"].get<std::string>()), std::string::npos)
+            << "no finding holds " << c["finding"] << findings;
+}
+
 void runCase(const Json& c, const std::string& version,
              const std::function<void(const Run&)>& inspect = nullptr) {
     allowOnly(c,
-              {"name", "versions", "beds", "options", "exe", "before", "manifest", "locator",
-               "answers", "faults", "log", "env", "after"},
+              {"name", "versions", "beds", "options", "exe", "cwd", "before", "manifest", "locator",
+               "answers", "faults", "log", "env", "after", "meant", "decoys", "finding"},
               "a case");
     Json beds = list(c, "beds"), options = list(c, "options");
     if (c.contains("beds") && std::find(beds.begin(), beds.end(), bedKind) == beds.end())
@@ -553,6 +581,9 @@ void runCase(const Json& c, const std::string& version,
             run.dir = bed::caseDir(recode(c["name"], true));
             run.exe = run.path(c.value("exe", "uninst.exe"));
             run.made(run.exe);
+            if (c.contains("cwd") &&
+                CreateDirectoryA((run.cwd = run.path(c["cwd"])).c_str(), nullptr))
+                run.made(run.cwd);
             run.log = c.value("log", false) ? run.dir + ".seam.log" : "";
             Json env = c.value("env", Json::object());
             env["VARNEL_SEAM"] = c.value("faults", "");
@@ -594,6 +625,8 @@ void runCase(const Json& c, const std::string& version,
                     throw std::runtime_error("cannot hold " + f.dump());
             }
             runAndCheck(run, c, o);
+            if (c.contains("meant"))
+                checkAgreement(run, c);
             if (inspect)
                 inspect(run);
         } catch (const std::exception& e) {

@@ -182,11 +182,11 @@ void sendKey(const Dialog& dialog, WPARAM virtualKey) {
     PostMessageA(target, WM_KEYUP, virtualKey, 1 | (scan << 16) | 0xC0000000u);
 }
 
-RunResult run(const std::string& exe, const std::string& arguments,
+RunResult run(const std::string& exe, const std::string& arguments, const std::string& from,
               const std::function<void(const Dialog&)>& handler, DWORD timeoutMs) {
     RunResult result;
     std::string line = "\"" + exe + "\"" + (arguments.empty() ? "" : " " + arguments);
-    std::string folder = exe.substr(0, exe.find_last_of('\\'));
+    std::string folder = from.empty() ? exe.substr(0, exe.find_last_of('\\')) : from;
     STARTUPINFOA startup = {sizeof(startup)};
     PROCESS_INFORMATION process = {};
     if (!CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,

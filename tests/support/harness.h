@@ -53,9 +53,9 @@ struct RunResult {
     DWORD exitCode = 0;
 };
 
-// Runs the program in its own folder; the handler is called once for each
-// window as it appears and may press a button or a key.
-RunResult run(const std::string& exe, const std::string& arguments,
+// Runs the program from `folder` (empty: its own folder); the handler is
+// called once for each window as it appears and may press a button or a key.
+RunResult run(const std::string& exe, const std::string& arguments, const std::string& folder,
               const std::function<void(const Dialog&)>& handler = nullptr, DWORD timeoutMs = 30000);
 
 // The parts of a text between separators, empty ones included, without

@@ -10,33 +10,38 @@
 #include "codepage.h"
 #include "folder_names.h"
 #include "payload_decoder.h"
+#include "rules.h"
 #include "texts.h"
 
 namespace varnel {
 namespace {
 
-// What the uninstaller decides about an entry, restated for the checks. Each
-// function below models one decision of the executable (its comment names
-// which); the wording of the findings is further down.
+// What the uninstaller will do with an entry is decided by its portable core
+// (src/core/rules.h): the checks below call the functions the executable runs
+// and only word what they answer. Where the answer depends on the machine,
+// they take the shortest folder that a product can be installed in, "C:\", so
+// that a relative path is "at least" so long, and every folder macro at its
+// shortest, a drive root. Which folders are protected is the one thing told
+// here, from their usual names (protectedReason), since it depends on the
+// machine.
 
-enum { kMaxPath = 259, kShortestInstallDir = 3 }; // "C:\" is the shortest installation folder
+const char kShortestFolder[] = "C:\\";
+enum { kMaxPath = PATH_BUFFER_SIZE - 1 };
 
-// Folders that the uninstaller never removes, as a manifest can name them.
-const char* const kProtectedMacros[] = {
-    "#Windows#",
-    "#System#",
-    "#Desktop#",
-    "#AppData#",
-    "#AllUsersAppData#",
-    "#AllUsersDocuments#",
-    "#AllUsersDesktop#",
-    "#Program Files#",
-    "#CommonFiles#",
-    "#MyDocuments#",
-    "#UserDir#",
-    "#AllUsersDir#",
-    "#AppData#\\Microsoft\\Internet Explorer\\Quick Launch",
-    "#AllUsersAppData#\\Microsoft\\Internet Explorer\\Quick Launch",
+// The macros of folders that the uninstaller never removes.
+const int kProtectedMacros[] = {
+    MACRO_WINDOWS,
+    MACRO_SYSTEM,
+    MACRO_DESKTOP,
+    MACRO_APP_DATA,
+    MACRO_ALL_USERS_APP_DATA,
+    MACRO_ALL_USERS_DOCUMENTS,
+    MACRO_ALL_USERS_DESKTOP,
+    MACRO_PROGRAM_FILES,
+    MACRO_COMMON_FILES,
+    MACRO_MY_DOCUMENTS,
+    MACRO_USER_DIR,
+    MACRO_ALL_USERS_DIR,
 };
 // The usual places of those folders, after the drive letter and colon.
 const char* const kProtectedOnDrive[] = {
@@ -73,137 +78,20 @@ const char* const kProtectedEndings[] = {
     "\\Microsoft\\Internet Explorer\\Quick Launch",
 };
 
-// Key paths that hold a whole branch of a hive: deleting one would take
-// every product's settings, or the system's, with it.
-const char* const kHiveBranches[] = {
-    "Software",
-    "System",
-    "Software\\Microsoft",
-    "Software\\Microsoft\\Windows",
-    "Software\\Microsoft\\Windows\\CurrentVersion",
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
-    "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
-    "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths",
-    "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs",
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer",
-    "Software\\Microsoft\\Windows NT",
-    "Software\\Microsoft\\Windows NT\\CurrentVersion",
-    "Software\\Classes",
-    "Software\\Policies",
-    "Software\\Wow6432Node",
-    "System\\CurrentControlSet",
-    "System\\CurrentControlSet\\Control",
-    "System\\CurrentControlSet\\Services",
-    "System\\ControlSet001",
-};
-// The same under HKEY_CLASSES_ROOT (or Software\Classes).
-const char* const kClassBranches[] = {
-    "CLSID",
-    "Interface",
-    "TypeLib",
-    "AppID",
-    "*",
-    "Directory",
-    "Folder",
-    "Drive",
-    "AllFilesystemObjects",
-    "Applications",
-    "SystemFileAssociations",
-    "MIME",
-};
-
-// Models the registry guard (isGuarded), widened to every branch that other products share.
-std::optional<std::string> hiveBranch(uint32_t root, std::string key) {
-    size_t first = key.find_first_not_of('\\');
-    size_t last = key.find_last_not_of('\\');
-    key = first == std::string::npos ? "" : key.substr(first, last + 1 - first);
-    if (key.empty())
-        return std::string("the root key itself");
-    std::string rest = key;
-    const std::string wow = "software\\wow6432node\\";
-    if (lowered(rest).rfind(wow, 0) == 0)
-        rest = "Software\\" + rest.substr(wow.size());
-    const std::string classes = "software\\classes\\";
-    bool underClasses = root == ROOT_HKCR;
-    if (lowered(rest).rfind(classes, 0) == 0) {
-        rest = rest.substr(classes.size());
-        underClasses = true;
-    }
-    for (const char* b : kHiveBranches)
-        if (sameText(rest, b))
-            return key;
-    if (underClasses)
-        for (const char* b : kClassBranches)
-            if (sameText(rest, b))
-                return key;
-    return std::nullopt;
-}
-
-// Models the key/value split of a stored registry path (registryItem) for a value entry.
-bool valueNameMisread(const std::string& value) {
-    return value.find('\\') != std::string::npos;
-}
-
-// Models the same split for a key entry: two backslashes at its end make it a default value.
-bool keyReadAsDefaultValue(const std::string& key) {
-    return key.size() >= 2 && key.compare(key.size() - 2, 2, "\\\\") == 0;
-}
-
-// Models the full-path test of the pattern pass (isUnsafePattern); file folders are judged by it
-// too.
-bool isFullPath(const std::string& folder) {
-    return (folder.size() >= 3 && isAsciiLetter(folder[0]) && folder[1] == ':' &&
-            folder[2] == '\\') ||
-           folder.rfind("\\\\", 0) == 0;
-}
-
-// Models the names a path walks through after its root ("C:\", "\\server\share\", ".\").
-std::vector<std::string> pathComponents(const std::string& path) {
-    size_t start = 0;
-    if (path.rfind("\\\\", 0) == 0) {
-        size_t share = path.find('\\', 2);
-        start = share == std::string::npos ? path.size() : path.find('\\', share + 1);
-        start = start == std::string::npos ? path.size() : start + 1;
-    } else if (path.size() >= 2 && path[1] == ':') {
-        start = path.size() >= 3 && path[2] == '\\' ? 3 : 2;
-    } else if (path.rfind(".\\", 0) == 0) {
-        start = 2;
-    }
-    std::vector<std::string> parts;
-    while (start < path.size()) {
-        size_t end = path.find('\\', start);
-        if (end == std::string::npos)
-            end = path.size();
-        if (end > start)
-            parts.push_back(path.substr(start, end - start));
-        start = end + 1;
-    }
-    return parts;
-}
-
-// Models the pattern pass's refusal of a climbing pattern (isUnsafePattern): here only "..".
-// Slashes count as backslashes.
-bool patternClimbsOut(const std::string& pattern) {
-    std::string parts = pattern;
-    std::replace(parts.begin(), parts.end(), '/', '\\');
-    std::vector<std::string> components = pathComponents(parts);
-    return std::find(components.begin(), components.end(), "..") != components.end();
-}
-
 bool endsWithText(const std::string& s, const std::string& ending) {
     return s.size() >= ending.size() && sameText(s.substr(s.size() - ending.size()), ending);
 }
 
-// Models the protected-folder test (isProtectedFolder), as far as it can be told off the machine.
+// Whether the uninstaller treats a folder as protected, as far as that can be
+// told off the machine.
 std::optional<std::string> protectedReason(std::string path) {
     if (path.size() >= 4 && path.back() == '\\')
         path.pop_back();
     if (path.size() <= 3)
         return std::string("a path of 3 characters or fewer (a drive root) is protected");
-    for (const char* m : kProtectedMacros)
-        if (sameText(path, m))
-            return "\"" + std::string(m) + "\" is a protected folder";
+    for (int macro : kProtectedMacros)
+        if (sameText(path, macroNames[macro]))
+            return "\"" + std::string(macroNames[macro]) + "\" is a protected folder";
     if (isAsciiLetter(path[0]) && path[1] == ':')
         for (const char* p : kProtectedOnDrive)
             if (sameText(path.substr(2), p))
@@ -214,136 +102,33 @@ std::optional<std::string> protectedReason(std::string path) {
     return std::nullopt;
 }
 
-struct Token {
-    size_t start;
-    size_t length;
-};
-
-// Models the token scan of the macro expansion (expandFolderMacros): "#" pairs from the left.
-std::vector<Token> macroTokens(const std::string& s) {
-    std::vector<Token> tokens;
-    size_t pos = 0;
-    for (;;) {
-        size_t open = s.find('#', pos);
-        if (open == std::string::npos)
-            break;
-        size_t close = s.find('#', open + 1);
-        if (close == std::string::npos)
-            break;
-        tokens.push_back({open, close + 1 - open});
-        pos = close + 1;
-    }
+// The folder macro tokens of a text, as the uninstaller finds them.
+std::vector<std::string> macroTokens(const std::string& text) {
+    std::vector<std::string> tokens;
+    const char* read = text.c_str();
+    for (const char* end; const char* open = findMacroToken(read, &end); read = end)
+        tokens.emplace_back(open, end);
     return tokens;
 }
 
-// Models resolveFolderMacro's lookup: a token that names no macro is replaced by nothing.
-bool knownMacro(const std::string& token) {
-    return std::any_of(std::begin(macroNames), std::end(macroNames),
-                       [&](const char* m) { return asciiEqualNoCase(token.c_str(), m) != 0; });
+bool namesMacro(const std::string& token) {
+    return macroNumber(token.data(), token.size()) >= 0;
 }
 
-// Models joinEntryPath's anchoring of a file entry's folder: a "." first is the installation
-// folder, followed by what comes after ".\" if that is how it starts; anything else stands.
-enum class Anchor {
-    InstallDir,         // ".", or ".\" and a relative path
-    InstallDirDropping, // starts with "." but not ".\": the rest is dropped
-    Full,               // a full path
-    CurrentFolder,      // anything else, resolved against the current folder
-};
-Anchor fileFolderAnchor(const std::string& folder) {
-    if (!folder.empty() && folder[0] == '.')
-        return folder == "." || folder[1] == '\\' ? Anchor::InstallDir : Anchor::InstallDirDropping;
-    return isFullPath(folder) ? Anchor::Full : Anchor::CurrentFolder;
-}
-
-// Models the length of the path joinEntryPath builds, with "C:\" as the installation folder.
-// A joining backslash counts only where one is added: not after a folder that
-// ends with one, and never after the installation folder itself.
-size_t fullPathLength(const std::string& folder, const std::string& name) {
-    std::string path = folder;
-    if (!folder.empty() && folder[0] == '.')
-        path = "C:\\" + (folder.size() > 1 && folder[1] == '\\' ? folder.substr(2) : "");
-    if (name.empty())
-        return path.size();
-    return path.size() + (!path.empty() && path.back() != '\\' ? 1 : 0) + name.size();
-}
-
-// Models the length of the path removeGroupFiles joins from a group's folder and file name.
-size_t groupFilePathLength(const std::string& folder, const std::string& fileName) {
-    return folder.size() + (folder.empty() || folder.back() == '\\' ? 0 : 1) + fileName.size();
-}
-
-// Models the pattern pass's expansion at its shortest: every macro token a folder of 3
-// characters ("C:\"), and a pattern with no "#" taken after such a folder. `literal` is
-// the pattern outside its macro tokens.
-struct PatternExpansion {
-    std::string literal;
-    size_t shortestLength = 0;
-};
-PatternExpansion shortestExpansion(const std::string& p) {
-    PatternExpansion e;
-    if (p.find('#') == std::string::npos) {
-        e.literal = p;
-        e.shortestLength = kShortestInstallDir + p.size();
-        return e;
+// A text with every folder macro at its shortest, a drive root; `ownText`
+// holds what is left outside the tokens. Null when a token names no folder
+// (it is reported as such).
+std::optional<std::string> shortestExpansion(const std::string& text, std::string* ownText) {
+    std::string out;
+    const char* read = text.c_str();
+    for (const char* end; const char* open = findMacroToken(read, &end); read = end) {
+        if (!namesMacro(std::string(open, end)))
+            return std::nullopt;
+        ownText->append(read, open);
+        out.append(read, open).append(kShortestFolder);
     }
-    size_t pos = 0;
-    for (const Token& t : macroTokens(p)) {
-        e.literal += p.substr(pos, t.start - pos);
-        e.shortestLength += kShortestInstallDir;
-        pos = t.start + t.length;
-    }
-    e.literal += p.substr(pos);
-    e.shortestLength += e.literal.size();
-    return e;
-}
-
-// Models the pattern pass's split of a pattern into folder and mask at its last backslash.
-std::string patternFolder(const std::string& p) {
-    return p.substr(0, p.rfind('\\'));
-}
-
-// Models where buildPreUninstallCommand finds the program: after an opening quote and blanks.
-size_t commandStart(const std::string& command) {
-    size_t p = command[0] == '"' ? 1 : 0;
-    while (p < command.size() && (command[p] == ' ' || command[p] == '\t'))
-        ++p;
-    return p;
-}
-
-// Models the length of buildPreUninstallCommand's relative command, "C:\" as the folder.
-size_t relativeCommandLength(const std::string& command, size_t start) {
-    return kShortestInstallDir + (command[0] == '"' ? 1 : 0) + command.size() - start;
-}
-
-// Models which texts the uninstaller formats with a path: 1, 5, 7, 8, 9 and 10.
-bool textTakesPath(unsigned number) {
-    static const unsigned formatted[] = {1, 5, 7, 8, 9, 10};
-    return std::find(std::begin(formatted), std::end(formatted), number) != std::end(formatted);
-}
-
-// Models the message formatter (substitute): "%%" is a percent sign, "%s" takes the path, and
-// another conversion is shown as it stands; reading stops at the first such one.
-struct FormatReading {
-    int paths = 0;               // "%s" before the first other conversion
-    std::string otherConversion; // "%d" and the like; empty when there is none
-};
-FormatReading readFormat(const std::string& text) {
-    FormatReading r;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%')
-            continue;
-        char next = i + 1 < text.size() ? text[i + 1] : '\0';
-        if (next == '%') {
-            ++i;
-        } else if (next == 's') {
-            ++r.paths, ++i;
-        } else {
-            r.otherConversion = text.substr(i, 2);
-            break;
-        }
-    }
-    return r;
+    ownText->append(read);
+    return out + read;
 }
 
 // The tool's own rules, not the uninstaller's, and the wording of the findings.
@@ -374,6 +159,32 @@ std::optional<std::string> invalidName(const std::string& name) {
 
 std::string ticked(const std::string& s) {
     return "`" + s + "`";
+}
+
+// The names a path goes through, either separator; after its root ("C:\\",
+// "\\\\server\\share\\", ".\\") when `rooted`. For the names Windows allows.
+std::vector<std::string> pathNames(const std::string& path, bool rooted) {
+    auto separator = [](char c) { return c == '\\' || c == '/'; };
+    size_t start = 0;
+    if (!rooted) {
+    } else if (folderAnchor(path.c_str()) == ANCHOR_FULL) {
+        start = separator(path[0]) ? 2 : 3;
+        for (int skip = separator(path[0]) ? 2 : 0; skip > 0 && start < path.size(); --skip)
+            while (start < path.size() && !separator(path[start++])) {
+            }
+    } else if (folderAnchor(path.c_str()) == ANCHOR_INSTALL_DIR) {
+        start = 2;
+    }
+    std::vector<std::string> names;
+    while (start < path.size()) {
+        size_t end = start;
+        while (end < path.size() && !separator(path[end]))
+            ++end;
+        if (end > start)
+            names.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return names;
 }
 
 // Where findings go, with the code page that strings are measured in.
@@ -419,17 +230,22 @@ class Findings {
         return bytes;
     }
 
+    // A text that takes the path, as the uninstaller formats it.
     void checkFormat(const std::string& text, unsigned number, const std::string& where) {
         if (!textTakesPath(number))
             return;
-        FormatReading reading = readFormat(text);
-        if (!reading.otherConversion.empty())
-            warning(where, "holds " + ticked(reading.otherConversion) +
-                               ", which the uninstaller shows as it stands: it fills in only "
-                               "%s (the path); write a percent sign as %%");
-        else if (reading.paths > 1)
-            warning(where, "holds %s " + std::to_string(reading.paths) +
-                               " times; the uninstaller fills in only one path");
+        char shown[FORMAT_BUFFER_SIZE];
+        unsigned found = formatText(shown, text.c_str(), "C:\\x");
+        if (found & TEXT_SHOWS_CONVERSION)
+            warning(where, "holds a percent sign that is neither %s nor %%, which the uninstaller "
+                           "shows as it stands: it fills in only %s (the path); write a percent "
+                           "sign as %%");
+        if (found & TEXT_DROPS_PATH)
+            warning(where, "holds %s more than once; the uninstaller fills in the path only at "
+                           "the first");
+        if (found & TEXT_SHOWS_PERCENTS)
+            warning(where, "holds %% but no %s; the uninstaller shows a text without %s as it "
+                           "stands, with both percent signs: write one");
     }
 
     std::string optionText(const std::string& text, const std::string& where) {
@@ -439,18 +255,17 @@ class Findings {
     }
 
     void checkMacros(const std::string& s, const std::string& where) {
-        for (const Token& t : macroTokens(s)) {
-            std::string token = s.substr(t.start, t.length);
-            if (!knownMacro(token))
+        for (const std::string& token : macroTokens(s))
+            if (!namesMacro(token))
                 warning(where, "\"" + token +
                                    "\" names no folder; the uninstaller replaces it by nothing");
-        }
     }
 
     void checkLength(size_t length, const std::string& where, const std::string& what) {
-        if (length > kMaxPath)
+        if (length >= PATH_BUFFER_SIZE)
             warning(where, what + " holds at least " + std::to_string(length) +
-                               " characters, more than " + std::to_string(kMaxPath));
+                               " characters, more than " + std::to_string(kMaxPath) +
+                               "; the uninstaller skips it");
     }
 
     void checkProtected(const std::string& folder, const std::string& where,
@@ -468,18 +283,24 @@ class Findings {
         return true;
     }
 
+    // A name is joined to its folder as it stands: a backslash in it names a
+    // folder below, as one in the folder would.
     void checkName(const std::string& name, const std::string& where) {
-        if (name.find('\\') != std::string::npos) {
-            error(where, ticked(name) + ": a backslash in a name makes it a path; give the "
-                                        "folder part in \"folder\"");
+        if (name.back() == '\\') {
+            error(where, ticked(name) + " ends in a backslash; the uninstaller takes it for a "
+                                        "file: a folder entry has no name");
+            return;
+        }
+        if (name.find('\\') != std::string::npos || name.find('/') != std::string::npos) {
+            checkFolderNames(name, where, false);
             return;
         }
         if (std::optional<std::string> why = invalidName(name))
             error(where, ticked(name) + " is a name Windows cannot have: " + *why);
     }
 
-    void checkFolderNames(const std::string& folder, const std::string& where) {
-        for (const std::string& part : pathComponents(folder)) {
+    void checkFolderNames(const std::string& folder, const std::string& where, bool rooted = true) {
+        for (const std::string& part : pathNames(folder, rooted)) {
             if (part == "..") {
                 error(where, ticked(folder) + " climbs out of its folder with `..`; give the "
                                               "folder it means as a full path");
@@ -497,11 +318,11 @@ class Findings {
     // A file entry's folder as the uninstaller anchors it; false when it is not
     // anchored where the manifest means it to be.
     bool checkFileFolder(const std::string& folder, const std::string& where) {
-        switch (fileFolderAnchor(folder)) {
-        case Anchor::InstallDir:
-        case Anchor::Full:
+        switch (folderAnchor(folder.c_str())) {
+        case ANCHOR_INSTALL_DIR:
+        case ANCHOR_FULL:
             return true;
-        case Anchor::InstallDirDropping: {
+        case ANCHOR_DOT_NAME: {
             std::string advice;
             if (folder.rfind("..", 0) == 0) {
                 advice = "a folder outside it needs a full path";
@@ -513,7 +334,7 @@ class Findings {
             error(where, ticked(folder) + " is read as the installation folder itself; " + advice);
             return false;
         }
-        case Anchor::CurrentFolder:
+        case ANCHOR_NONE:
             break;
         }
         if (folder.empty()) {
@@ -526,10 +347,14 @@ class Findings {
                                              "current folder"
                                            : "it is resolved against the uninstaller's current "
                                              "folder, not the installation folder";
-        std::string rest = folder;
+        // "C:x" is relative to drive C's current folder, "\\x" to its root.
+        size_t start = folder.find_first_not_of("\\/");
+        std::string rest = start == std::string::npos ? "" : folder.substr(start);
         std::replace(rest.begin(), rest.end(), '/', '\\');
-        error(where,
-              ticked(folder) + ": " + how + "; write " + ticked(".\\" + rest) + " or a full path");
+        std::string advice = rest.find(':') != std::string::npos
+                                 ? "a full path"
+                                 : ticked(rest.empty() ? "." : ".\\" + rest) + " or a full path";
+        error(where, ticked(folder) + ": " + how + "; write " + advice);
         return false;
     }
 
@@ -587,6 +412,111 @@ class Findings {
             }
     }
 
+    // A group's folder is used as it stands, never expanded: one that is not a
+    // full path is taken from the uninstaller's current folder. False when the
+    // folder is not full.
+    bool checkGroupFolder(const std::string& folder, const std::string& where, bool withFile) {
+        if (folder.empty()) {
+            if (withFile)
+                error(where, "is empty, so the uninstaller deletes the entry's file from its "
+                             "current folder; give the folder as a full path");
+            return false;
+        }
+        if (folderAnchor(folder.c_str()) == ANCHOR_FULL)
+            return true;
+        error(where, ticked(folder) + " is not a full path" +
+                         (folder.find('#') != std::string::npos
+                              ? " (folder macros are not expanded in group entries)"
+                              : "") +
+                         "; the uninstaller takes it from its current folder");
+        return false;
+    }
+
+    // A registry entry that the uninstaller leaves alone (`path`, as stored).
+    void guardedEntry(const RegistryItem& item, const std::string& path, const std::string& where) {
+        if (const char* name = registryValueName(path.c_str()))
+            error(where, "the uninstaller reads it as the default value of " +
+                             ticked(path.substr(0, size_t(name - path.c_str()) - 2)) +
+                             ", a whole branch, and leaves it alone");
+        else
+            error(where + (item.value ? "" : ".key"),
+                  ticked(path) + " is the root key or a whole branch that holds other "
+                                 "products' or the system's keys; the uninstaller leaves it "
+                                 "alone: name the product's own key");
+    }
+
+    // Whether the uninstaller reads the stored path (`bytes`) as the entry the
+    // manifest gives: a key, or that value of that key. `path` is the same in
+    // UTF-8, for the wording.
+    void checkRegistryReading(const RegistryItem& item, const std::string& bytes,
+                              const std::string& path, const std::string& where) {
+        const char* name = registryValueName(bytes.c_str());
+        const char* shown = registryValueName(path.c_str());
+        if (!item.value && name)
+            warning(where + ".key",
+                    *name ? "holds two backslashes in a row; the uninstaller reads it as the "
+                            "value " +
+                                ticked(shown) + " of the key before them"
+                          : "ends in two backslashes; the uninstaller reads it as the key's "
+                            "default value");
+        else if (item.value && (!name || name != codePageBytes(*item.value, codePage_)))
+            warning(where + ".value",
+                    "holds a backslash; the uninstaller reads the entry as " +
+                        (name ? "the value " + ticked(shown ? shown : "") : std::string("a key")));
+    }
+
+    // A pattern (`p`, as stored; `shown`, in UTF-8) as the pattern pass takes
+    // it: expanded, or below the installation folder, then walked or skipped.
+    void checkPattern(const std::string& p, const std::string& shown, const std::string& where) {
+        std::string whole;
+        size_t length = 0;
+        bool expanded = patternHasMacros(p.c_str());
+        if (expanded) {
+            checkMacros(p, where);
+            std::string own;
+            std::optional<std::string> shortest = shortestExpansion(p, &own);
+            if (!shortest)
+                return; // a token names no folder
+            if (own.size() < p.size() && own.find('\\') == std::string::npos) {
+                warning(where, "has no backslash of its own: the uninstaller splits it at the "
+                               "last backslash of the expanded folder");
+                return;
+            }
+            whole = *shortest;
+            length = whole.size();
+        } else {
+            length = joinedPathLength(kShortestFolder, p.c_str());
+            char joined[PATH_BUFFER_SIZE];
+            if (joinPath(joined, kShortestFolder, p.c_str()))
+                whole = joined;
+        }
+        if (length >= PATH_BUFFER_SIZE) {
+            checkLength(length, where, expanded ? "the expanded pattern" : "the full pattern");
+            return;
+        }
+        switch (patternProblem(whole.c_str())) {
+        case PATTERN_CLIMBS_OUT:
+            error(where, ticked(shown) + " climbs out of its folder: a part of two dots or more "
+                                         "and blanks (`..`, `...`, `.. `) is a step up; the "
+                                         "uninstaller skips the pattern");
+            return;
+        case PATTERN_NO_FOLDER:
+        case PATTERN_NOT_FULL:
+            warning(where, ticked(shown) + " holds a \"#\", so the uninstaller takes it as a "
+                                           "whole path, and it is not a full one; it skips "
+                                           "the pattern");
+            return;
+        case PATTERN_WALKED:
+            break;
+        }
+        if (expanded) {
+            std::string folder = p;
+            cutLastPart(&folder[0]);
+            removeTrailingBackslash(&folder[0]);
+            checkProtected(folder.c_str(), where, "the uninstaller skips the pattern");
+        }
+    }
+
   private:
     unsigned codePage_;
     std::vector<Diagnostic>& out_;
@@ -613,7 +543,7 @@ void checkTexts(const TextSet& set, const std::string& prefix, unsigned codePage
         if (table[i].find('\0') != std::string::npos)
             f.warning(where, "holds a NUL character; the uninstaller shows only what comes "
                              "before it");
-        f.checkFormat(table[i], unsigned(i), where);
+        f.checkFormat(codePageBytes(table[i], codePage), unsigned(i), where);
         f.bytes(table[i], where);
     }
 }
@@ -624,17 +554,20 @@ void checkOptions(const OptionsItem& o, const std::string& where, unsigned codeP
     std::string pre = f.optionText(o.preUninstall, where + ".preUninstall");
     f.optionText(o.closingDocument, where + ".closingDocument");
     if (!o.preUninstall.empty()) {
-        size_t start = commandStart(pre);
-        if (start < pre.size() && pre[start] == '#') {
+        if (*commandStart(pre.c_str()) == '#') {
             f.checkMacros(pre, where + ".preUninstall");
         } else {
-            size_t length = relativeCommandLength(pre, start);
-            if (length > kMaxPath)
-                f.warning(where + ".preUninstall",
-                          "the command made relative to the installation folder holds at least " +
-                              std::to_string(length) + " characters, more than " +
-                              std::to_string(kMaxPath) +
-                              "; it does not fit the uninstaller's path buffer");
+            f.checkLength(commandLength(kShortestFolder, pre.c_str()), where + ".preUninstall",
+                          "the command made relative to the installation folder");
+            for (const std::string& token : macroTokens(pre))
+                if (namesMacro(token)) {
+                    f.warning(where + ".preUninstall",
+                              "holds \"" + token +
+                                  "\", which the uninstaller does not expand: it expands folder "
+                                  "macros only in a command that starts with one (after an "
+                                  "opening quote and spaces)");
+                    break;
+                }
         }
     }
     if (storedOptionFlags(o) & OF_WAIT && o.preUninstall.empty())
@@ -660,13 +593,14 @@ void checkFiles(const std::vector<FileItem>& items, const std::string& prefix, u
             f.checkFolderNames(item.folder, where + ".folder");
             if (!item.name.empty())
                 f.checkName(item.name, where + ".name");
-            f.checkLength(fullPathLength(folder, name), where, "the full path");
+            f.checkLength(entryPathLength(kShortestFolder, folder.c_str(), name.c_str()), where,
+                          "the full path");
         }
         std::string key = lowered(item.folder) + "|" + lowered(item.name);
         if (!seen.emplace(key, i).second)
             f.warning(where, "repeats " + prefix + "[" + std::to_string(seen[key]) + "]");
         if (name.empty()) {
-            if (isFullPath(item.folder))
+            if (folderAnchor(folder.c_str()) == ANCHOR_FULL)
                 f.checkProtected(folder, where, "the uninstaller never removes this folder");
             if (item.flags)
                 f.warning(where, "flags are ignored on a folder entry");
@@ -705,6 +639,12 @@ void checkGroups(const std::vector<GroupItem>& items, const std::string& prefix,
         nul = f.checkNul(item.secondFolder, where + ".secondFolder") || nul;
         nul = f.checkNul(item.fileName, where + ".fileName") || nul;
         if (!nul) {
+            if (f.checkGroupFolder(item.folder, where + ".folder", !fileName.empty()))
+                f.checkProtected(folder, where + ".folder",
+                                 "the uninstaller skips the entry's folders");
+            if (f.checkGroupFolder(item.secondFolder, where + ".secondFolder", false))
+                f.checkProtected(secondFolder, where + ".secondFolder",
+                                 "the uninstaller removes neither folder of the entry");
             f.checkFolderNames(item.folder, where + ".folder");
             f.checkFolderNames(item.secondFolder, where + ".secondFolder");
             if (!item.fileName.empty())
@@ -719,21 +659,15 @@ void checkGroups(const std::vector<GroupItem>& items, const std::string& prefix,
             f.error(where, "the three strings hold " + std::to_string(total) +
                                " bytes together; the uninstaller reads at most " +
                                std::to_string(GROUP_ENTRY_STRING_LIMIT));
-        f.checkLength(folder.size(), where + ".folder", "the folder");
-        f.checkLength(secondFolder.size(), where + ".secondFolder", "the folder");
+        f.checkLength(joinedPathLength(folder.c_str(), ""), where + ".folder", "the folder");
+        f.checkLength(joinedPathLength(secondFolder.c_str(), ""), where + ".secondFolder",
+                      "the folder");
         if (!fileName.empty())
-            f.checkLength(groupFilePathLength(folder, fileName), where + ".fileName",
+            f.checkLength(joinedPathLength(folder.c_str(), fileName.c_str()), where + ".fileName",
                           "the file's full path");
-        if (folder.empty()) {
+        if (folder.empty() && fileName.empty())
             f.warning(where + ".folder", "is empty; the uninstaller removes no folder for this "
                                          "entry");
-        } else {
-            f.checkProtected(folder, where + ".folder",
-                             "the uninstaller skips the entry's folders");
-        }
-        if (!secondFolder.empty())
-            f.checkProtected(secondFolder, where + ".secondFolder",
-                             "the uninstaller removes neither folder of the entry");
     }
 }
 
@@ -744,7 +678,7 @@ void checkRegistry(const std::vector<RegistryItem>& items, const std::string& pr
     for (size_t i = 0; i < items.size(); ++i) {
         const RegistryItem& item = items[i];
         std::string where = prefix + "[" + std::to_string(i) + "]";
-        // Measured as it is stored, as one path.
+        // Read as it is stored, as one path.
         std::string path = f.bytes(registryPath(item), where);
         f.checkNul(item.key, where + ".key");
         if (item.value)
@@ -756,21 +690,10 @@ void checkRegistry(const std::vector<RegistryItem>& items, const std::string& pr
             f.error(where, "the path holds " + std::to_string(path.size()) +
                                " bytes; the uninstaller reads at most " +
                                std::to_string(REGISTRY_ENTRY_STRING_LIMIT));
-        if (!item.value)
-            if (std::optional<std::string> branch = hiveBranch(item.root, item.key))
-                f.error(where + ".key",
-                        ticked(item.key) + " reaches " +
-                            (item.key.find_first_not_of('\\') == std::string::npos
-                                 ? *branch
-                                 : "the whole branch " + ticked(*branch)) +
-                            ", which holds other products' or the system's keys; name the "
-                            "product's own key");
-        if (item.value && valueNameMisread(*item.value))
-            f.warning(where + ".value", "holds a backslash; the uninstaller reads the entry "
-                                        "as a key, or as another value");
-        if (!item.value && keyReadAsDefaultValue(item.key))
-            f.warning(where + ".key", "ends in two backslashes; the uninstaller reads it as "
-                                      "the key's default value");
+        if (isGuardedEntry(item.root, path.c_str()))
+            f.guardedEntry(item, registryPath(item), where);
+        else
+            f.checkRegistryReading(item, path, registryPath(item), where);
         if (!registryRootName(item.root))
             f.warning(where + ".root", "is not one of the predefined root keys");
     }
@@ -787,24 +710,11 @@ void checkPatterns(const std::vector<std::string>& items, const std::string& pre
             f.error(where, "an empty pattern ends the list; the patterns after it would be lost");
         if (p.find('\0') != std::string::npos)
             f.error(where, "holds a NUL character, which would split the pattern");
-        if (patternClimbsOut(items[i]))
-            f.error(where, ticked(items[i]) + " climbs out of its folder with `..`; the "
-                                              "uninstaller would remove files outside it");
         std::string key = lowered(items[i]);
         if (!seen.emplace(key, i).second)
             f.warning(where, "repeats " + prefix + "[" + std::to_string(seen[key]) + "]");
-        PatternExpansion expansion = shortestExpansion(p);
-        if (p.find('#') != std::string::npos) {
-            f.checkMacros(p, where);
-            if (expansion.literal.find('\\') == std::string::npos)
-                f.warning(where, "has no backslash of its own: the uninstaller splits it at "
-                                 "the last backslash of the expanded folder");
-            else
-                f.checkProtected(patternFolder(p), where, "the uninstaller skips the pattern");
-            f.checkLength(expansion.shortestLength, where, "the expanded pattern");
-        } else {
-            f.checkLength(expansion.shortestLength, where, "the full pattern");
-        }
+        if (!p.empty())
+            f.checkPattern(p, items[i], where);
     }
 }
 
