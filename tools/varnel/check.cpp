@@ -42,12 +42,15 @@ const int kProtectedMacros[] = {
     MACRO_MY_DOCUMENTS,
     MACRO_USER_DIR,
     MACRO_ALL_USERS_DIR,
+    MACRO_LOCAL_APP_DATA,
 };
 // The usual places of those folders, after the drive letter and colon.
 const char* const kProtectedOnDrive[] = {
     "\\Windows",
     "\\Windows\\System",
     "\\Windows\\System32",
+    "\\Windows\\SysWOW64",
+    "\\Windows\\Sysnative",
     "\\Windows\\Fonts",
     "\\WINNT",
     "\\WINNT\\System32",
@@ -75,6 +78,14 @@ const char* const kProtectedEndings[] = {
     "\\Desktop",
     "\\Application Data",
     "\\AppData\\Roaming",
+    "\\AppData\\Local",
+    "\\Local Settings\\Application Data",
+    "\\Documents",
+    "\\My Documents",
+    "\\Downloads",
+    "\\Music",
+    "\\Pictures",
+    "\\Videos",
     "\\Microsoft\\Internet Explorer\\Quick Launch",
 };
 
@@ -85,6 +96,15 @@ bool endsWithText(const std::string& s, const std::string& ending) {
 // Whether the uninstaller treats a folder as protected, as far as that can be
 // told off the machine.
 std::optional<std::string> protectedReason(std::string path) {
+    // A full path is compared in the canonical text the uninstaller uses.
+    if (path.size() < PATH_BUFFER_SIZE) {
+        char canonical[PATH_BUFFER_SIZE];
+        if (tidyPath(strcpy(canonical, path.c_str()))) {
+            if (isRootPath(canonical))
+                return std::string("a drive or share root is protected");
+            path = canonical;
+        }
+    }
     if (path.size() >= 4 && path.back() == '\\')
         path.pop_back();
     if (path.size() <= 3)
@@ -331,22 +351,29 @@ class Findings {
                 std::replace(rest.begin(), rest.end(), '/', '\\');
                 advice = "write " + ticked(".\\" + rest);
             }
-            error(where, ticked(folder) + " is read as the installation folder itself; " + advice);
+            error(where, ticked(folder) + " is neither the installation folder (`.`, `.\\...`) "
+                                          "nor a full path, so the uninstaller skips the entry; " +
+                             advice);
             return false;
         }
+        case ANCHOR_DEVICE:
+            error(where, ticked(folder) + ": the uninstaller refuses `\\\\?\\` and `\\\\.\\` paths "
+                                          "and skips the entry; write the path as a drive or "
+                                          "share path");
+            return false;
         case ANCHOR_NONE:
             break;
         }
         if (folder.empty()) {
-            error(where, "is empty, so the uninstaller resolves the entry against its current "
-                         "folder; write `.` for the installation folder");
+            error(where, "is empty, so the uninstaller skips the entry (it would act on whatever "
+                         "folder is current); write `.` for the installation folder");
             return false;
         }
         std::string how = folder[0] == '#' ? "folder macros are not expanded in file entries, "
-                                             "so it is resolved against the uninstaller's "
-                                             "current folder"
-                                           : "it is resolved against the uninstaller's current "
-                                             "folder, not the installation folder";
+                                             "so the uninstaller skips the entry"
+                                           : "it is neither the installation folder nor a full "
+                                             "path, so the uninstaller skips the entry (it would "
+                                             "act on whatever folder is current)";
         // "C:x" is relative to drive C's current folder, "\\x" to its root.
         size_t start = folder.find_first_not_of("\\/");
         std::string rest = start == std::string::npos ? "" : folder.substr(start);
@@ -413,13 +440,14 @@ class Findings {
     }
 
     // A group's folder is used as it stands, never expanded: one that is not a
-    // full path is taken from the uninstaller's current folder. False when the
-    // folder is not full.
+    // full path would be taken from whatever folder is current, so the
+    // uninstaller skips the entry. False when the folder is not full.
     bool checkGroupFolder(const std::string& folder, const std::string& where, bool withFile) {
         if (folder.empty()) {
             if (withFile)
-                error(where, "is empty, so the uninstaller deletes the entry's file from its "
-                             "current folder; give the folder as a full path");
+                error(where, "is empty, so the uninstaller skips the entry's file (it would "
+                             "delete it from whatever folder is current); give the folder as a "
+                             "full path");
             return false;
         }
         if (folderAnchor(folder.c_str()) == ANCHOR_FULL)
@@ -428,7 +456,7 @@ class Findings {
                          (folder.find('#') != std::string::npos
                               ? " (folder macros are not expanded in group entries)"
                               : "") +
-                         "; the uninstaller takes it from its current folder");
+                         "; the uninstaller skips the entry");
         return false;
     }
 
