@@ -33,8 +33,8 @@ TEST(Build, A32BitGuiProgramNamingOnlySystemDllsWithOneLocatorAtItsEnd) {
     EXPECT_EQ(text.find("VARNEL_SEAM"), std::string::npos);
 }
 
-// The icon group holds 16 pixels in 16 colours and 32 in 16 and 256;
-// the manifest asks for common controls 6 and for an administrator.
+// The icon group holds 16 and 32 pixels in 16 and in 256 colours, and 48 in 256,
+// each image read back as such; the manifest asks for common controls 6 and for an administrator.
 TEST(Build, IconAndManifest) {
     HMODULE m =
         LoadLibraryExA(bed::fixture("uninst.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
@@ -46,9 +46,17 @@ TEST(Build, IconAndManifest) {
     };
     varnel::Bytes group = resource(RT_GROUP_ICON, 800);
     std::multiset<std::pair<int, int>> formats;
-    for (size_t e = 6; e + 14 <= group.size(); e += 14)
+    for (size_t e = 6; e + 14 <= group.size(); e += 14) {
         formats.insert({group[e], group[e + 6]});
-    EXPECT_EQ(formats, (std::multiset<std::pair<int, int>>{{16, 4}, {32, 4}, {32, 8}}));
+        varnel::Bytes image = resource(RT_ICON, group[e + 12] | group[e + 13] << 8);
+        auto* header = reinterpret_cast<const BITMAPINFOHEADER*>(image.data());
+        ASSERT_GE(image.size(), sizeof(BITMAPINFOHEADER));
+        EXPECT_EQ(header->biWidth, group[e]);
+        EXPECT_EQ(header->biHeight, 2 * group[e]); // the colour bits, then the mask
+        EXPECT_EQ(header->biBitCount, group[e + 6]);
+    }
+    EXPECT_EQ(formats,
+              (std::multiset<std::pair<int, int>>{{16, 4}, {16, 8}, {32, 4}, {32, 8}, {48, 8}}));
     varnel::Bytes manifest = resource(RT_MANIFEST, 1);
     std::string xml(manifest.begin(), manifest.end());
     for (const char* part : {"name=\"Microsoft.Windows.Common-Controls\"", "version=\"6.0.0.0\"",
