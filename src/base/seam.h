@@ -42,9 +42,12 @@ enum SeamLibrary {
     SEAM_LIBRARY_COMCTL32,
     SEAM_LIBRARY_MSVCRT,
     SEAM_LIBRARY_COUNT,
-    SEAM_LIBRARY_KERNEL32_OPTIONAL = SEAM_LIBRARY_COUNT,
-    SEAM_LIBRARY_USER32_OPTIONAL,
-    SEAM_LIBRARY_ADVAPI32_OPTIONAL,
+    // The same libraries' functions that older systems lack: each is its
+    // library's number past the count.
+    SEAM_LIBRARY_KERNEL32_OPTIONAL = SEAM_LIBRARY_COUNT + SEAM_LIBRARY_KERNEL32,
+    SEAM_LIBRARY_USER32_OPTIONAL = SEAM_LIBRARY_COUNT + SEAM_LIBRARY_USER32,
+    SEAM_LIBRARY_ADVAPI32_OPTIONAL = SEAM_LIBRARY_COUNT + SEAM_LIBRARY_ADVAPI32,
+    SEAM_LIBRARY_SHELL32_OPTIONAL = SEAM_LIBRARY_COUNT + SEAM_LIBRARY_SHELL32,
 };
 
 // What a call returns when it fails.
@@ -209,9 +212,12 @@ template <typename R, typename F, typename... A> inline R seamDispatch(int row, 
 template <int Row, typename R, typename Proc, typename D, typename... P>
 inline R seamRun(D direct, P... args) {
     if constexpr (seamIsLate(Row)) {
+        // Only an optional row's function may be missing: without any other,
+        // the program ends before its first call.
         Proc proc = (Proc)(void*)seamProcs[Row];
-        if (!proc)
-            return seamResult<R>(seamFailure(Row, ERROR_PROC_NOT_FOUND));
+        if constexpr (seamRowLibrary[Row] >= SEAM_LIBRARY_COUNT)
+            if (!proc)
+                return seamResult<R>(seamFailure(Row, ERROR_PROC_NOT_FOUND));
         return SEAM_RUN(Row, proc, args...);
     } else {
         (void)sizeof(Proc);

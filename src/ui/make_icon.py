@@ -3,9 +3,10 @@
 
 Five images: 16x16 in 16 and in 256 colours, 32x32 in 16 and in 256
 colours, 48x48 in 256 colours, each a classic BMP icon image (palette, colour
-bits, AND mask). A 256-colour image keeps in its palette only the colours it
-uses (biClrUsed), which the images' 8 bits a pixel index: the palettes of
-the three would otherwise take 3 KB of the executable.
+bits, AND mask). Each image keeps in its palette only the colours it uses
+(biClrUsed), and its pixels index that palette: the palettes of the three
+256-colour images would otherwise take 3 KB of the executable, and the
+16-colour ones use 9 colours of their 16.
 
 The artwork: a blue program tile whose lines of content fade out towards the
 right, and a red round badge with a white bar, on a transparent ground.
@@ -111,11 +112,11 @@ def draw(size, bits):
 
 def image(size, bits):
     drawn, colours = draw(size, bits)
-    if bits == 8:  # only the colours used, in the palette's order
-        used = sorted({i for row in drawn for i in row if i is not None} | {0})
-        index = {old: new for new, old in enumerate(used)}
-        drawn = [[None if i is None else index[i] for i in row] for row in drawn]
-        colours = [colours[i] for i in used]
+    # Only the colours used, in the palette's order.
+    used = sorted({i for row in drawn for i in row if i is not None} | {0})
+    index = {old: new for new, old in enumerate(used)}
+    drawn = [[None if i is None else index[i] for i in row] for row in drawn]
+    colours = [colours[i] for i in used]
     rows, mask_rows = [], []
     for y in reversed(range(size)):  # BMP rows go bottom-up
         indexes = [0 if i is None else i for i in drawn[y]]
@@ -162,7 +163,7 @@ def main(argv):
     data = struct.pack("<HHH", 0, 1, len(images))
     offset = 6 + 16 * len(images)
     for (size, bits), (blob, ncolours) in zip(FORMATS, images):
-        data += struct.pack("<BBBBHHII", size, size, ncolours if bits < 8 else 0, 0, 1, bits,
+        data += struct.pack("<BBBBHHII", size, size, 16 if bits < 8 else 0, 0, 1, bits,
                             len(blob), offset)
         offset += len(blob)
     data += b"".join(blob for blob, _ in images)

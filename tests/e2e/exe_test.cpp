@@ -43,7 +43,7 @@ TEST(Build, A32BitGuiProgramImportingKernel32AloneWithOneLocatorAtItsEnd) {
 }
 
 // The icon group holds 16 and 32 pixels in 16 and in 256 colours, and 48 in 256,
-// each image read back as such; the manifest asks for common controls 6 and for an administrator.
+// each image read back as such and made into an icon by the system; the manifest asks for common controls 6 and for an administrator.
 TEST(Build, IconAndManifest) {
     HMODULE m =
         LoadLibraryExA(bed::fixture("uninst.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
@@ -63,6 +63,11 @@ TEST(Build, IconAndManifest) {
         EXPECT_EQ(header->biWidth, group[e]);
         EXPECT_EQ(header->biHeight, 2 * group[e]); // the colour bits, then the mask
         EXPECT_EQ(header->biBitCount, group[e + 6]);
+        HICON icon = CreateIconFromResourceEx(const_cast<uint8_t*>(image.data()),
+                                              DWORD(image.size()), TRUE, 0x30000, group[e],
+                                              group[e], LR_DEFAULTCOLOR);
+        EXPECT_TRUE(icon) << group[e] << "x" << int(group[e + 6]);
+        DestroyIcon(icon);
     }
     EXPECT_EQ(formats,
               (std::multiset<std::pair<int, int>>{{16, 4}, {16, 8}, {32, 4}, {32, 8}, {48, 8}}));
