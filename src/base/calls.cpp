@@ -24,6 +24,7 @@ FARPROC seamProcs[SEAM_ROW_COUNT];
 #define SEAM_NAME_KERNEL32_OPTIONAL SEAM_NAME_LATE
 #define SEAM_NAME_USER32_OPTIONAL SEAM_NAME_LATE
 #define SEAM_NAME_ADVAPI32_OPTIONAL SEAM_NAME_LATE
+#define SEAM_NAME_SHELL32_OPTIONAL SEAM_NAME_LATE
 static const char lateNames[] =
 #include "calls.h"
     ;
@@ -91,9 +92,7 @@ bool resolveLateCalls() {
         int library = seamRowLibrary[row];
         bool optional = library >= SEAM_LIBRARY_COUNT;
         if (optional) // the same libraries, the functions of later systems
-            library = library == SEAM_LIBRARY_KERNEL32_OPTIONAL ? SEAM_LIBRARY_KERNEL32
-                      : library == SEAM_LIBRARY_USER32_OPTIONAL ? SEAM_LIBRARY_USER32
-                                                                : SEAM_LIBRARY_ADVAPI32;
+            library -= SEAM_LIBRARY_COUNT;
         seamProcs[row] = modules[library] ? GetProcAddress(modules[library], name) : nullptr;
         whole = whole && (seamProcs[row] || optional);
         name += strlen(name) + 1;

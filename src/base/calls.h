@@ -43,6 +43,9 @@ CALL(KERNEL32, GetSystemDirectoryA, ZERO, TEXT_IN_ARG0)       // the System fold
 CALL(KERNEL32, GetTempPathA, ZERO, TEXT_IN_ARG1)              // the temporary folder is unknown (or too long)
 CALL(KERNEL32_OPTIONAL, GetSystemWow64DirectoryA, ZERO, TEXT_IN_ARG0) // no 32-bit System folder of a 64-bit system (or no such call)
 CALL(KERNEL32_OPTIONAL, GetLongPathNameA, ZERO, NO_ANSWER)        // no long form (missing path, or no such call): the path stays
+CALL(KERNEL32, CreateDirectoryA, ZERO, NO_ANSWER)             // the folder was not made: it exists already, or refused
+CALL(KERNEL32_OPTIONAL, GetSystemWindowsDirectoryA, ZERO, TEXT_IN_ARG0) // the shared Windows folder is unknown (or no such call)
+CALL(KERNEL32, LocalFree, NOTHING, NO_ANSWER)                 // the block stays until the program ends
 CALL(KERNEL32, GetFileInformationByHandle, ZERO, NO_ANSWER)   // the file's identity is unknown: it is compared by its path
 CALL(KERNEL32, GetLastError, NOTHING, NO_ANSWER)              // cannot fail; a failed one would say 0, no error
 CALL(KERNEL32, MultiByteToWideChar, ZERO, NO_ANSWER)          // the text cannot be read in its code page
@@ -68,11 +71,13 @@ CALL(ADVAPI32, RegDeleteValueA, ERROR_RESULT, NO_ANSWER)      // the value stays
 CALL(ADVAPI32, RegDeleteKeyA, ERROR_RESULT, NO_ANSWER)        // the key stays: it has sub-keys, or refused
 CALL(ADVAPI32, RegEnumKeyExA, ERROR_RESULT, NO_ANSWER)        // no more sub-keys (ERROR_NO_MORE_ITEMS), or refused
 CALL(ADVAPI32, RegCloseKey, ERROR_RESULT, NO_ANSWER)          // the key was not open
+CALL(ADVAPI32_OPTIONAL, ConvertStringSecurityDescriptorToSecurityDescriptorA, ZERO, NO_ANSWER) // no descriptor (or no such call): no folder made with it
 // The shell.
 CALL(SHELL32, SHGetSpecialFolderLocation, HRESULT_ERROR, ITEM_LIST) // the shell has no such folder here
 CALL(SHELL32, SHGetPathFromIDListA, ZERO, PATH_OF_ITEM_LIST)  // the folder has no file-system path
 CALL(SHELL32, SHGetMalloc, HRESULT_ERROR, NO_ANSWER)          // no allocator: the item list is not freed
 CALL(SHELL32, ShellExecuteA, SMALL_RESULT, NO_ANSWER)         // 32 or less: the shell could not open the target
+CALL(SHELL32_OPTIONAL, IsUserAnAdmin, ZERO, NO_ANSWER)        // not an administrator (or no such call)
 // Fonts and windows.
 CALL(GDI32, RemoveFontResourceA, ZERO, NO_ANSWER)             // the font was not loaded in the system
 CALL(GDI32, GetStockObject, ZERO, NO_ANSWER)                  // no brush: the window class gets none
@@ -104,6 +109,8 @@ CALL(USER32, SetDlgItemTextA, ZERO, NO_ANSWER)                // the control kee
 CALL(USER32, SetWindowTextA, ZERO, NO_ANSWER)                 // the window keeps its title
 CALL(USER32, SetWindowLongA, ZERO, NO_ANSWER)                 // the dialog's result stays as it was
 CALL(USER32, GetWindow, ZERO, NO_ANSWER)                      // no more child windows
+CALL(USER32_OPTIONAL, GetProcessWindowStation, ZERO, NO_ANSWER) // the window station is unknown: taken as not visible
+CALL(USER32_OPTIONAL, GetUserObjectInformationA, ZERO, NO_ANSWER) // the same
 // Start-up.
 CALL(OLE32, OleInitialize, HRESULT_ERROR, NO_ANSWER)          // OLE is not ready: the shell may not answer
 CALL(OLE32, OleUninitialize, NOTHING, NO_ANSWER)              // cannot fail

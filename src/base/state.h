@@ -20,6 +20,10 @@ struct UninstallState : PayloadContents {
     int quiet;              // 0 or 1, set by parseOptions (Q, S or X)
     int optS;               // 0 or 1, set by parseOptions
     int optX;               // 0 or 1, set by parseOptions
+    const char* logPath;    // set by parseOptions: the rest of the command line after "/L=",
+                            // "" for "/L" (a new log in the temporary folder), null for none
+    int unattended;         // 0 or 1, set by the driver: S or X, or a window station nobody sees;
+                            // every question then takes its safe answer without a window
     int isNT;               // 0 or 1, set by detectPlatform
     int isVistaOrLater;     // 0 or 1, set by detectPlatform
     uint32_t progressTotal; // set by the driver: progress steps (entries), not percent;
@@ -32,6 +36,10 @@ struct UninstallState : PayloadContents {
     HMODULE themeLibrary; // loaded at start-up, freed by releaseState; may be null
     FARPROC setThemeProc; // its SetThemeAppProperties, or null
     HFONT dialogFont;     // made by the first dialog, deleted by releaseState
+    // The uninstall log (base/log.h): open from start-up to the end when asked for.
+    HANDLE logFile;   // null when there is no log
+    char* logBuffer;  // LOG_BUFFER_SIZE bytes, allocated with the file
+    uint32_t logUsed; // the bytes of the buffer not written yet
 };
 
 extern UninstallState state;

@@ -5,6 +5,7 @@
 #include <ole2.h>
 #include <string.h>
 
+#include "../base/log.h"
 #include "../base/seam.h"
 #include "../base/state.h"
 #include "../paths/paths.h"
@@ -61,10 +62,21 @@ bool initState(HINSTANCE instance) {
 void parseOptions(const char* tail) {
     if (!tail)
         return;
+    // "/L=" or "-L=" at the start of a word: the rest of the line is the log's
+    // path, and the options end before it, so that no "-" or "/" of the path
+    // is read as one.
+    const char* end = tail + strlen(tail);
+    for (const char* p = tail; *p; ++p)
+        if ((p == tail || p[-1] == ' ') && (*p == '-' || *p == '/') && (p[1] & ~0x20) == 'L' &&
+            p[2] == '=') {
+            end = p;
+            state.logPath = p + 3;
+            break;
+        }
     const char* p = tail;
     while (*p == ' ')
         ++p;
-    while ((*p == '-' || *p == '/') && p[1]) {
+    while (p < end && (*p == '-' || *p == '/') && p[1]) {
         char letter = (char)(p[1] & ~0x20); // an ASCII letter in capitals
         p += 2;
         if (letter == 'Q') {
@@ -75,6 +87,8 @@ void parseOptions(const char* tail) {
         } else if (letter == 'X') {
             state.quiet = 1;
             state.optX = 1;
+        } else if (letter == 'L' && !state.logPath) {
+            state.logPath = "";
         }
         while (*p && *p != ' ' && *p != '-' && *p != '/')
             ++p;
@@ -217,8 +231,9 @@ static int runWithPayload(int* answer) {
     const char* done = getString(0, TEXT_DONE);
     if (!state.quiet && *done)
         showMessage(done, MB_OK | MB_ICONINFORMATION);
+    // Nobody would see the document unattended.
     const char* document = optionText(OPTIONS_CLOSING_DOCUMENT_OFFSET);
-    if (!state.optS && !state.optX && document)
+    if (!state.unattended && document)
         openClosingDocument(document, ".htm");
     return 0;
 }
@@ -233,6 +248,9 @@ int runUninstall(HINSTANCE instance, const char* tail) {
         return -1;
     if (initState(instance)) {
         parseOptions(tail);
+        // Unattended, no question waits for an answer nobody can give.
+        state.unattended = state.optS | state.optX | !isStationVisible();
+        openLog(tail);
         // A payload that cannot be read ends the program before any window
         // exists or anything was changed; what start-up and the reader took
         // is released as on every other path.
@@ -244,8 +262,10 @@ int runUninstall(HINSTANCE instance, const char* tail) {
     if (state.mainWindow)
         destroyMainWindow();
     freePayload();
-    if (answer == IDOK && !state.optS && !state.optX)
-        scheduleSelfDeletion();
+    bool scheduled = answer == IDOK && !state.optS && !state.optX && scheduleSelfDeletion();
+    logEvent(LOG_SELF_DELETION, scheduled ? LOG_SCHEDULED : LOG_NOT_SCHEDULED, state.modulePath);
+    logEvent(LOG_EXIT, LOG_CODE, nullptr, nullptr, exitCode);
+    closeLog();
     releaseState();
     return exitCode;
 }

@@ -1,4 +1,6 @@
 // File routines: the reader and the removal passes open files through these.
+#include <string.h>
+
 #include "../base/seam.h"
 #include "payload.h"
 
@@ -38,4 +40,53 @@ uint32_t fileSeek(HANDLE file, uint32_t position) {
 
 BOOL closeFile(HANDLE file) {
     return W32(CloseHandle, file);
+}
+
+bool getTempFolder(char* path) {
+    DWORD length = W32(GetTempPathA, PATH_BUFFER_SIZE, path);
+    if (length == 0 || length >= PATH_BUFFER_SIZE - 1)
+        return false;
+    addTrailingBackslash(path);
+    return true;
+}
+
+HANDLE createNumberedFile(char* path, const char* pattern) {
+    addTrailingBackslash(path);
+    char* name = path + strlen(path);
+    if (strlen(path) + strlen(pattern) + 2 >= PATH_BUFFER_SIZE)
+        return INVALID_HANDLE_VALUE;
+    for (int i = 1; i < 999; ++i) {
+        formatNumber(name, pattern, i);
+        // CREATE_NEW: a file that is there, or appeared meanwhile, is never
+        // overwritten, and a link of the name is not followed.
+        HANDLE file = W32(CreateFileA, path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE)
+            return file;
+        DWORD error = W32(GetLastError);
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+void formatNumber(char* out, const char* pattern, int number) {
+    const char* mark = strstr(pattern, "%d");
+    size_t before = mark ? (size_t)(mark - pattern) : strlen(pattern);
+    memcpy(out, pattern, before);
+    if (mark) {
+        unsigned value = (unsigned)number;
+        if (number < 0) {
+            out[before++] = '-';
+            value = 0u - value;
+        }
+        char digits[12];
+        int n = 0;
+        do
+            digits[n++] = (char)('0' + value % 10);
+        while ((value /= 10) > 0);
+        while (n)
+            out[before++] = digits[--n];
+    }
+    strcpy(out + before, mark ? mark + 2 : "");
 }

@@ -30,6 +30,17 @@ int readExact(HANDLE file, void* buffer, uint32_t n); // 0 when exactly n bytes 
 uint32_t fileTell(HANDLE file);
 uint32_t fileSeek(HANDLE file, uint32_t position); // the new position
 BOOL closeFile(HANDLE file);
+// The temporary folder, with its backslash, into `path` (PATH_BUFFER_SIZE
+// bytes); false when there is none or it does not fit.
+bool getTempFolder(char* path);
+// Creates a new file named by `pattern` (one %d, from 1 to 998) in the folder
+// that `path` (PATH_BUFFER_SIZE bytes) holds, never over an existing one; `path`
+// receives its path. The open handle, or INVALID_HANDLE_VALUE when the names
+// are all taken, the path does not fit or the folder refuses.
+HANDLE createNumberedFile(char* path, const char* pattern);
+// `pattern` with its first "%d" replaced by `number` in decimal, into `out`,
+// which has room for the pattern and eleven characters.
+void formatNumber(char* out, const char* pattern, int number);
 
 // Texts.
 

@@ -1,4 +1,5 @@
 // Reads the payload appended to the executable into the uninstall state.
+#include "../base/log.h"
 #include "../base/seam.h"
 #include "../base/state.h"
 #include "payload.h"
@@ -45,19 +46,21 @@ static int readFromFile(HANDLE file, uint32_t offset) {
 
 bool loadPayload() {
     uint32_t offset = payloadOffset();
-    if (offset == 0)
-        return false;
-    if (!W32(GetModuleFileNameA, state.instance, state.modulePath, PATH_BUFFER_SIZE))
-        return false;
-    state.modulePath[PATH_BUFFER_SIZE - 1] = 0; // older systems leave a cut path unterminated
-    HANDLE file = openExistingFile(state.modulePath, FILE_MODE_READ);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    int error = readFromFile(file, offset);
-    closeFile(file);
+    int error = -1; // no payload, or the executable cannot be read: no message
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (offset && W32(GetModuleFileNameA, state.instance, state.modulePath, PATH_BUFFER_SIZE)) {
+        state.modulePath[PATH_BUFFER_SIZE - 1] = 0; // older systems leave a cut path unterminated
+        file = openExistingFile(state.modulePath, FILE_MODE_READ);
+    }
+    if (file != INVALID_HANDLE_VALUE) {
+        error = readFromFile(file, offset);
+        closeFile(file);
+    }
     if (error == 0)
         return true;
-    showPayloadError(error);
+    logEvent(LOG_ERROR, LOG_PAYLOAD_ERROR, state.modulePath, nullptr, error);
+    if (error > 0)
+        showPayloadError(error);
     return false;
 }
 

@@ -1,4 +1,5 @@
 // Texts by number, formatting with one path argument, and message boxes.
+#include "../base/log.h"
 #include "../base/seam.h"
 #include "../base/state.h"
 #include "payload.h"
@@ -18,6 +19,14 @@ void formatString(char* buffer, int index, const char* argument) {
     formatText(buffer, getString(0, index), argument);
 }
 
+// The answer to each kind of box (MB_OK ... MB_CANCELTRYCONTINUE) that changes nothing.
+static const unsigned char safeAnswers[8] = {IDOK, IDCANCEL, IDABORT,  IDCANCEL,
+                                             IDNO, IDCANCEL, IDCANCEL, IDCANCEL};
+
 int showMessage(const char* text, unsigned style) {
-    return W32(MessageBoxA, state.mainWindow, text, getString(0, TEXT_CAPTION), style);
+    int answer = state.unattended
+                     ? safeAnswers[style & 7]
+                     : W32(MessageBoxA, state.mainWindow, text, getString(0, TEXT_CAPTION), style);
+    logQuestion(text, answer);
+    return answer;
 }

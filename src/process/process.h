@@ -33,9 +33,6 @@ void openClosingDocument(const char* target, const char* extension);
 // also hold `subKey`). 0 on success, else the registry error.
 LONG readDefaultValue(HKEY root, const char* subKey, char* buffer);
 
-// Creates a new file named by `pattern` (one %d, from 1 to 998) in the
-// temporary folder; `buffer` (260 bytes) receives its path. The open handle,
-// or INVALID_HANDLE_VALUE.
-HANDLE createTempBatchFile(char* buffer, const char* pattern);
-// Starts the hidden batch file that deletes the executable and its folder.
-void scheduleSelfDeletion();
+// Starts the hidden batch file that deletes the executable and its folder;
+// false when none was started.
+bool scheduleSelfDeletion();

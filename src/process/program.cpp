@@ -2,6 +2,7 @@
 // the wait for its end.
 #include <string.h>
 
+#include "../base/log.h"
 #include "../base/seam.h"
 #include "../base/state.h"
 #include "../paths/paths.h"
@@ -110,6 +111,8 @@ int startProgram(const char* program, const char* arguments, HANDLE* process) {
     PROCESS_INFORMATION started = {};
     BOOL ok = W32(CreateProcessA, nullptr, line, nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS,
                   nullptr, nullptr, &startup, &started);
+    logEvent(LOG_PROGRAM, ok ? LOG_STARTED : LOG_NOT_STARTED, line, nullptr,
+             ok || !state.logFile ? 0 : (int)W32(GetLastError));
     if (canRestore)
         W32(SetCurrentDirectoryA, saved);
     freeAndClearAs(&folders);
@@ -131,11 +134,15 @@ int runProgram(const char* program, const char* arguments, int wait) {
     HANDLE process;
     if (!startProgram(program, arguments, &process))
         return 0;
-    if (wait)
+    DWORD code;
+    if (wait) {
         while (isProcessRunning(process)) {
             pumpPendingMessages();
             W32(Sleep, 200);
         }
+        if (state.logFile && W32(GetExitCodeProcess, process, &code))
+            logEvent(LOG_PROGRAM, LOG_ENDED, program, nullptr, (int)code);
+    }
     W32(CloseHandle, process);
     return 1;
 }

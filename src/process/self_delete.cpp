@@ -1,5 +1,9 @@
 // Self-deletion: a hidden batch file deletes the executable once the process
 // has ended, removes the emptied installation folder, and deletes itself.
+#include <windows.h>
+
+#include <sddl.h>
+#include <shlobj.h>
 #include <string.h>
 
 #include "../base/seam.h"
@@ -10,18 +14,23 @@
 
 enum {
     // The batch text: every path quoted and each of its percent signs doubled
-    // (four paths of 259 characters at worst), plus the fixed lines.
-    BATCH_TEXT_SIZE = 2560,
+    // (six paths of 259 characters at worst), plus the fixed lines.
+    BATCH_TEXT_SIZE = 3584,
     // Rounds of about a second before the batch gives up on an executable
     // that cannot be deleted: far longer than the uninstaller takes to exit.
     BATCH_ROUNDS = 30,
 };
 
 // Where each path goes: \1 the executable, \2 the installation folder, \3 the
-// batch file; \4 starts the line that removes the installation folder, left
-// out when the folder is protected (the uninstaller itself still goes). Only syntax that both
-// cmd.exe and command.com run: the round count is a growing row of x, and ping waits about a second
-// on every system.
+// batch file, \4 the batch file's own folder, \5 the interpreter. A line that
+// starts with \6 is left out when the installation folder is protected (the
+// uninstaller itself still goes); with \7 it is kept only when the batch file
+// has a folder of its own, with \10 only when it has none. That folder is
+// removed by a second interpreter, once the first has ended: an interpreter
+// that holds its batch file open while it runs (Wine's does) keeps it from
+// going until then. Only syntax that both cmd.exe and command.com run, but for
+// the \7 line, which is for NT alone: the round count is a growing row of x,
+// and ping waits about a second on every system.
 static const char batchTemplate[] =
     "@echo off\r\n"
     "set round=\r\n"
@@ -33,53 +42,38 @@ static const char batchTemplate[] =
     "ping -n 2 127.0.0.1 >nul\r\n"
     "goto Repeat\r\n"
     ":Done\r\n"
-    "\4rmdir \"\2\"\r\n"
-    "del \"\3\"\r\n";
+    "\6rmdir \"\2\"\r\n"
+    "\7del \"\3\" & start \"\" /b \"\5\" /d /c \"ping -n 3 127.0.0.1 >nul & rmdir \"\4\"\"\r\n"
+    "\10del \"\3\"\r\n";
 static_assert(sizeof("xxxxxxxxxxxxxxxxxxxxxxxxxxxxxx") == BATCH_ROUNDS + 1, "bound");
 
-// `pattern` with its first "%d" replaced by `number` (positive), into `out`,
-// which has room for the pattern and ten digits.
-static void formatNumber(char* out, const char* pattern, int number) {
-    const char* mark = strstr(pattern, "%d");
-    size_t before = mark ? (size_t)(mark - pattern) : strlen(pattern);
-    memcpy(out, pattern, before);
-    char digits[12];
-    int n = 0;
-    do
-        digits[n++] = (char)('0' + number % 10);
-    while ((number /= 10) > 0);
-    while (mark && n)
-        out[before++] = digits[--n];
-    strcpy(out + before, mark ? mark + 2 : "");
-}
-
-HANDLE createTempBatchFile(char* buffer, const char* pattern) {
-    for (int i = 1; i < 999; ++i) {
-        DWORD length = W32(GetTempPathA, PATH_BUFFER_SIZE, buffer);
-        if (length == 0 || length >= PATH_BUFFER_SIZE)
-            return INVALID_HANDLE_VALUE;
-        addTrailingBackslash(buffer);
-        char name[32];
-        if (strlen(pattern) > 16)
-            return INVALID_HANDLE_VALUE;
-        formatNumber(name, pattern, i);
-        if (strlen(buffer) + strlen(name) >= PATH_BUFFER_SIZE)
-            return INVALID_HANDLE_VALUE;
-        strcat(buffer, name);
-        HANDLE file = W32(CreateFileA, buffer, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            W32(CloseHandle, file); // taken
-            continue;
-        }
-        // CREATE_NEW: a file that appeared meanwhile, or that could not be
-        // opened for reading, is never overwritten.
-        file = W32(CreateFileA, buffer, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                   FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE)
-            return file;
+// Elevated, the batch file goes into a new folder of the Windows folder's
+// Temp that only administrators and the system can change (owned by the
+// administrators, its inherited permissions cut): no unelevated program can
+// write the batch file, nor swap the folder, between its writing and its run.
+// Users may create entries in that Temp, but not delete or rename others'. The
+// user's own temporary folder would not do: the user may rename or delete
+// anything in it, a folder of the administrators' included. Into `folder`
+// (PATH_BUFFER_SIZE bytes); false when none was made.
+static bool makeAdminFolder(char* folder) {
+    SECURITY_ATTRIBUTES security = {sizeof(security), nullptr, FALSE};
+    UINT length = W32(GetSystemWindowsDirectoryA, folder, PATH_BUFFER_SIZE);
+    if (length == 0 || length >= PATH_BUFFER_SIZE - 20 ||
+        !W32(ConvertStringSecurityDescriptorToSecurityDescriptorA,
+             "O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", SDDL_REVISION_1,
+             &security.lpSecurityDescriptor, nullptr))
+        return false;
+    addTrailingBackslash(folder);
+    char* name = folder + strlen(folder);
+    bool made = false;
+    for (int i = 1; i < 999 && !made; ++i) {
+        formatNumber(name, "Temp\\Varnel%d", i);
+        made = W32(CreateDirectoryA, folder, &security);
+        if (!made && W32(GetLastError) != ERROR_ALREADY_EXISTS)
+            break;
     }
-    return INVALID_HANDLE_VALUE;
+    W32(LocalFree, security.lpSecurityDescriptor);
+    return made;
 }
 
 // Replaces `path` (PATH_BUFFER_SIZE bytes) by its short form, where one
@@ -103,19 +97,21 @@ static bool putText(char* out, size_t* length, const char* text, bool isPath) {
     return true;
 }
 
-// The batch text for the three paths; false when it does not fit.
+// The batch text for the five paths (`dir` null when the installation folder
+// stays, `folder` null when the batch file has no folder of its own); false
+// when it does not fit.
 static bool formatBatch(char* out, size_t* length, const char* exe, const char* dir,
-                        const char* batch) {
-    const char* paths[] = {exe, dir, batch};
+                        const char* batch, const char* folder, const char* interpreter) {
+    const char* paths[] = {exe, dir, batch, folder, interpreter};
     char piece[2] = {};
     *length = 0;
     for (const char* p = batchTemplate; *p; ++p) {
-        if (*p == 4) {
-            if (!dir)
+        if (*p >= 6 && *p <= 8) {
+            if (*p == 6 ? !dir : (*p == 7) != (folder != nullptr))
                 p = strchr(p, '\n');
             continue;
         }
-        bool isPath = *p >= 1 && *p <= 3;
+        bool isPath = *p >= 1 && *p <= 5;
         piece[0] = *p;
         if (!putText(out, length, isPath ? paths[*p - 1] : piece, isPath))
             return false;
@@ -126,6 +122,7 @@ static bool formatBatch(char* out, size_t* length, const char* exe, const char* 
 struct SelfDeletion {
     char batchPath[PATH_BUFFER_SIZE];    // ANSI: the command line's
     char oemBatchPath[PATH_BUFFER_SIZE]; // short and OEM: the batch text's
+    char oemFolder[PATH_BUFFER_SIZE];    // its folder, when the batch file has one of its own
     char interpreter[PATH_BUFFER_SIZE];  // full path of cmd.exe or command.com
     char text[BATCH_TEXT_SIZE];          // the batch text, then the command line
 };
@@ -145,18 +142,21 @@ static bool toOem(char* text) {
 }
 
 // Writes the batch file and starts its interpreter; the installation folder is
-// removed only when `removeFolder`. False when nothing was started; the batch
-// file is then removed again.
-static bool startBatch(SelfDeletion* work, HANDLE file, bool removeFolder) {
+// removed only when `removeFolder`, the batch file's folder with it when
+// `ownFolder`. False when nothing was started.
+static bool startBatch(SelfDeletion* work, HANDLE file, bool removeFolder, bool ownFolder) {
     char* exe = state.workPath;
     char* dir = state.installDir;
     // The batch file's own path too: short where it can be, and OEM.
     strcpy(work->oemBatchPath, work->batchPath);
     shortenPath(work->oemBatchPath);
     size_t length;
-    bool ok =
-        toOem(dir) && toOem(exe) && toOem(work->oemBatchPath) &&
-        formatBatch(work->text, &length, exe, removeFolder ? dir : nullptr, work->oemBatchPath);
+    bool ok = toOem(dir) && toOem(exe) && toOem(work->oemBatchPath);
+    strcpy(work->oemFolder, work->oemBatchPath);
+    cutLastPart(work->oemFolder);
+    ok = ok &&
+         formatBatch(work->text, &length, exe, removeFolder ? dir : nullptr, work->oemBatchPath,
+                     ownFolder ? work->oemFolder : nullptr, work->interpreter);
     DWORD written = 0;
     // A batch file cut short could act on other paths: it must be written whole.
     ok = ok && W32(WriteFile, file, work->text, (DWORD)length, &written, nullptr) &&
@@ -185,12 +185,10 @@ static bool startBatch(SelfDeletion* work, HANDLE file, bool removeFolder) {
             W32(CloseHandle, started.hProcess);
         }
     }
-    if (!ok)
-        W32(DeleteFileA, work->batchPath);
     return ok;
 }
 
-void scheduleSelfDeletion() {
+bool scheduleSelfDeletion() {
     char* dir = state.installDir;
     char* exe = state.workPath;
     // A protected installation folder (the Desktop, Documents) is never removed.
@@ -199,12 +197,13 @@ void scheduleSelfDeletion() {
     removeTrailingBackslash(dir);
     DWORD length = W32(GetModuleFileNameA, state.instance, exe, PATH_BUFFER_SIZE);
     if (length == 0 || length >= PATH_BUFFER_SIZE)
-        return; // a cut path could name another file
+        return false; // a cut path could name another file
     shortenPath(exe);
 
     SelfDeletion* work;
     if (!allocZeroedAs(sizeof(SelfDeletion), &work))
-        return;
+        return false;
+    bool started = false;
     // The interpreter comes from the system's own folder, never from the
     // search path, whose first place is the installation folder; its current
     // directory is that folder too, never one it has to remove.
@@ -217,9 +216,22 @@ void scheduleSelfDeletion() {
         W32(SetCurrentDirectoryA, folder);
         addTrailingBackslash(folder);
         strcat(folder, name);
-        HANDLE file = createTempBatchFile(work->batchPath, "delme%d.bat");
-        if (file != INVALID_HANDLE_VALUE)
-            startBatch(work, file, removeFolder);
+        // Elevated, never the user's temporary folder: without a folder of
+        // its own, the batch file is not written.
+        bool ownFolder = state.isNT && W32(IsUserAnAdmin);
+        char* batch = work->batchPath;
+        if (ownFolder ? makeAdminFolder(batch) : getTempFolder(batch)) {
+            HANDLE file = createNumberedFile(batch, "delme%d.bat");
+            started =
+                file != INVALID_HANDLE_VALUE && startBatch(work, file, removeFolder, ownFolder);
+            if (!started) {
+                if (file != INVALID_HANDLE_VALUE)
+                    W32(DeleteFileA, batch);
+                if (ownFolder && cutLastPart(batch))
+                    W32(RemoveDirectoryA, batch);
+            }
+        }
     }
     freeAndClearAs(&work);
+    return started;
 }

@@ -2,6 +2,7 @@
 // emptied parents as the entry allows.
 #include <string.h>
 
+#include "../base/log.h"
 #include "../base/seam.h"
 #include "../base/state.h"
 #include "../paths/paths.h"
@@ -22,7 +23,7 @@ void removeGroupFiles() {
         // A path that would not fit is skipped whole: cut, it could name another file.
         if (entry->fileName[0] && groupFolder(folder, entry->folder) &&
             joinPath(state.workPath, folder, entry->fileName))
-            W32(DeleteFileA, state.workPath);
+            logCall(LOG_FILE, W32(DeleteFileA, state.workPath), state.workPath);
         reportProgress(SPAN_GROUPS, i); // the folder pass goes over it again
     }
 }
@@ -31,7 +32,7 @@ void removeGroupFiles() {
 static void removeFolderFrom(const char* folder, const char* current) {
     if (pathsEqual(folder, current))
         W32(SetCurrentDirectoryA, "..");
-    W32(RemoveDirectoryA, folder);
+    logCall(LOG_FOLDER, W32(RemoveDirectoryA, folder), folder);
 }
 
 void removeGroupFolders() {
@@ -43,8 +44,15 @@ void removeGroupFolders() {
         // The entry's folders in their canonical form shorten as the walk
         // climbs, and its level count goes down.
         second[0] = 0;
-        if (groupFolder(folder, entry->folder) && !isProtectedFolder(folder) &&
-            (!entry->secondFolder[0] || groupFolder(second, entry->secondFolder))) {
+        const char* unused = !groupFolder(folder, entry->folder) ? entry->folder
+                             : entry->secondFolder[0] && !groupFolder(second, entry->secondFolder)
+                                 ? entry->secondFolder
+                                 : nullptr;
+        if (unused) {
+            logLink(LOG_FOLDER, unused);
+        } else if (isProtectedFolder(folder)) {
+            logEvent(LOG_FOLDER, LOG_PROTECTED, folder);
+        } else {
             while (!(second[0] && isProtectedFolder(second))) {
                 if (readCurrentFolder(current))
                     canonicalPath(current);

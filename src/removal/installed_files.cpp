@@ -1,6 +1,7 @@
 // The installed-file pass and the in-use check before it.
 #include <string.h>
 
+#include "../base/log.h"
 #include "../base/seam.h"
 #include "../base/state.h"
 #include "../paths/paths.h"
@@ -100,8 +101,10 @@ static bool confirmSharedRemoval(const char* path) {
     return yes;
 }
 
-// Counts down the file's shared reference; returns whether it may be removed.
-static bool releaseSharedReference(const char* path, bool proceed, bool inUse) {
+// Counts down the file's shared reference; returns LOG_REMOVED when it may be
+// removed, else why it stays.
+static int releaseSharedReference(const char* path, bool inUse) {
+    int outcome = inUse ? LOG_IN_USE : LOG_REMOVED;
     HKEY key;
     bool opened = W32(RegOpenKeyExA, HKEY_LOCAL_MACHINE, sharedDllsKey, 0, KEY_ALL_ACCESS, &key) ==
                   ERROR_SUCCESS;
@@ -112,19 +115,19 @@ static bool releaseSharedReference(const char* path, bool proceed, bool inUse) {
         if (W32(RegQueryValueExA, key, path, nullptr, &type, reinterpret_cast<BYTE*>(&count),
                 &size) == ERROR_SUCCESS) {
             if (count > 0 && --count != 0)
-                proceed = false; // other products still use the file
+                outcome = LOG_SHARED_COUNT; // other products still use the file
             if (!(inUse && count == 0))
                 W32(RegSetValueExA, key, path, 0, type, reinterpret_cast<const BYTE*>(&count),
                     size);
         }
     }
-    if (proceed)
-        proceed = confirmSharedRemoval(path);
-    if (proceed && opened)
+    if (outcome == LOG_REMOVED && !confirmSharedRemoval(path))
+        outcome = LOG_ANSWERED_NO;
+    if (outcome == LOG_REMOVED && opened)
         W32(RegDeleteValueA, key, path);
     if (opened)
         W32(RegCloseKey, key);
-    return proceed;
+    return outcome;
 }
 
 // The short way for a plain file (no shared count, font or server) on NT: the
@@ -146,42 +149,42 @@ static bool deleteIfFree(const char* path) {
     return true;
 }
 
-static void clearAndDelete(const char* path) {
-    setReadOnly(path, false);
-    W32(DeleteFileA, path);
+// 0 when the file went, else the error that kept it.
+static DWORD deleteFile(const char* path) {
+    return W32(DeleteFileA, path) ? 0 : W32(GetLastError);
 }
 
-static void deleteInstalledFile(const char* path, unsigned flags) {
-    if (W32(DeleteFileA, path))
-        return;
-    DWORD error = W32(GetLastError);
-    for (;;) {
+static DWORD clearAndDelete(const char* path) {
+    setReadOnly(path, false);
+    return deleteFile(path);
+}
+
+// Deletes the file, asking about a write-protected one: 0 when it went, else
+// the error that kept it (ERROR_CANCELLED: the answer was No).
+static DWORD deleteInstalledFile(const char* path, unsigned flags) {
+    DWORD error = deleteFile(path);
+    while (error) {
         if (!isAccessError(error) || testWritePermission(path) != WRITE_DENIED)
-            return; // gone already, or refused although it is not read-only
-        if ((flags & (FE_FONT | FE_SELFREG)) || state.inUseAnswer == 1) {
-            clearAndDelete(path);
-            return;
-        }
+            break; // gone already, or refused although it is not read-only
+        if ((flags & (FE_FONT | FE_SELFREG)) || state.inUseAnswer == 1)
+            return clearAndDelete(path);
         if (state.inUseAnswer == 0)
-            return;
+            return ERROR_CANCELLED;
         switch (askQuestion(path)) {
         case IDYES:
-            setReadOnly(path, false);
-            if (W32(DeleteFileA, path))
-                return;
-            error = W32(GetLastError);
+            error = clearAndDelete(path);
             break; // asked again while the file stays read-only
         case IDC_YESTOALL:
             state.inUseAnswer = 1;
-            clearAndDelete(path);
-            return;
+            return clearAndDelete(path);
         case IDC_NOTOALL:
             state.inUseAnswer = 0;
-            return;
+            return ERROR_CANCELLED;
         default:
-            return;
+            return ERROR_CANCELLED;
         }
     }
+    return error;
 }
 
 void removeInstalledFiles() {
@@ -191,26 +194,36 @@ void removeInstalledFiles() {
         const FileEntry* entry = state.fileEntries[n - 1 - k];
         char* path = state.workPath;
         bool folder = !entry->name[0];
+        int kind = folder ? LOG_FOLDER : LOG_FILE;
         // Nothing reached through a link is touched: a folder that is one, or
         // one in any folder above a folder or a file.
-        if (buildEntryPath(entry) && (strcpy(named, path), canonicalPath(path)) &&
-            !throughLink(path, folder)) {
-            if (folder) {
-                if (!isProtectedFolder(path))
-                    W32(RemoveDirectoryA, path);
-            } else if (!state.isNT || (entry->flags & (FE_SHARED | FE_FONT | FE_SELFREG)) ||
-                       !deleteIfFree(path)) {
-                bool inUse = isFileInUse(path) != 0;
-                bool proceed = !inUse;
-                if (entry->flags & FE_SHARED)
-                    proceed = releaseSharedReference(named, proceed, inUse);
-                if (proceed) {
-                    if (entry->flags & FE_FONT)
-                        unregisterFont(path);
-                    if (entry->flags & FE_SELFREG)
-                        unregisterComServer();
-                    deleteInstalledFile(path, entry->flags);
-                }
+        if (!buildEntryPath(entry) || (strcpy(named, path), !canonicalPath(path))) {
+            logEvent(kind,
+                     folderAnchor(entry->folder) < ANCHOR_DOT_NAME ? LOG_TOO_LONG : LOG_UNANCHORED,
+                     entry->folder, entry->name);
+        } else if (throughLink(path, folder)) {
+            logLink(kind, path);
+        } else if (folder) {
+            if (isProtectedFolder(path))
+                logEvent(LOG_FOLDER, LOG_PROTECTED, path);
+            else
+                logCall(LOG_FOLDER, W32(RemoveDirectoryA, path), path);
+        } else if (state.isNT && !(entry->flags & (FE_SHARED | FE_FONT | FE_SELFREG)) &&
+                   deleteIfFree(path)) {
+            logEvent(LOG_FILE, LOG_REMOVED, path);
+        } else {
+            bool inUse = isFileInUse(path) != 0;
+            int outcome = inUse ? LOG_IN_USE : LOG_REMOVED;
+            if (entry->flags & FE_SHARED)
+                outcome = releaseSharedReference(named, inUse);
+            if (outcome == LOG_REMOVED) {
+                if (entry->flags & FE_FONT)
+                    unregisterFont(path);
+                if (entry->flags & FE_SELFREG)
+                    unregisterComServer();
+                logResult(LOG_FILE, deleteInstalledFile(path, entry->flags), path);
+            } else {
+                logEvent(LOG_FILE, outcome, path);
             }
         }
         reportProgress(SPAN_FILES, k);

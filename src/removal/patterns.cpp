@@ -3,6 +3,7 @@
 // and the pattern's folder itself once it is empty.
 #include <string.h>
 
+#include "../base/log.h"
 #include "../base/seam.h"
 #include "../base/state.h"
 #include "../paths/paths.h"
@@ -43,7 +44,7 @@ void leaveAndRemoveFolder() {
     bool known = readCurrentFolder(folder);
     stepUp();
     if (known)
-        W32(RemoveDirectoryA, folder);
+        logCall(LOG_FOLDER, W32(RemoveDirectoryA, folder), folder);
 }
 
 void removeMatchingTree(const char* mask) {
@@ -55,8 +56,14 @@ void removeMatchingTree(const char* mask) {
     HANDLE search = W32(FindFirstFileA, "*.*", &found);
     if (search != INVALID_HANDLE_VALUE) {
         do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || isDotEntry(found) ||
-                isLink(found.dwFileAttributes) || !W32(SetCurrentDirectoryA, found.cFileName))
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || isDotEntry(found))
+                continue;
+            if (isLink(found.dwFileAttributes)) {
+                if (state.logFile && readCurrentFolder(current))
+                    logEvent(LOG_FOLDER, LOG_LINK, current, found.cFileName);
+                continue;
+            }
+            if (!W32(SetCurrentDirectoryA, found.cFileName))
                 continue;
             if (readCurrentFolder(current) && !isProtectedFolder(current))
                 removeMatchingTree(mask); // comes back up here
@@ -67,20 +74,28 @@ void removeMatchingTree(const char* mask) {
     }
     // Then this folder's own matching files; one that cannot go stays.
     // The search matches short names too: only a long name that matches goes.
+    bool known = readCurrentFolder(current);
     search = *mask ? W32(FindFirstFileA, mask, &found) : INVALID_HANDLE_VALUE;
     if (search != INVALID_HANDLE_VALUE) {
         do
             if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
                 maskMatches(found.cFileName, mask))
-                W32(DeleteFileA, found.cFileName);
+                logCall(LOG_FILE, W32(DeleteFileA, found.cFileName), current, found.cFileName);
         while (W32(FindNextFileA, search, &found));
         W32(FindClose, search);
     }
     // Then the folder itself, once empty.
-    if (readCurrentFolder(current) && !isProtectedFolder(current) && isCurrentFolderEmpty(&found))
+    int outcome = !known                         ? LOG_FAILED
+                  : isProtectedFolder(current)   ? LOG_PROTECTED
+                  : isCurrentFolderEmpty(&found) ? LOG_REMOVED
+                                                 : LOG_NOT_EMPTY;
+    if (outcome == LOG_REMOVED) {
         leaveAndRemoveFolder();
-    else
+    } else {
+        if (known)
+            logEvent(LOG_FOLDER, outcome, current);
         stepUp();
+    }
 }
 
 void removePatterns() {
@@ -91,18 +106,31 @@ void removePatterns() {
     for (; *pattern; pattern += strlen(pattern) + 1) {
         // A path that does not fit is skipped, never cut: a cut one could
         // name another folder. So is one whose macro names no folder here.
-        bool whole = patternHasMacros(pattern) ? expandPath(path, pattern)
-                                               : joinPath(path, state.installDir, pattern);
-        if (!whole || patternProblem(path) != PATTERN_WALKED)
+        bool macros = patternHasMacros(pattern);
+        bool whole = macros ? expandPath(path, pattern) : joinPath(path, state.installDir, pattern);
+        if (!whole || patternProblem(path) != PATTERN_WALKED) {
+            logEvent(LOG_PATTERN,
+                     whole    ? LOG_UNSAFE
+                     : macros ? LOG_UNRESOLVED
+                              : LOG_TOO_LONG,
+                     pattern);
             continue;
+        }
         for (char* p = path; *p; ++p) // "/" is read as "\": a mask never holds one
             if (*p == '/')
                 *p = '\\';
         char* mask = strrchr(path, '\\');
         *mask++ = 0;
         // The folder in its canonical form, reached through no link and itself none.
-        if (!canonicalPath(path) || throughLink(path, true) || isProtectedFolder(path) ||
-            !W32(SetCurrentDirectoryA, path))
+        if (!canonicalPath(path) || throughLink(path, true)) {
+            logLink(LOG_FOLDER, path);
+            continue;
+        }
+        if (isProtectedFolder(path)) {
+            logEvent(LOG_FOLDER, LOG_PROTECTED, path);
+            continue;
+        }
+        if (!W32(SetCurrentDirectoryA, path))
             continue;
         // Test the folder really entered, not the text that named it: an odd
         // path (a "." part, say) can lead into a protected folder.

@@ -1,6 +1,7 @@
 // Pruning: the folders of the installed files, and their parents, once empty.
 #include <string.h>
 
+#include "../base/log.h"
 #include "../base/seam.h"
 #include "../base/state.h"
 #include "../paths/paths.h"
@@ -35,6 +36,7 @@ void pruneInstallFolders() {
             for (bool first = true;; first = false) {
                 bool removed = W32(RemoveDirectoryA, path);
                 DWORD error = removed ? 0 : W32(GetLastError);
+                logResult(LOG_FOLDER, error, path);
                 if (first &&
                     (removed || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND))
                     strcpy(goneMemo, path);

@@ -1,6 +1,7 @@
 // The registry pass: the payload's keys, each with its sub-keys, and values.
 #include <string.h>
 
+#include "../base/log.h"
 #include "../base/seam.h"
 #include "../base/state.h"
 #include "../ui/ui.h"
@@ -38,21 +39,25 @@ void runRegistryPass() {
         // A value entry is a key part, two backslashes and a value name (none:
         // the default value); with an empty key part, a value of the root.
         char* name = (char*)registryValueName(path);
-        if (!isGuardedEntry(entry->root, path)) {
-            if (name) {
-                HKEY key;
-                name[-2] = 0;
-                if (W32(RegOpenKeyA, root, path, &key) == ERROR_SUCCESS) {
-                    W32(RegDeleteValueA, key, name);
-                    W32(RegCloseKey, key);
-                }
-                name[-2] = '\\';
-                continue; // a value entry does not move the bar
+        int kind = name ? LOG_VALUE : LOG_KEY;
+        LONG result;
+        if (isGuardedEntry(entry->root, path)) {
+            logRegistry(kind, LOG_GUARDED, entry->root, path);
+        } else if (name) {
+            HKEY key;
+            name[-2] = 0;
+            result = W32(RegOpenKeyA, root, path, &key);
+            if (result == ERROR_SUCCESS) {
+                result = W32(RegDeleteValueA, key, name);
+                W32(RegCloseKey, key);
             }
-            if (state.isNT)
-                deleteKeyTree(root, path);
-            else
-                W32(RegDeleteKeyA, root, path); // 9x deletes the sub-keys with the key
+            name[-2] = '\\';
+            logRegistry(LOG_VALUE, -1, entry->root, path, result);
+            continue; // a value entry does not move the bar
+        } else {
+            // 9x deletes the sub-keys with the key.
+            result = state.isNT ? deleteKeyTree(root, path) : W32(RegDeleteKeyA, root, path);
+            logRegistry(LOG_KEY, -1, entry->root, path, result);
         }
         reportProgress(SPAN_REGISTRY, i);
     }

@@ -3,6 +3,7 @@
 
 #include <commctrl.h>
 
+#include "../base/log.h"
 #include "../base/seam.h"
 #include "../base/state.h"
 #include "../payload/payload.h"
@@ -112,12 +113,23 @@ int askQuestion(const char* path) {
     formatString(question, TEXT_READ_ONLY_QUESTION, path);
     int answer = IDC_YESTOALL;
     if (*question) {
-        answer = (int)W32(DialogBoxParamA, state.instance, MAKEINTRESOURCEA(IDD_QUESTION),
-                          state.mainWindow, questionDialogProc, (LPARAM)question);
-        // -1: the dialog could not be made; 0: the owner was not a window.
-        if (answer <= 0)
+        // Unattended, the file is kept. -1: the dialog could not be made; 0:
+        // the owner was not a window.
+        if (state.unattended ||
+            (answer = (int)W32(DialogBoxParamA, state.instance, MAKEINTRESOURCEA(IDD_QUESTION),
+                               state.mainWindow, questionDialogProc, (LPARAM)question)) <= 0)
             answer = IDNO;
+        logQuestion(question, answer);
     }
     freeAndClearAs(&question);
     return answer;
+}
+
+bool isStationVisible() {
+    USEROBJECTFLAGS flags = {};
+    HWINSTA station = W32(GetProcessWindowStation);
+    return !state.isNT ||
+           (station &&
+            W32(GetUserObjectInformationA, station, UOI_FLAGS, &flags, sizeof(flags), nullptr) &&
+            (flags.dwFlags & WSF_VISIBLE));
 }

@@ -30,5 +30,8 @@ void reportProgress(ProgressSpan span, uint32_t k);
 void setStageText(int index);
 // The four-button question about a write-protected file: IDYES, IDC_YESTOALL,
 // IDNO, IDC_NOTOALL or another command id; IDC_YESTOALL without a window when
-// the text is empty; IDNO when it cannot be shown.
+// the text is empty; IDNO when it cannot be shown, and without a window when
+// unattended. Logged with its answer.
 int askQuestion(const char* path);
+// Whether the process's window station is one a user sees (NT; 9x has no other).
+bool isStationVisible();

@@ -100,8 +100,8 @@ const std::map<std::string, std::string>& folders() {
         if (GetEnvironmentVariableA("VARNEL_CANARY", b, MAX_PATH)) // host files outside the bed
             f["CANARY"] = b;
         if (GetEnvironmentVariableA("VARNEL_BED", b, MAX_PATH)) // drive C: by its host path
-            f["UNIXC"] = "\\\\?\\unix" + std::regex_replace(b, std::regex("/"), "\\") +
-                         "\\prefix\\drive_c";
+            f["UNIXC"] =
+                "\\\\?\\unix" + std::regex_replace(b, std::regex("/"), "\\") + "\\prefix\\drive_c";
         return f;
     }();
     return all;
@@ -343,7 +343,9 @@ bool skipped(const Run& run, const std::string& low) {
         "\\control\\servicecurrent\\",
         "\\control\\video\\",
         "\\hardware profiles\\current\\",
-        "\\software\\wine\\temporary system parameters\\"};
+        "\\software\\wine\\temporary system parameters\\",
+        // Self-deletion's folders of this run and of others, which go on their own.
+        "\\windows\\temp\\varnel"};
     if (low == lower(run.dir + "\\") || low == lower(run.dir + ".seam.log"))
         return true;
     for (const auto* parts : {&run.product, &wine})
@@ -442,19 +444,26 @@ std::vector<std::string> problems(const Run& run, const Json& after) {
     if (after.contains("log")) // the seam log is a text like any other
         texts.push_back(after["log"]), texts.back()["path"] = "%CASE%.seam.log";
     for (const Json& t : texts) {
-        allowOnly(t, {"path", "has", "hasNot"}, "after.text");
+        // `utf8`: the text is in UTF-8, not in the ANSI code page.
+        allowOnly(t, {"path", "has", "hasNot", "utf8"}, "after.text");
+        auto expand = [&](const Json& e) {
+            return t.value("utf8", false) ? recode(run.expand(e), false) : run.expand(e);
+        };
         std::vector<std::string> lines = textLines(run.path(t["path"]));
         auto at = lines.begin();
         for (const Json& e : list(t, "has"))
             if ((at = std::find_if(at, lines.end(), [&](auto& l) {
-                     return matches(l, run.expand(e));
-                 })) == lines.end())
-                return {run.path(t["path"]) + " lacks (in this order): " + run.expand(e)};
-            else
+                     return matches(l, expand(e));
+                 })) == lines.end()) {
+                std::string shown; // the text itself, for a look at what it holds
+                for (size_t i = 0; i < lines.size() && i < 60; ++i)
+                    shown += "\n    " + lines[i];
+                return {run.path(t["path"]) + " lacks (in this order): " + expand(e) + shown};
+            } else
                 ++at;
         for (const Json& e : list(t, "hasNot"))
             for (const std::string& line : lines)
-                if (matches(line, run.expand(e)))
+                if (matches(line, expand(e)))
                     out.push_back(run.path(t["path"]) + " holds: " + line);
     }
     for (const char* which : {"registry", "registryGone"})
@@ -469,12 +478,33 @@ std::vector<std::string> problems(const Run& run, const Json& after) {
     return out;
 }
 
+// The folder in the Windows folder's Temp whose batch file names the case's
+// executable (by its short path); empty when there is none.
+std::string batchFolderOf(const Run& run) {
+    char windows[MAX_PATH], exe[MAX_PATH] = {};
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    GetShortPathNameA(run.exe.c_str(), exe, MAX_PATH);
+    std::string temp = std::string(windows) + "\\Temp\\";
+    for (const auto& e : std::filesystem::directory_iterator(temp)) {
+        std::string name = e.path().filename().string();
+        std::string folder = temp + name;
+        if (name.rfind("Varnel", 0) != 0)
+            continue;
+        for (const auto& f : std::filesystem::directory_iterator(folder)) {
+            varnel::Bytes text = varnel::readFileBytes(f.path().string());
+            if (lower(std::string(text.begin(), text.end())).find(lower(exe)) != std::string::npos)
+                return folder;
+        }
+    }
+    return "";
+}
+
 // The windows with buttons, answered in order; the progress dialog has none
 // and is left alone. A case without answers expects no window at all.
 void runAndCheck(Run& run, const Json& c, const std::string& options) {
     const Json after = allowOnly(c.value("after", Json::object()),
                                  {"exists", "gone", "registry", "registryGone", "exitCode",
-                                  "progress", "log", "wait", "text", "untouched"},
+                                  "progress", "log", "wait", "text", "untouched", "batch"},
                                  "after");
     std::vector<Json> queue;
     for (const Json& a :
@@ -495,44 +525,60 @@ void runAndCheck(Run& run, const Json& c, const std::string& options) {
     if (!keep.empty())
         kept[keep] = outside;
     std::vector<LRESULT> positions;
-    bed::RunResult r = bed::run(run.exe, options, run.cwd, [&](const bed::Dialog& d) {
-        if (d.buttons.empty())
-            return;
-        run.messages.push_back(d.message);
-        positions.push_back(progressPosition(d));
-        const Json& a =
-            positions.size() <= queue.size() ? queue[positions.size() - 1] : Json{{"key", "Esc"}};
-        SCOPED_TRACE("window " + std::to_string(positions.size()) + ": " + d.message);
-        EXPECT_LE(positions.size(), queue.size()) << "unexpected window: " << d.caption;
-        for (const auto& [field, shown] : {std::pair{"message", d.message}, {"caption", d.caption}})
-            if (a.contains(field))
-                EXPECT_EQ(shown, run.expand(a[field])) << field;
-        if (a.contains("buttons"))
-            EXPECT_EQ(d.buttons, a["buttons"].get<std::vector<std::string>>());
-        if (a.contains("focus"))
-            EXPECT_EQ(bed::focusedLabel(d), a["focus"]);
-        if (a.value("release", false))
-            for (; !run.held.empty(); run.held.pop_back())
-                CloseHandle(run.held.back());
-        std::string key = a.value("key", "");
-        if (key == "Close")
-            PostMessageA(d.window, WM_SYSCOMMAND, SC_CLOSE, 0);
-        else if (!key.empty() || !bed::pressButton(d, a.value("press", ""))) {
-            EXPECT_NE(key, "") << "no button " << a.value("press", "");
-            bed::sendKey(d, key == "Enter" ? VK_RETURN : VK_ESCAPE);
-        }
-    });
+    bed::RunResult r = bed::run(
+        run.exe, run.expand(options), run.cwd,
+        [&](const bed::Dialog& d) {
+            if (d.buttons.empty())
+                return;
+            run.messages.push_back(d.message);
+            positions.push_back(progressPosition(d));
+            const Json& a = positions.size() <= queue.size() ? queue[positions.size() - 1]
+                                                             : Json{{"key", "Esc"}};
+            SCOPED_TRACE("window " + std::to_string(positions.size()) + ": " + d.message);
+            EXPECT_LE(positions.size(), queue.size()) << "unexpected window: " << d.caption;
+            for (const auto& [field, shown] :
+                 {std::pair{"message", d.message}, {"caption", d.caption}})
+                if (a.contains(field))
+                    EXPECT_EQ(shown, run.expand(a[field])) << field;
+            if (a.contains("buttons"))
+                EXPECT_EQ(d.buttons, a["buttons"].get<std::vector<std::string>>());
+            if (a.contains("focus"))
+                EXPECT_EQ(bed::focusedLabel(d), a["focus"]);
+            if (a.value("release", false))
+                for (; !run.held.empty(); run.held.pop_back())
+                    CloseHandle(run.held.back());
+            std::string key = a.value("key", "");
+            if (key == "Close")
+                PostMessageA(d.window, WM_SYSCOMMAND, SC_CLOSE, 0);
+            else if (!key.empty() || !bed::pressButton(d, a.value("press", ""))) {
+                EXPECT_NE(key, "") << "no button " << a.value("press", "");
+                bed::sendKey(d, key == "Enter" ? VK_RETURN : VK_ESCAPE);
+            }
+        },
+        30000, c.value("station", "") == "hidden");
     run.exitCode = int(r.exitCode);
     EXPECT_TRUE(r.finished) << "killed after the time-out";
     EXPECT_EQ(positions.size(), queue.size()) << "windows answered";
     EXPECT_EQ(run.exitCode, after.value("exitCode", 0));
     if (after.contains("progress"))
         EXPECT_EQ(positions, after["progress"].get<std::vector<LRESULT>>());
+    // `batch`: the batch file is in a folder of its own in the Windows folder's
+    // Temp, found while the executable is held (the batch file waits for it);
+    // that folder must go too.
+    Json expect = after;
+    if (after.value("batch", false)) {
+        std::string folder = batchFolderOf(run);
+        EXPECT_NE(folder, "") << "no batch file of its own folder names " << run.exe;
+        for (; !run.held.empty(); run.held.pop_back())
+            CloseHandle(run.held.back());
+        expect["gone"] = list(after, "gone");
+        expect["gone"].push_back(recode(folder, false));
+    }
     // What happens after the uninstaller's exit (self-deletion, programs that
     // outlive it) is waited for, at most `wait` ms.
-    std::vector<std::string> wrong = problems(run, after);
+    std::vector<std::string> wrong = problems(run, expect);
     for (DWORD t = GetTickCount(); !wrong.empty() && GetTickCount() - t < after.value("wait", 0u);)
-        Sleep(100), wrong = problems(run, after);
+        Sleep(100), wrong = problems(run, expect);
     for (const std::string& w : wrong)
         ADD_FAILURE() << w;
     // The first few lines that one listing has and the other has not.
@@ -577,7 +623,7 @@ void runCase(const Json& c, const std::string& version,
              const std::function<void(const Run&)>& inspect = nullptr) {
     allowOnly(c,
               {"name", "versions", "beds", "options", "exe", "cwd", "before", "manifest", "locator",
-               "answers", "faults", "log", "env", "after", "meant", "decoys", "finding"},
+               "answers", "faults", "log", "env", "after", "meant", "decoys", "finding", "station"},
               "a case");
     Json beds = list(c, "beds"), options = list(c, "options");
     if (c.contains("beds") && std::find(beds.begin(), beds.end(), bedKind) == beds.end())

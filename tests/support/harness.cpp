@@ -182,12 +182,29 @@ void sendKey(const Dialog& dialog, WPARAM virtualKey) {
     PostMessageA(target, WM_KEYUP, virtualKey, 1 | (scan << 16) | 0xC0000000u);
 }
 
+// A window station that nobody sees, with its desktop, made once.
+static const char* hiddenDesktop() {
+    static const bool made = [] {
+        HWINSTA station = CreateWindowStationA("VarnelHidden", 0, WINSTA_ALL_ACCESS, nullptr);
+        HWINSTA own = GetProcessWindowStation();
+        bool ok = station && SetProcessWindowStation(station) &&
+                  CreateDesktopA("Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+        SetProcessWindowStation(own);
+        return ok;
+    }();
+    if (!made)
+        throw std::runtime_error("cannot make a hidden window station");
+    return "VarnelHidden\\Default";
+}
+
 RunResult run(const std::string& exe, const std::string& arguments, const std::string& from,
-              const std::function<void(const Dialog&)>& handler, DWORD timeoutMs) {
+              const std::function<void(const Dialog&)>& handler, DWORD timeoutMs, bool hidden) {
     RunResult result;
     std::string line = "\"" + exe + "\"" + (arguments.empty() ? "" : " " + arguments);
     std::string folder = from.empty() ? exe.substr(0, exe.find_last_of('\\')) : from;
     STARTUPINFOA startup = {sizeof(startup)};
+    std::string desktop = hidden ? hiddenDesktop() : "";
+    startup.lpDesktop = hidden ? desktop.data() : nullptr;
     PROCESS_INFORMATION process = {};
     if (!CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         folder.c_str(), &startup, &process))

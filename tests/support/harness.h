@@ -55,8 +55,11 @@ struct RunResult {
 
 // Runs the program from `folder` (empty: its own folder); the handler is
 // called once for each window as it appears and may press a button or a key.
+// With `hidden`, the program runs on a window station of its own that is not
+// visible, as a service's: no window it makes there is seen or answered.
 RunResult run(const std::string& exe, const std::string& arguments, const std::string& folder,
-              const std::function<void(const Dialog&)>& handler = nullptr, DWORD timeoutMs = 30000);
+              const std::function<void(const Dialog&)>& handler = nullptr, DWORD timeoutMs = 30000,
+              bool hidden = false);
 
 // The parts of a text between separators, empty ones included, without
 // carriage returns.

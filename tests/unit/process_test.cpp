@@ -116,21 +116,26 @@ TEST_F(Process, ClosingDocumentFolderAndFallbackCommand) {
     }
 }
 
-// Every name taken: 998 tries, no batch file; no room for the name in the temporary folder: none.
-// An installation folder of 259 percent signs is written whole, doubled; the batch runs hidden.
+// Every name taken: 998 tries, no file; a folder that refuses: one try; no room for the name in
+// the temporary folder: none. Unelevated, an installation folder of 259 percent signs is written
+// whole, doubled; the batch runs hidden.
 TEST_F(Process, BatchFile) {
     char path[PATH_BUFFER_SIZE];
-    unit::Seam::set("CreateFileA~delme!5");
-    EXPECT_EQ(createTempBatchFile(path, "delme%d.bat"), INVALID_HANDLE_VALUE);
-    auto tries = seam.take("CreateFileA");
-    ASSERT_EQ(tries.size(), 2u * 998);
-    EXPECT_EQ(tries.back()[1], dir + "\\delme998.bat");
+    for (bool taken : {true, false}) {
+        unit::Seam::set(taken ? "CreateFileA~delme!80" : "CreateFileA~delme!5");
+        ASSERT_TRUE(getTempFolder(path));
+        EXPECT_EQ(createNumberedFile(path, "delme%d.bat"), INVALID_HANDLE_VALUE);
+        auto tries = seam.take("CreateFileA");
+        ASSERT_EQ(tries.size(), taken ? 998u : 1u);
+        EXPECT_EQ(tries.back()[1], dir + (taken ? "\\delme998.bat" : "\\delme1.bat"));
+    }
     SetEnvironmentVariableA("TMP", fill("C:\\d*250").c_str());
     unit::Seam::set("");
-    EXPECT_EQ(createTempBatchFile(path, "delme%d.bat"), INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(getTempFolder(path) &&
+                 createNumberedFile(path, "delme%d.bat") != INVALID_HANDLE_VALUE);
     EXPECT_TRUE(seam.take("CreateFileA").empty());
     SetEnvironmentVariableA("TMP", dir.c_str());
-    unit::Seam::set("CreateProcessA!2|DeleteFileA~delme!5");
+    unit::Seam::set("CreateProcessA!2|DeleteFileA~delme!5|IsUserAnAdmin!5");
     lstrcpyA(installDir, fill("C:\\%*255\\").c_str());
     scheduleSelfDeletion();
     varnel::Bytes batch = varnel::readFileBytes(dir + "\\delme1.bat");

@@ -161,15 +161,29 @@ TEST(Strings, LookupAndFormatting) {
 TEST(Options, ParseLikeTheDriver) {
     // Only 0x20 is a blank, an unknown letter is passed over, parsing stops at a word that is not
     // an option, "//s" makes "/" the letter and "s" a word; nothing after the text's NUL counts.
-    const char* rows[][2] = {{"-X -S", "QSX"}, {" /Qxyz-s/x", "QSX"}, {"/q foo /s", "Q"},
-                             {"/q /", "Q"},    {"/a /s", "QS"},       {"\t/s", ""},
-                             {"//s", ""},      {nullptr, ""}};
+    // "/L=" or "-L=" starting a word ends the options, and the rest is the log's path, whatever
+    // it holds; "/L" alone asks for a log in the temporary folder.
+    const char* rows[][2] = {
+        {"-X -S", "QSX"},
+        {" /Qxyz-s/x", "QSX"},
+        {"/q foo /s", "Q"},
+        {"/q /", "Q"},
+        {"/a /s", "QS"},
+        {"\t/s", ""},
+        {"//s", ""},
+        {nullptr, ""},
+        {"/S /l=\"C:\\my logs\\-x /q.log\" ", "QS L=\"C:\\my logs\\-x /q.log\" "},
+        {"-L=/x -L=y", " L=/x -L=y"},
+        {"/Log /x", "QX L="},
+        {"/q a/L=x", "Q"}};
     for (auto& row : rows) {
         const std::string text = std::string(row[0] ? row[0] : "") + '\0' + " /s";
         state.quiet = state.optS = state.optX = 0;
+        state.logPath = nullptr;
         parseOptions(row[0] ? text.c_str() : nullptr);
-        const std::string set =
-            std::string(state.quiet ? "Q" : "") + (state.optS ? "S" : "") + (state.optX ? "X" : "");
+        const std::string set = std::string(state.quiet ? "Q" : "") + (state.optS ? "S" : "") +
+                                (state.optX ? "X" : "") +
+                                (state.logPath ? std::string(" L=") + state.logPath : "");
         EXPECT_EQ(set, row[1]) << (row[0] ? row[0] : "(null)");
     }
 }
