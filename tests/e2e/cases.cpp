@@ -331,18 +331,14 @@ std::vector<std::string> textLines(const std::string& path) {
 // The kind of bed this runs in: "win32" or "win64".
 const std::string bedKind = getenv("VARNEL_BED_KIND") ? getenv("VARNEL_BED_KIND") : "win32";
 
-// Skipped: the case's own folder and seam log, and the keys Wine itself
+// Skipped: the case's own folder and seam log, self-deletion's folders, and the keys Wine itself
 // writes when a bed's first windowed program starts (found by listing around
 // a harmless run): its device, display-adapter and hardware-profile keys and
 // its per-user copy of the desktop's colours and metrics. No file differs.
 bool skipped(const Run& run, const std::string& low) {
     static const std::vector<std::string> wine = {
-        "hklm\\hardware\\",
-        "\\control\\class\\",
-        "\\control\\deviceclasses\\",
-        "\\control\\servicecurrent\\",
-        "\\control\\video\\",
-        "\\hardware profiles\\current\\",
+        "hklm\\hardware\\", "\\control\\class\\", "\\control\\deviceclasses\\",
+        "\\control\\servicecurrent\\", "\\control\\video\\", "\\hardware profiles\\current\\",
         "\\software\\wine\\temporary system parameters\\",
         // Self-deletion's folders of this run and of others, which go on their own.
         "\\windows\\temp\\varnel"};
