@@ -4,7 +4,12 @@
 #include <cstring>
 
 #include "codepage.h"
+#include "register.h"
 #include "texts.h"
+
+#ifndef VARNEL_VERSION
+#define VARNEL_VERSION "0"
+#endif
 
 namespace varnel {
 namespace {
@@ -108,6 +113,8 @@ Bytes encodeManifest(const Manifest& m) {
         return out;
     }
     PayloadSpec spec;
+    spec.info = InfoItem{uint16_t(m.codePage), std::string("varnel ") + toolVersion(),
+                         m.registration ? registrationText(*m.registration) : ""};
     spec.texts = packedTexts(m.texts, m.codePage);
     if (spec.texts.size() > 0xFFFF)
         return {};
@@ -115,12 +122,23 @@ Bytes encodeManifest(const Manifest& m) {
         spec.options = packedOptions(*m.options, m.codePage);
     spec.files = packedFiles(m.files, m.codePage);
     spec.groups = packedGroups(m.groups, m.codePage);
-    spec.registry = packedRegistry(m.registry, m.codePage);
+    std::vector<RegistryItem> registry = m.registry;
+    if (m.registration)
+        registry.push_back(uninstallEntry(*m.registration));
+    spec.registry = packedRegistry(registry, m.codePage);
     spec.patterns = packedPatterns(m.patterns, m.codePage);
     return guarded([&] { return encodePayload(spec); });
 }
 
 } // namespace
+
+const char* toolVersion() {
+    return VARNEL_VERSION;
+}
+
+std::string registrationText(const Registration& registration) {
+    return registrationToJson(registration).dump(-1, ' ', false, Json::error_handler_t::replace);
+}
 
 std::string codePageBytes(const std::string& utf8, unsigned codePage) {
     if (!isSupportedCodePage(codePage))

@@ -29,13 +29,23 @@ class PackError : public std::runtime_error {
 };
 
 // The payload bytes of a manifest, texts and paths converted to its code
-// page. Throws PackError when checkManifest finds errors.
+// page. The usual form also gets an information record (RT_INFO: the code
+// page, this tool's version and the register section) before its records, and
+// the removal of the registration's key after its registry entries. Throws
+// PackError when checkManifest finds errors.
 Bytes buildPayload(const Manifest& manifest);
 
 // The payload bytes of a manifest as they would be written, whatever the
 // checks say (dump uses it to see which form gives a payload back); bytes of
 // an entry that cannot be encoded are left out or taken as they are.
 Bytes payloadBytesUnchecked(const Manifest& manifest);
+
+// The version of this library and the tool ("1.0.0"); the information record
+// of every payload it packs names it.
+const char* toolVersion();
+
+// The register section as the information record holds it: JSON on one line.
+std::string registrationText(const Registration& registration);
 
 // A copy of the stub with the manifest's payload appended and the locator
 // pointing at it. Throws PackError, or std::runtime_error when the stub has no

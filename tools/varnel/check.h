@@ -26,6 +26,12 @@ std::string formatDiagnostic(const Diagnostic& d);
 // then each section (or each record) through the checks below.
 std::vector<Diagnostic> checkManifest(const Manifest& manifest);
 
+// What `varnel check` reports about a manifest's text: each problem of
+// reading it (an error), then checkManifest's findings about the rest, those
+// about an entry that could not be read left out. Throws ManifestError only
+// for a text that is no JSON. `read` receives what could be read.
+std::vector<Diagnostic> checkManifestText(const std::string& text, Manifest* read = nullptr);
+
 bool hasErrors(const std::vector<Diagnostic>& diagnostics);
 
 // "12 files, 3 folders, 1 group entry, 2 registry entries, 1 pattern": what a

@@ -6,12 +6,20 @@
 
 namespace varnel {
 
-// The manifest of an uninstaller's payload, texts converted from `codePage`.
+// The manifest of an uninstaller's payload, texts converted from `codePage`,
+// else from the code page its information record names, else from 1252.
 // Packing the result gives the same payload bytes: the usual form when it
-// reproduces them, the record form otherwise. Throws PayloadDamage.
-Manifest manifestFromUninstaller(const Bytes& executable, unsigned codePage = 1252);
+// reproduces them (the register section read back from the information
+// record, the key's removal that pack added taken off the registry list), the
+// record form otherwise. Throws PayloadDamage.
+Manifest manifestFromUninstaller(const Bytes& executable,
+                                 std::optional<unsigned> codePage = std::nullopt);
 
 // The same, from a split payload.
-Manifest manifestFromPayload(const SplitPayload& split, unsigned codePage = 1252);
+Manifest manifestFromPayload(const SplitPayload& split,
+                             std::optional<unsigned> codePage = std::nullopt);
+
+// The payload's information record, when its first record is one that can be read.
+std::optional<InfoItem> payloadInfo(const SplitPayload& split);
 
 } // namespace varnel

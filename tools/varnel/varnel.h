@@ -24,6 +24,8 @@
 //   buildUninstaller (stub + payload, locator patched), stubProblem.
 // - dump.h: manifestFromUninstaller, the way back from an uninstaller to its
 //   manifest (throws PayloadDamage, from payload_decoder.h).
+// - register.h: registrationValues, the product's entry in Programs and
+//   Features for the installer to write (regFile, registrationJson).
 // - scan.h: scanTree, the file list of a staged product folder.
 // - fileio.h: reading with a cap and "-", writing whole or not at all.
 // - normalize.h: composed (NFC) names.
@@ -43,5 +45,6 @@
 #include "normalize.h"
 #include "payload_decoder.h"
 #include "payload_writer.h"
+#include "register.h"
 #include "scan.h"
 #include "texts.h"
