@@ -85,13 +85,13 @@ struct InfoItem {
 
 // A whole payload. Texts and paths are byte strings in the target ANSI code page.
 struct PayloadSpec {
-    std::optional<InfoItem> info;
     std::vector<std::string> texts;
     std::vector<FileItem> files;
     std::vector<GroupItem> groups;
     std::vector<RegistryItem> registry;
     std::vector<std::string> patterns;
     std::optional<OptionsItem> options;
+    std::optional<InfoItem> info; // written first
 };
 
 // Little-endian pieces.
