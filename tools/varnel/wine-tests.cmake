@@ -7,3 +7,10 @@ varnel_add_wine_test(NAME varnel.wine.roundtrip
   COMMAND ${VARNEL_TOOL_TESTS}/wine-roundtrip.sh ${VARNEL_WINE_RUN} $<TARGET_FILE:varnel>
           $<TARGET_FILE:uninst> ${PROJECT_SOURCE_DIR}/demo/sample-product.json
   TIMEOUT 300 KINDS win32 win64)
+
+# Programs and Features: what varnel.exe register writes, imported and removed by Wine's own
+# uninstaller, per machine and per user.
+varnel_add_wine_test(NAME varnel.wine.register
+  COMMAND ${VARNEL_TOOL_TESTS}/wine-register.sh ${VARNEL_WINE_RUN} $<TARGET_FILE:varnel>
+          $<TARGET_FILE:uninst> $<TARGET_FILE:answer>
+  TIMEOUT 300 KINDS win32 win64)
