@@ -18,10 +18,11 @@ inline void check(bool kept, const char* what) {
     }
 }
 
-// Dumps an uninstaller. A payload the decoder accepts is read by the uninstaller without an error,
-// and its dump, printed and read back, packs into the very same bytes; one that `pack` built is
-// accepted whole.
-inline void checkDump(const varnel::Bytes& executable, unsigned codePage, bool packed) {
+// Dumps an uninstaller, in the code page given or else the one its payload names. A payload the
+// decoder accepts is read by the uninstaller without an error, and its dump, printed and read back,
+// packs into the very same bytes; one that `pack` built is accepted whole.
+inline void checkDump(const varnel::Bytes& executable, std::optional<unsigned> codePage,
+                      bool packed) {
     varnel::SplitPayload split;
     varnel::Manifest dumped;
     try {
