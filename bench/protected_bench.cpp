@@ -5,8 +5,9 @@
 
 #include <stdio.h>
 
-#include "driver/driver.h"
+#include "base/seam.h"
 #include "base/state.h"
+#include "driver/driver.h"
 #include "paths/paths.h"
 
 static double elapsedMs(LARGE_INTEGER from, LARGE_INTEGER to, LARGE_INTEGER frequency) {
@@ -15,7 +16,7 @@ static double elapsedMs(LARGE_INTEGER from, LARGE_INTEGER to, LARGE_INTEGER freq
 
 int main() {
     detectPlatform();
-    if (!initState(GetModuleHandleA(nullptr)))
+    if (!resolveLateCalls() || !initState(GetModuleHandleA(nullptr)))
         return 3;
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);

@@ -3,9 +3,12 @@
 // style of a system-call table. Included by seam.h with CALL defined.
 //
 // CALL(library, name, failure, answer):
-//   library  the DLL that exports it; KERNEL32 is imported, a _LATE row's
-//            function looked up at start, and where the system lacks it the
-//            call fails with its failure value;
+//   library  the DLL that exports it. KERNEL32 is the one library imported;
+//            every other one is loaded from the System folder when the
+//            program starts, and its functions looked up (resolveLateCalls):
+//            the program stops when one is missing, except the _OPTIONAL
+//            rows' (missing on older systems), whose calls then fail with
+//            their failure value;
 //   failure  what it returns when it fails (see the kinds in seam.h):
 //            ZERO (0, FALSE or null), INVALID_HANDLE, ALL_ONES (0xFFFFFFFF),
 //            ERROR_RESULT (the error code itself), HRESULT_ERROR (the error
@@ -38,8 +41,8 @@ CALL(KERNEL32, GetModuleFileNameA, ZERO, NO_ANSWER)           // the program's o
 CALL(KERNEL32, GetWindowsDirectoryA, ZERO, TEXT_IN_ARG0)      // the Windows folder is unknown
 CALL(KERNEL32, GetSystemDirectoryA, ZERO, TEXT_IN_ARG0)       // the System folder is unknown
 CALL(KERNEL32, GetTempPathA, ZERO, TEXT_IN_ARG1)              // the temporary folder is unknown (or too long)
-CALL(KERNEL32_LATE, GetSystemWow64DirectoryA, ZERO, TEXT_IN_ARG0) // no 32-bit System folder of a 64-bit system (or no such call)
-CALL(KERNEL32_LATE, GetLongPathNameA, ZERO, NO_ANSWER)        // no long form (missing path, or no such call): the path stays
+CALL(KERNEL32_OPTIONAL, GetSystemWow64DirectoryA, ZERO, TEXT_IN_ARG0) // no 32-bit System folder of a 64-bit system (or no such call)
+CALL(KERNEL32_OPTIONAL, GetLongPathNameA, ZERO, NO_ANSWER)        // no long form (missing path, or no such call): the path stays
 CALL(KERNEL32, GetFileInformationByHandle, ZERO, NO_ANSWER)   // the file's identity is unknown: it is compared by its path
 CALL(KERNEL32, GetLastError, NOTHING, NO_ANSWER)              // cannot fail; a failed one would say 0, no error
 CALL(KERNEL32, MultiByteToWideChar, ZERO, NO_ANSWER)          // the text cannot be read in its code page
@@ -109,3 +112,5 @@ CALL(COMCTL32, InitCommonControls, NOTHING, NO_ANSWER)        // cannot fail
 CALL(MSVCRT, malloc, ZERO, NO_ANSWER)                         // no memory: the memory routines compact and try once more
 CALL(MSVCRT, calloc, ZERO, NO_ANSWER)                         // the same
 CALL(MSVCRT, realloc, ZERO, NO_ANSWER)                        // the same; the old block stays
+CALL(MSVCRT, free, NOTHING, NO_ANSWER)                        // cannot fail
+CALL(MSVCRT, _heapmin, ALL_ONES, NO_ANSWER)                   // -1: the heap keeps its free memory

@@ -1,5 +1,6 @@
-// The heap beneath the memory routines: the runtime's, whose free memory
-// _heapmin hands back to the system. The test build counts the blocks held.
+// The heap beneath the memory routines: the system's runtime library's
+// (msvcrt, loaded from the System folder), whose free memory _heapmin hands
+// back to the system. The test build counts the blocks held.
 #include <malloc.h>
 #include <stdlib.h>
 
@@ -27,10 +28,10 @@ void* heapResize(void* block, size_t size) {
 }
 
 void heapRelease(void* block) {
-    free(block);
+    W32(free, block);
     COUNT_BLOCKS(-1);
 }
 
 void heapCompact() {
-    _heapmin();
+    W32(_heapmin);
 }

@@ -28,9 +28,10 @@
 
 #include <type_traits>
 
-// The libraries of the rows: KERNEL32 is imported; a _LATE library's
-// functions are looked up when the program starts (resolveLateCalls), and a
-// call whose function the system lacks fails as its row says.
+// The libraries of the rows, in the order of their names in calls.cpp:
+// KERNEL32 is imported; every other library is loaded when the program
+// starts and its functions looked up (resolveLateCalls). An _OPTIONAL row's
+// function may be missing: a call of it then fails as its row says.
 enum SeamLibrary {
     SEAM_LIBRARY_KERNEL32,
     SEAM_LIBRARY_USER32,
@@ -40,7 +41,10 @@ enum SeamLibrary {
     SEAM_LIBRARY_OLE32,
     SEAM_LIBRARY_COMCTL32,
     SEAM_LIBRARY_MSVCRT,
-    SEAM_LIBRARY_KERNEL32_LATE,
+    SEAM_LIBRARY_COUNT,
+    SEAM_LIBRARY_KERNEL32_OPTIONAL = SEAM_LIBRARY_COUNT,
+    SEAM_LIBRARY_USER32_OPTIONAL,
+    SEAM_LIBRARY_ADVAPI32_OPTIONAL,
 };
 
 // What a call returns when it fails.
@@ -73,7 +77,7 @@ constexpr unsigned char seamRowFailure[SEAM_ROW_COUNT] = {
 };
 
 constexpr bool seamIsLate(int row) {
-    return seamRowLibrary[row] == SEAM_LIBRARY_KERNEL32_LATE;
+    return seamRowLibrary[row] != SEAM_LIBRARY_KERNEL32;
 }
 
 // The value a call of `row` returns when it fails with `error`.
@@ -105,8 +109,13 @@ template <typename R> inline R seamResult(uintptr_t value) {
 
 // The functions of the late rows, looked up at start; null where missing.
 extern FARPROC seamProcs[SEAM_ROW_COUNT];
-// Looks them up. False when a function the program cannot do without is missing.
+// Restricts the search for libraries to the System folder, loads every
+// library of the late rows from there and looks their functions up. False when
+// a function the program cannot do without is missing.
 bool resolveLateCalls();
+// Loads the system library `name` (without ".dll") by its full path in the
+// System folder; null when it cannot be loaded.
+HMODULE loadSystemLibrary(const char* name);
 
 #ifdef VARNEL_TEST_HOOKS
 // Where an answer rule's VALUE goes.

@@ -239,45 +239,34 @@ const char* registryValueName(const char* path) {
 }
 
 // Branches of a hive (HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, a user's hive)
-// that hold every product's keys or the system's.
-static const char* const hiveBranches[] = {
-    "Software",
-    "System",
-    "Software\\Microsoft",
-    "Software\\Microsoft\\Windows",
-    "Software\\Microsoft\\Windows\\CurrentVersion",
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
-    "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
-    "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths",
-    "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs",
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer",
-    "Software\\Microsoft\\Windows NT",
-    "Software\\Microsoft\\Windows NT\\CurrentVersion",
-    "Software\\Classes",
-    "Software\\Policies",
-    "Software\\Wow6432Node",
-    "System\\CurrentControlSet",
-    "System\\CurrentControlSet\\Control",
-    "System\\CurrentControlSet\\Services",
-    "System\\ControlSet001",
-};
+// that hold every product's keys or the system's, written as a tree: each
+// branch is a byte giving its depth (1 right under the hive) and then its
+// name, and its parent is the nearest branch before it one level up.
+static const char hiveBranches[] = "\1Software"
+                                   "\2Microsoft"
+                                   "\3Windows"
+                                   "\4CurrentVersion"
+                                   "\5Run"
+                                   "\5RunOnce"
+                                   "\5Uninstall"
+                                   "\5App Paths"
+                                   "\5SharedDLLs"
+                                   "\5Explorer"
+                                   "\3Windows NT"
+                                   "\4CurrentVersion"
+                                   "\2Classes"
+                                   "\2Policies"
+                                   "\2Wow6432Node"
+                                   "\1System"
+                                   "\2CurrentControlSet"
+                                   "\3Control"
+                                   "\3Services"
+                                   "\2ControlSet001";
 // The same among the classes (HKEY_CLASSES_ROOT, Software\Classes, a user's
 // classes hive).
-static const char* const classBranches[] = {
-    "CLSID",
-    "Interface",
-    "TypeLib",
-    "AppID",
-    "*",
-    "Directory",
-    "Folder",
-    "Drive",
-    "AllFilesystemObjects",
-    "Applications",
-    "SystemFileAssociations",
-    "MIME",
-};
+static const char classBranches[] = "\1CLSID\1Interface\1TypeLib\1AppID\1*\1Directory\1Folder"
+                                    "\1Drive\1AllFilesystemObjects\1Applications"
+                                    "\1SystemFileAssociations\1MIME";
 
 enum { KEY_PARTS_READ = 8 }; // more than any guarded branch has
 struct KeyParts {
@@ -305,18 +294,24 @@ static void splitKey(const char* path, KeyParts* parts) {
     }
 }
 
-// Whether parts [from, count) are `branch`, part for part, ASCII case ignored.
-static bool partsAre(const KeyParts* parts, int from, const char* branch) {
-    for (int i = from; i < parts->count; ++i) {
-        const char* end = strchr(branch, '\\');
-        size_t length = end ? (size_t)(end - branch) : strlen(branch);
-        if (!length || parts->length[i] != length || !sameBytes(parts->start[i], branch, length))
-            return false;
-        branch += length;
-        if (*branch)
-            ++branch;
+// Whether parts [from, count) are, part for part, one of the branches of
+// `tree` (written as above), ASCII case ignored.
+static bool isBranchOf(const KeyParts* parts, int from, const char* tree) {
+    const int wanted = parts->count - from;
+    int matched = 0; // how many parts the current branch's ancestors match
+    while (*tree) {
+        const int depth = *tree++;
+        size_t length = 0;
+        while ((unsigned char)tree[length] >= ' ')
+            ++length;
+        if (matched >= depth)
+            matched = depth - 1;
+        if (matched == depth - 1 && depth <= wanted && parts->length[from + matched] == length &&
+            sameBytes(parts->start[from + matched], tree, length) && ++matched == wanted)
+            return true;
+        tree += length;
     }
-    return !*branch;
+    return false;
 }
 
 static bool isPart(const KeyParts* parts, int i, const char* word) {
@@ -324,18 +319,14 @@ static bool isPart(const KeyParts* parts, int i, const char* word) {
 }
 
 static bool isClassBranch(const KeyParts* parts, int from) {
-    for (const char* branch : classBranches)
-        if (partsAre(parts, from, branch))
-            return true;
-    return false;
+    return isBranchOf(parts, from, classBranches);
 }
 
 // Parts [from, count) under the root of a hive: a branch of it, also below
 // Software\Wow6432Node (the 32-bit view), or a class branch below Software\Classes.
 static bool isHiveBranch(KeyParts* parts, int from) {
-    for (const char* branch : hiveBranches)
-        if (partsAre(parts, from, branch))
-            return true;
+    if (isBranchOf(parts, from, hiveBranches))
+        return true;
     if (isPart(parts, from, "Software") && isPart(parts, from + 1, "Wow6432Node")) {
         // Software\Wow6432Node\X reads as Software\X.
         parts->start[from + 1] = parts->start[from];

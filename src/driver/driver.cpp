@@ -2,7 +2,6 @@
 #include <windows.h>
 
 #include <commctrl.h>
-#include <ctype.h>
 #include <ole2.h>
 #include <string.h>
 
@@ -35,7 +34,7 @@ bool initState(HINSTANCE instance) {
     state.instance = instance;
     state.inUseAnswer = -1;
     W32(OleInitialize, nullptr);
-    state.themeLibrary = W32(LoadLibraryA, "uxtheme.dll");
+    state.themeLibrary = loadSystemLibrary("uxtheme");
     if (state.themeLibrary)
         state.setThemeProc = W32(GetProcAddress, state.themeLibrary, "SetThemeAppProperties");
     W32(InitCommonControls);
@@ -66,7 +65,7 @@ void parseOptions(const char* tail) {
     while (*p == ' ')
         ++p;
     while ((*p == '-' || *p == '/') && p[1]) {
-        int letter = toupper((unsigned char)p[1]);
+        char letter = (char)(p[1] & ~0x20); // an ASCII letter in capitals
         p += 2;
         if (letter == 'Q') {
             state.quiet = 1;
@@ -226,9 +225,12 @@ static int runWithPayload(int* answer) {
 
 int runUninstall(HINSTANCE instance, const char* tail) {
     detectPlatform();
-    resolveLateCalls();
     int exitCode = -1;
     int answer = IDCANCEL;
+    // Without its system libraries, or a function of theirs that every
+    // system has, the program cannot run: it ends before anything.
+    if (!resolveLateCalls())
+        return -1;
     if (initState(instance)) {
         parseOptions(tail);
         // A payload that cannot be read ends the program before any window

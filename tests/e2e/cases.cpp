@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -85,6 +86,16 @@ const std::map<std::string, std::string>& folders() {
             f["SLASH" + name] = std::regex_replace(path, std::regex("\\\\"), "/");
             f["DOUBLED" + name] = std::regex_replace(path, std::regex("\\\\"), "\\\\");
             f["RELATIVE" + name] = path.substr(3);
+        }
+        HANDLE token; // the user's security identifier, the name of the user's hive under HKU
+        DWORD size = 0;
+        if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+            std::string user(256, '\\0');
+            char* sid = nullptr;
+            if (GetTokenInformation(token, TokenUser, user.data(), DWORD(user.size()), &size) &&
+                ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid))
+                f["SID"] = sid, LocalFree(sid);
+            CloseHandle(token);
         }
         if (GetEnvironmentVariableA("VARNEL_CANARY", b, MAX_PATH)) // host files outside the bed
             f["CANARY"] = b;
@@ -587,7 +598,7 @@ void runCase(const Json& c, const std::string& version,
             run.log = c.value("log", false) ? run.dir + ".seam.log" : "";
             Json env = c.value("env", Json::object());
             env["VARNEL_SEAM"] = c.value("faults", "");
-            env["VARNEL_SEAM_LOG"] = run.log;
+            env["VARNEL_SEAM_LOG"] = recode(run.log, false); // a JSON string is UTF-8
             for (const auto& [name, value] : env.items()) {
                 char saved[MAX_PATH] = {};
                 bool was = GetEnvironmentVariableA(name.c_str(), saved, MAX_PATH);
@@ -769,9 +780,12 @@ void runSweep(const Json& sweep) {
                 c["after"]["wait"] = 20000,
                 c["after"][base.present.count(item) != expected.count(item) ? "exists" : "gone"]
                     .push_back(sweep["items"][item]["exists"]);
-        // The reader's sites behave the same in every kind of bed: one runs them.
+        // The 64-bit bed runs only the sites of the roles where the kinds differ
+        // (the registry's views, the System folders): the rest behave alike.
+        std::string role = where.find('@') == where.npos ? "" : where.substr(where.find('@') + 1);
         if ((only && site.key.find(only) == std::string::npos) ||
-            (bedKind != "win32" && sweep["win32Only"].contains(where)))
+            (bedKind != "win32" &&
+             std::count(sweep["win64Roles"].begin(), sweep["win64Roles"].end(), role) == 0))
             continue;
         bool alloc = name.find("alloc") != name.npos;
         for (const std::string& error :

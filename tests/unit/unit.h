@@ -11,12 +11,17 @@
 #include <string>
 #include <vector>
 
+#include "base/seam.h"
 #include "base/state.h"
 #include "harness.h"
 #include "payload/payload.h"
 #include "payload_writer.h"
 
 namespace unit {
+
+// The seam's late calls are looked up once, before any test, as the program
+// does at its start.
+inline const bool lateCallsResolved = resolveLateCalls();
 
 using Call = std::vector<std::string>; // one line of the seam log, split at its tabs
 
