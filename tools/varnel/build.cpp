@@ -5,6 +5,7 @@
 
 #include "codepage.h"
 #include "register.h"
+#include "scope.h"
 #include "texts.h"
 
 #ifndef VARNEL_VERSION
@@ -147,7 +148,7 @@ std::string codePageBytes(const std::string& utf8, unsigned codePage) {
     return converted ? *converted : utf8;
 }
 
-std::optional<std::string> stubProblem(const Bytes& stub) {
+std::optional<std::string> stubProblem(const Bytes& stub, Scope scope) {
     auto u32 = [&](size_t at) {
         return uint32_t(stub[at]) | uint32_t(stub[at + 1]) << 8 | uint32_t(stub[at + 2]) << 16 |
                uint32_t(stub[at + 3]) << 24;
@@ -168,7 +169,7 @@ std::optional<std::string> stubProblem(const Bytes& stub) {
     uint32_t locator = readLocator(stub, *field);
     if (locator != 0 && locator < stub.size())
         return std::string("already packed; use the bare stub");
-    return std::nullopt;
+    return stubScopeProblem(stub, scope);
 }
 
 PackError::PackError(std::vector<Diagnostic> errors)
@@ -191,7 +192,10 @@ Bytes payloadBytesUnchecked(const Manifest& manifest) {
 }
 
 Bytes buildUninstaller(const Bytes& stub, const Manifest& manifest) {
-    return attachPayload(stub, buildPayload(manifest));
+    Bytes payload = buildPayload(manifest);
+    if (std::optional<std::string> problem = stubScopeProblem(stub, productScope(manifest)))
+        throw PackError({{Diagnostic::Level::Error, "scope", "the stub " + *problem}});
+    return attachPayload(stub, payload);
 }
 
 } // namespace varnel

@@ -18,8 +18,9 @@ namespace varnel {
 std::string codePageBytes(const std::string& utf8, unsigned codePage);
 
 // Why a file cannot serve as the stub of an uninstaller, if it cannot: not a
-// PE file, no single payload marker, or a payload already appended.
-std::optional<std::string> stubProblem(const Bytes& stub);
+// PE file, no single payload marker, a payload already appended, or a stub
+// for the other scope (stubScopeProblem, scope.h).
+std::optional<std::string> stubProblem(const Bytes& stub, Scope scope = Scope::Machine);
 
 // A manifest that cannot be packed, with the errors that say why.
 class PackError : public std::runtime_error {
@@ -48,8 +49,8 @@ const char* toolVersion();
 std::string registrationText(const Registration& registration);
 
 // A copy of the stub with the manifest's payload appended and the locator
-// pointing at it. Throws PackError, or std::runtime_error when the stub has no
-// single locator.
+// pointing at it. Throws PackError, also for a stub of the other scope (an
+// error at "scope"), or std::runtime_error when the stub has no single locator.
 Bytes buildUninstaller(const Bytes& stub, const Manifest& manifest);
 
 } // namespace varnel

@@ -13,6 +13,7 @@
 #include "payload_decoder.h"
 #include "register.h"
 #include "rules.h"
+#include "scope.h"
 #include "texts.h"
 
 namespace varnel {
@@ -655,6 +656,118 @@ void checkRegistration(const Manifest& m, std::vector<Diagnostic>& out) {
     }
 }
 
+// What a product installed per user may not reach: its uninstaller runs
+// with the user's rights alone, so whatever needs an administrator fails, and
+// whatever lies outside the user's own space is not the product's to remove.
+// `where(k)` is the place of entry k of a list.
+class UserScope {
+  public:
+    explicit UserScope(std::vector<Diagnostic>& out) : out_(out) {}
+
+    // The entries of a list at `prefix` ("files"), or of a record given as
+    // bytes at `prefix` ("records[2]") when `raw`.
+    void files(const std::vector<FileItem>& items, const std::string& prefix, bool raw = false) {
+        static const std::pair<uint8_t, const char*> flags[] = {
+            {FE_SHARED, "`shared`: the counts of shared files are kept under HKLM"},
+            {FE_FONT, "`font`: fonts are the system's (the Fonts folder and HKLM)"},
+            {FE_SELFREG, "`selfreg`: unregistering a COM server writes HKCR, which is the "
+                         "machine's"}};
+        for (size_t k = 0; k < items.size(); ++k) {
+            if (!items[k].name.empty())
+                for (const auto& [bit, why] : flags)
+                    if (items[k].flags & bit)
+                        refuse(prefix, k, raw, ".flags", why);
+            if (folderAnchor(items[k].folder.c_str()) == ANCHOR_FULL)
+                path(items[k].folder, prefix, k, raw, ".folder");
+        }
+    }
+    void groups(const std::vector<GroupItem>& items, const std::string& prefix, bool raw = false) {
+        for (size_t k = 0; k < items.size(); ++k) {
+            path(items[k].folder, prefix, k, raw, ".folder");
+            path(items[k].secondFolder, prefix, k, raw, ".secondFolder");
+        }
+    }
+    void registry(const std::vector<RegistryItem>& items, const std::string& prefix,
+                  bool raw = false) {
+        for (size_t k = 0; k < items.size(); ++k)
+            if (items[k].root != ROOT_HKCU)
+                refuse(prefix, k, raw, ".root",
+                       "`" + registryRootName(items[k].root).value_or("?") +
+                           "` is another root than HKCU, the user's own");
+    }
+    void patterns(const std::vector<std::string>& items, const std::string& prefix,
+                  bool raw = false) {
+        for (size_t k = 0; k < items.size(); ++k)
+            if (patternHasMacros(items[k].c_str()))
+                path(items[k], prefix, k, raw, "");
+    }
+
+  private:
+    void path(const std::string& text, const std::string& prefix, size_t k, bool raw,
+              const char* field) {
+        if (std::optional<std::string> why = outsideUserSpace(text))
+            refuse(prefix, k, raw, field, *why);
+    }
+    void refuse(const std::string& prefix, size_t k, bool raw, const char* field,
+                const std::string& why) {
+        std::string entry = "[" + std::to_string(k) + "]";
+        out_.push_back({Diagnostic::Level::Error, raw ? prefix : prefix + entry + field,
+                        (raw ? "entry " + std::to_string(k) + ": " : std::string()) + why +
+                            "; a product installed per user may reach only the user's own "
+                            "space, without administrator rights"});
+    }
+    std::vector<Diagnostic>& out_;
+};
+
+// The scope against the register section, and for a product installed per
+// user, what it may not reach, in the lists and in records of every kind.
+void checkScope(const Manifest& m, std::vector<Diagnostic>& out) {
+    if (m.scope && m.registration &&
+        (*m.scope == Scope::User) != (m.registration->root == ROOT_HKCU))
+        out.push_back(
+            {Diagnostic::Level::Error, "scope",
+             std::string("is \"") + scopeName(*m.scope) + "\", but register.root is " +
+                 (m.registration->root == ROOT_HKCU ? "HKCU (per user)" : "HKLM (per machine)")});
+    if (productScope(m) != Scope::User)
+        return;
+    UserScope user(out);
+    if (!m.records) {
+        user.files(m.files, "files");
+        user.groups(m.groups, "groups");
+        user.registry(m.registry, "registry");
+        user.patterns(m.patterns, "patterns");
+        return;
+    }
+    for (size_t i = 0; i < m.records->size(); ++i) {
+        const RecordItem& r = (*m.records)[i];
+        std::string where = "records[" + std::to_string(i) + "]";
+        // A record given as bytes is read as the uninstaller reads it.
+        PayloadRecord raw;
+        raw.tag = r.raw.tag;
+        raw.body = r.raw.body;
+        try {
+            if (r.kind == RecordKind::Files)
+                user.files(r.files, where + ".files");
+            else if (r.kind == RecordKind::Groups)
+                user.groups(r.groups, where + ".groups");
+            else if (r.kind == RecordKind::Registry)
+                user.registry(r.registry, where + ".registry");
+            else if (r.kind == RecordKind::Patterns)
+                user.patterns(r.patterns, where + ".patterns");
+            else if (r.kind == RecordKind::Raw && r.raw.tag == RT_FILES)
+                user.files(decodeFiles(raw), where, true);
+            else if (r.kind == RecordKind::Raw && r.raw.tag == RT_GROUPS)
+                user.groups(decodeGroups(raw), where, true);
+            else if (r.kind == RecordKind::Raw && r.raw.tag == RT_REGISTRY)
+                user.registry(decodeRegistry(raw), where, true);
+            else if (r.kind == RecordKind::Raw && r.raw.tag == RT_PATTERNS)
+                user.patterns(decodePatterns(raw), where, true);
+        } catch (const PayloadDamage&) {
+            // reported as damage by the record's own check
+        }
+    }
+}
+
 } // namespace
 
 void checkTexts(const TextSet& set, const std::string& prefix, unsigned codePage,
@@ -899,6 +1012,7 @@ std::vector<Diagnostic> checkManifest(const Manifest& m) {
                            " is not supported (1252, 1250 to 1258, 874, 437, 850, 852, 866)"});
     if (m.records) {
         checkRecords(*m.records, m.codePage, out);
+        checkScope(m, out);
         return out;
     }
     checkTexts(m.texts, "", m.codePage, out);
@@ -910,6 +1024,7 @@ std::vector<Diagnostic> checkManifest(const Manifest& m) {
     checkPatterns(m.patterns, "patterns", m.codePage, out);
     if (m.registration)
         checkRegistration(m, out);
+    checkScope(m, out);
     return out;
 }
 

@@ -3,6 +3,7 @@
 #include "build.h"
 #include "codepage.h"
 #include "register.h"
+#include "scope.h"
 
 namespace varnel {
 namespace {
@@ -264,8 +265,15 @@ Manifest manifestFromPayload(const SplitPayload& split, std::optional<unsigned> 
     return m;
 }
 
+void scopeFromStub(Manifest& m, std::optional<Scope> stub) {
+    if (stub && *stub != productScope(m))
+        m.scope = *stub;
+}
+
 Manifest manifestFromUninstaller(const Bytes& executable, std::optional<unsigned> codePage) {
-    return manifestFromPayload(splitPayload(executable), codePage);
+    Manifest m = manifestFromPayload(splitPayload(executable), codePage);
+    scopeFromStub(m, stubScope(executable));
+    return m;
 }
 
 } // namespace varnel

@@ -35,10 +35,15 @@ const Command kCommands[] = {
      "Checks the manifest, builds the payload and writes a copy of the stub with it appended.\n"
      "Errors stop it and nothing is written; warnings are printed and packing goes on.\n"
      "OUT.exe is written whole or not at all, and never over the stub or the manifest.\n"
-     "The stub is --stub, else $VARNEL_STUB, else ../share/varnel/uninst.exe from the\n"
-     "folder that holds varnel. MANIFEST.json may be - (standard input).\n"},
+     "The stub is --stub, else $VARNEL_STUB, else ../share/varnel from the folder that\n"
+     "holds varnel; a folder holds both stubs: uninst.exe for a product installed per\n"
+     "machine, uninst-user.exe for one installed per user (\"scope\": \"user\", or a\n"
+     "register section under HKCU). A stub for the other scope is refused.\n"
+     "MANIFEST.json may be - (standard input).\n"},
     {"dump", "varnel dump UNINSTALLER.exe [-o MANIFEST.json] [--code-page N]", " -o --code-page ",
      "Prints an uninstaller's payload as a manifest; packing it gives the same payload.\n"
+     "It says on standard error which stub the uninstaller carries, by its manifest's\n"
+     "requestedExecutionLevel, and gives \"scope\" where the register section does not.\n"
      "Texts are converted from code page N, else from the code page the payload names,\n"
      "else from 1252. UNINSTALLER.exe may be - and at most 64 MiB are read from it.\n"},
     {"check", "varnel check MANIFEST.json [--json]", " --json ",
@@ -279,22 +284,26 @@ std::optional<fs::path> programFolder(const char* argv0) {
     return std::nullopt;
 }
 
-fs::path installedStub(const char* argv0) {
+fs::path installedStub(const char* argv0, Scope scope) {
     std::optional<fs::path> folder = programFolder(argv0);
-    return folder ? (*folder / ".." / "share" / "varnel" / "uninst.exe").lexically_normal()
+    return folder ? (*folder / ".." / "share" / "varnel" / stubFileName(scope)).lexically_normal()
                   : fs::path();
 }
 
-// The stub, in this order: --stub, $VARNEL_STUB, the installed data folder.
-std::string findStub(const Arguments* a, const char* argv0, std::string* tried = nullptr) {
-    if (a && a->has("--stub"))
-        return a->get("--stub");
-    if (const char* env = std::getenv("VARNEL_STUB"); env && *env)
-        return env;
-    fs::path installed = installedStub(argv0);
+// The stub of a scope, in this order: --stub, $VARNEL_STUB (a file, or a
+// folder that holds both stubs), the installed data folder.
+std::string findStub(const Arguments* a, const char* argv0, Scope scope,
+                     std::string* tried = nullptr) {
+    std::string given = a && a->has("--stub") ? a->get("--stub") : "";
+    if (const char* env = std::getenv("VARNEL_STUB"); given.empty() && env && *env)
+        given = env;
+    std::error_code ec;
+    if (!given.empty())
+        return fs::is_directory(given, ec) ? (fs::path(given) / stubFileName(scope)).string()
+                                           : given;
+    fs::path installed = installedStub(argv0, scope);
     if (tried)
         *tried = installed.string();
-    std::error_code ec;
     return !installed.empty() && fs::is_regular_file(installed, ec) ? installed.string() : "";
 }
 
@@ -311,7 +320,8 @@ int pack(const Arguments& a, const char* argv0) {
         return kExitError;
     const Manifest& manifest = *loaded;
     std::string tried;
-    std::string stubPath = findStub(&a, argv0, &tried);
+    Scope scope = productScope(manifest);
+    std::string stubPath = findStub(&a, argv0, scope, &tried);
     if (stubPath.empty()) {
         std::cerr << "varnel: no stub found" << (tried.empty() ? "" : " at " + tried)
                   << "; give it with --stub PATH or the environment variable VARNEL_STUB\n";
@@ -325,14 +335,14 @@ int pack(const Arguments& a, const char* argv0) {
             return kExitError;
         }
     Bytes stub = readInput(stubPath);
-    if (std::optional<std::string> problem = stubProblem(stub)) {
+    if (std::optional<std::string> problem = stubProblem(stub, scope)) {
         std::cerr << "varnel: " << stubPath << ": " << *problem << "\n";
         return kExitError;
     }
     Bytes payload = buildPayload(manifest);
     writeOutput(out, attachPayload(stub, payload), true);
     std::cerr << "varnel: " << out << ": " << payload.size() << " payload bytes at offset "
-              << stub.size() << "\n";
+              << stub.size() << (scope == Scope::User ? ", per user" : "") << "\n";
     return kExitOk;
 }
 
@@ -372,6 +382,15 @@ int dump(const Arguments& a) {
     try {
         split = splitPayload(executable);
         manifest = manifestFromPayload(split, codePage);
+        std::optional<Scope> stub = stubScope(executable);
+        scopeFromStub(manifest, stub);
+        std::optional<std::string> level = requestedExecutionLevel(executable);
+        std::cerr << "varnel: stub: "
+                  << (stub ? std::string(stubFileName(*stub)) + " (" + *level + ", per " +
+                                 scopeName(*stub) + ")"
+                           : "neither uninst.exe nor uninst-user.exe (requestedExecutionLevel " +
+                                 level.value_or("none") + ")")
+                  << "\n";
         std::optional<InfoItem> info = payloadInfo(split);
         if (info && codePage && *codePage != info->codePage)
             std::cerr << "varnel: note: the payload says its code page is " << info->codePage
@@ -580,15 +599,18 @@ int version(const char* argv0) {
               << "\" and a 32-bit offset; records with 8-byte headers: strings 0x1234, files "
                  "0x1235, groups 0x1236, registry 0x1237, patterns 0x1239, options 0x123A, "
                  "information 0x123B, end 0x7F7F\n";
-    std::string tried;
-    std::string stub = findStub(nullptr, argv0, &tried);
-    std::error_code ec;
-    uintmax_t size = stub.empty() ? 0 : fs::file_size(stub, ec);
-    if (stub.empty() || ec)
-        std::cout << "stub: none found" << (tried.empty() ? "" : " at " + tried)
-                  << " (give --stub PATH or VARNEL_STUB)\n";
-    else
-        std::cout << "stub: " << stub << " (" << size << " bytes)\n";
+    for (Scope scope : {Scope::Machine, Scope::User}) {
+        std::string tried;
+        std::string stub = findStub(nullptr, argv0, scope, &tried);
+        std::error_code ec;
+        uintmax_t size = stub.empty() ? 0 : fs::file_size(stub, ec);
+        std::cout << (scope == Scope::User ? "stub per user: " : "stub: ");
+        if (stub.empty() || ec)
+            std::cout << "none found" << (tried.empty() ? "" : " at " + tried)
+                      << " (give --stub PATH or VARNEL_STUB)\n";
+        else
+            std::cout << stub << " (" << size << " bytes)\n";
+    }
     return kExitOk;
 }
 

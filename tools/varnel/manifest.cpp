@@ -537,14 +537,23 @@ Manifest readManifest(const Json& json, Problems& problems) {
         top.fail("the manifest must be a JSON object");
     Manifest m;
     if (json.contains("records"))
-        top.expectObject({"codePage", "records"}, problems);
+        top.expectObject({"codePage", "scope", "records"}, problems);
     else
-        top.expectObject({"codePage", "language", "texts", "options", "files", "groups", "registry",
-                          "patterns", "register"},
+        top.expectObject({"codePage", "language", "texts", "options", "scope", "register", "files",
+                          "groups", "registry", "patterns"},
                          problems);
     problems.attempt([&] {
         if (top.has("codePage"))
             m.codePage = unsigned(top.member("codePage").unsignedNumber(65535));
+    });
+    problems.attempt([&] {
+        if (!top.has("scope"))
+            return;
+        std::string scope = top.member("scope").string();
+        if (scope != "machine" && scope != "user")
+            top.member("scope").fail("must be \"machine\" (uninst.exe) or \"user\" "
+                                     "(uninst-user.exe)");
+        m.scope = scope == "user" ? Scope::User : Scope::Machine;
     });
     if (top.has("records")) {
         Reader list = top.member("records");
@@ -645,6 +654,8 @@ Registration registrationFromJson(const Json& json) {
 Json manifestToJson(const Manifest& m) {
     Json out = Json::object();
     out["codePage"] = m.codePage;
+    if (m.records && m.scope)
+        out["scope"] = *m.scope == Scope::User ? "user" : "machine";
     if (m.records) {
         Json list = Json::array();
         for (const RecordItem& item : *m.records)
@@ -658,6 +669,8 @@ Json manifestToJson(const Manifest& m) {
         writeOptions(options, *m.options);
         out["options"] = options;
     }
+    if (m.scope)
+        out["scope"] = *m.scope == Scope::User ? "user" : "machine";
     if (m.registration)
         out["register"] = registrationToJson(*m.registration);
     if (!m.files.empty())

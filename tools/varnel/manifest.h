@@ -76,6 +76,11 @@ struct Registration {
     std::string displayIcon; // ".\bin\app.exe" below the installation folder, or a full path
 };
 
+// Who a product is installed for, and so which stub its uninstaller is built
+// on (scope.h): per machine, uninst.exe, which asks for administrator rights;
+// per user, uninst-user.exe, which runs with the user's own.
+enum class Scope { Machine, User };
+
 // All strings are UTF-8; they are converted to `codePage` when packed. The
 // entries (FileItem, GroupItem, RegistryItem, OptionsItem) are those of
 // payload_writer.h.
@@ -88,6 +93,9 @@ struct Manifest {
     std::vector<RegistryItem> registry;
     std::vector<std::string> patterns;
     std::optional<Registration> registration;
+    // "scope": "machine" or "user" as given; when not given, a register
+    // section under HKCU makes the product per user (productScope, scope.h).
+    std::optional<Scope> scope;
     // The record form: when present, the payload is exactly these records and
     // the members above (except codePage) are not used.
     std::optional<std::vector<RecordItem>> records;

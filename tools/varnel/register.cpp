@@ -4,6 +4,7 @@
 
 #include "ascii_text.h"
 #include "rules.h"
+#include "scope.h"
 
 namespace varnel {
 namespace {
@@ -125,6 +126,11 @@ RegistrationValues registrationValues(const Manifest& m, const std::string& inst
         throw RegistrationError("the installation folder must be a full path (\"C:\\Program "
                                 "Files\\Product\") or start with a folder macro (\"#Program "
                                 "Files#\\Product\"), and then hold no percent sign");
+    if (r.root == ROOT_HKCU)
+        if (std::optional<std::string> why = outsideUserSpace(dir))
+            throw RegistrationError(*why + ": a product registered under HKCU is installed per "
+                                           "user, in the user's own folders (\"#LocalAppData#\\"
+                                           "Product\")");
     RegistrationValues out;
     out.root = r.root;
     out.key = uninstallKeyPath(r);

@@ -161,9 +161,9 @@ TEST(Varnel, PayloadRows) {
 }
 
 // cli.txt: a bash fragment, run in one folder that starts with stub.exe (fakeStub) and demo.json,
-// with $V the program => its exit code, then "out= TEXT" (the whole standard output, a newline
-// added unless empty), "out~ TEXT" (a part of it), "err= ", "err~ "; "\n" is a newline. A row that
-// exits with 77 is skipped.
+// with $V the program and $S the folder of the built stubs => its exit code, then "out= TEXT" (the
+// whole standard output, a newline added unless empty), "out~ TEXT" (a part of it), "err= ", "err~
+// "; "\n" is a newline. A row that exits with 77 is skipped.
 TEST(Varnel, CliRows) {
     fs::path dir = fs::temp_directory_path() / ("varnel-cli-" + std::to_string(getpid()));
     fs::create_directories(dir / "work");
@@ -172,8 +172,8 @@ TEST(Varnel, CliRows) {
     forEachRow("cli.txt", [&](auto where, auto fragment, auto right) {
         std::ofstream(dir / "row.sh") << fragment << "\n";
         std::string command = "cd '" + (dir / "work").string() +
-                              "' && unset VARNEL_STUB && umask 022 && V='" VARNEL_EXE
-                              "' bash ../row.sh >../out 2>../err";
+                              "' && unset VARNEL_STUB && umask 022 && S='" VARNEL_STUB_DIR
+                              "' V='" VARNEL_EXE "' bash ../row.sh >../out 2>../err";
         int status = std::system(command.c_str());
         std::string code = std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
         std::string out = readText(dir / "out"), err = readText(dir / "err");
