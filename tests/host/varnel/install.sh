@@ -58,5 +58,7 @@ for root in prefix root/usr; do
   (cd "$work" && "$varnel" pack user.json -o user.exe 2>/dev/null) || fail "$root: pack per user"
   cmp -s -n "$(stat -c %s "$user_stub")" "$user_stub" "$work/user.exe" ||
     fail "$root: a product per user not packed on uninst-user.exe"
+  "$varnel" dump "$work/user.exe" 2>/dev/null | grep -qx '  "scope": "user",' ||
+    fail "$root: the dump of a product per user without a register section gives no scope"
 done
 echo PASS
