@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The demo: sets up a Debian 12 machine, builds the uninstaller and the
 # authoring tool, lays out the sample product in a throwaway Wine prefix,
-# packs its uninstaller from demo/sample-product.json, runs it, and prints what
-# was removed and what remained. The uninstaller deletes itself and the
+# packs its uninstaller from demo/sample-product.json, registers it in
+# Programs and Features with the .reg file that `varnel register` writes,
+# runs it, and prints what was removed and what remained, and Wine's own list
+# of installed programs (`wine uninstaller --list`) before and after. The uninstaller deletes itself and the
 # emptied installation folder through a hidden batch file once it has ended;
 # the demo waits for that (30 seconds at most) before it looks.
 #
@@ -51,8 +53,17 @@ cp build/win32/tests/com_demo.dll "$host_product/bin/VarnelDemoCom.dll"
 run reg add "$fonts_key" /v "$font_value" /d "$product\VarnelDemo.ttf" /f >/dev/null 2>&1
 run regsvr32 /s "$product\bin\VarnelDemoCom.dll" >/dev/null 2>&1
 
-build/host/tools/varnel/varnel pack demo/sample-product.json -o "$host_product/uninst.exe" \
-  --stub build/win32/uninst.exe
+varnel=build/host/tools/varnel/varnel
+$varnel pack demo/sample-product.json -o "$host_product/uninst.exe" --stub build/win32/uninst.exe
+# Registered as its installer would: the .reg file imported into the 32-bit
+# view, where the 32-bit uninstaller removes it.
+$varnel register demo/sample-product.json --install-dir "$product" -o "$bed/product.reg"
+run reg import "$bed/product.reg" /reg:32 >/dev/null 2>&1
+registration='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Varnel Demo'
+programs() {
+  echo "Programs and Features (wine uninstaller --list, KEY|||Name):"
+  run uninstaller --list | tr -d '\r' | sed 's/^/  /' | grep . || echo "  (none)"
+}
 
 snapshot() {
   {
@@ -68,9 +79,14 @@ snapshot() {
   if run reg query "$clsid_key" >/dev/null 2>&1; then
     echo "registry: COM server $clsid_key"
   fi
+  if run reg query "$registration" /reg:32 >/dev/null 2>&1; then
+    echo "registry: Programs and Features $registration"
+  fi
   } | sort
 }
 before=$(snapshot)
+programs
+echo
 
 echo "Running the uninstaller of the sample product in $product"
 rc=0
@@ -92,3 +108,5 @@ echo "Removed:"
 comm -23 <(echo "$before") <(echo "$after") | sed 's/^/  /'
 echo "Remained:"
 comm -12 <(echo "$before") <(echo "$after") | sed 's/^/  /'
+echo
+programs

@@ -20,6 +20,8 @@ enum PayloadTag : uint16_t {
     RT_UNASSIGNED = 0x1238, // skipped like any unknown tag
     RT_PATTERNS = 0x1239,
     RT_OPTIONS = 0x123A,
+    RT_INFO = 0x123B, // what the payload is (code page, tool, registration): for the tools only,
+                      // skipped by the uninstaller like any unknown tag
     RT_END = 0x7F7F,
 };
 

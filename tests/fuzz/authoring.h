@@ -18,12 +18,15 @@ inline void check(bool kept, const char* what) {
     }
 }
 
-// Dumps an uninstaller. A payload the decoder accepts is read by the uninstaller without an error,
-// and its dump, printed and read back, packs into the very same bytes; one that `pack` built is
-// accepted whole.
-inline void checkDump(const varnel::Bytes& executable, unsigned codePage, bool packed) {
+// Dumps an uninstaller, in the code page given or else the one its payload names, and reads the
+// level its stub asks for. A payload the
+// decoder accepts is read by the uninstaller without an error, and its dump, printed and read back,
+// packs into the very same bytes; one that `pack` built is accepted whole.
+inline void checkDump(const varnel::Bytes& executable, std::optional<unsigned> codePage,
+                      bool packed) {
     varnel::SplitPayload split;
     varnel::Manifest dumped;
+    varnel::stubScope(executable); // the stub's manifest, read from any bytes
     try {
         split = varnel::splitPayload(executable);
         dumped = varnel::manifestFromPayload(split, codePage);

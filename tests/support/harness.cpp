@@ -37,6 +37,8 @@ bool isClass(HWND window, const char* name) {
     return lstrcmpiA(found, name) == 0;
 }
 
+} // namespace
+
 Dialog describe(HWND window) {
     Dialog d;
     d.window = window;
@@ -50,6 +52,8 @@ Dialog describe(HWND window) {
     }
     return d;
 }
+
+namespace {
 
 // The control that has the focus inside the dialog; a focus elsewhere (another
 // window of the process) is waited out, and the dialog itself stands in.

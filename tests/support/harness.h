@@ -39,6 +39,8 @@ struct Dialog {
     std::vector<std::string> buttons; // visible buttons' labels in z-order, '&' removed
 };
 
+// What a window shows: its caption, message and buttons.
+Dialog describe(HWND window);
 // Visible top-level windows that belong to the process.
 std::vector<HWND> visibleWindows(DWORD processId);
 // Clicks a button by its label ('&' ignored).

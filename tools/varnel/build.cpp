@@ -4,7 +4,13 @@
 #include <cstring>
 
 #include "codepage.h"
+#include "register.h"
+#include "scope.h"
 #include "texts.h"
+
+#ifndef VARNEL_VERSION
+#define VARNEL_VERSION "0"
+#endif
 
 namespace varnel {
 namespace {
@@ -108,6 +114,8 @@ Bytes encodeManifest(const Manifest& m) {
         return out;
     }
     PayloadSpec spec;
+    spec.info = InfoItem{uint16_t(m.codePage), std::string("varnel ") + toolVersion(),
+                         m.registration ? registrationText(*m.registration) : ""};
     spec.texts = packedTexts(m.texts, m.codePage);
     if (spec.texts.size() > 0xFFFF)
         return {};
@@ -115,12 +123,23 @@ Bytes encodeManifest(const Manifest& m) {
         spec.options = packedOptions(*m.options, m.codePage);
     spec.files = packedFiles(m.files, m.codePage);
     spec.groups = packedGroups(m.groups, m.codePage);
-    spec.registry = packedRegistry(m.registry, m.codePage);
+    std::vector<RegistryItem> registry = m.registry;
+    if (m.registration)
+        registry.push_back(uninstallEntry(*m.registration));
+    spec.registry = packedRegistry(registry, m.codePage);
     spec.patterns = packedPatterns(m.patterns, m.codePage);
     return guarded([&] { return encodePayload(spec); });
 }
 
 } // namespace
+
+const char* toolVersion() {
+    return VARNEL_VERSION;
+}
+
+std::string registrationText(const Registration& registration) {
+    return registrationToJson(registration).dump(-1, ' ', false, Json::error_handler_t::replace);
+}
 
 std::string codePageBytes(const std::string& utf8, unsigned codePage) {
     if (!isSupportedCodePage(codePage))
@@ -129,7 +148,7 @@ std::string codePageBytes(const std::string& utf8, unsigned codePage) {
     return converted ? *converted : utf8;
 }
 
-std::optional<std::string> stubProblem(const Bytes& stub) {
+std::optional<std::string> stubProblem(const Bytes& stub, Scope scope) {
     auto u32 = [&](size_t at) {
         return uint32_t(stub[at]) | uint32_t(stub[at + 1]) << 8 | uint32_t(stub[at + 2]) << 16 |
                uint32_t(stub[at + 3]) << 24;
@@ -150,7 +169,7 @@ std::optional<std::string> stubProblem(const Bytes& stub) {
     uint32_t locator = readLocator(stub, *field);
     if (locator != 0 && locator < stub.size())
         return std::string("already packed; use the bare stub");
-    return std::nullopt;
+    return stubScopeProblem(stub, scope);
 }
 
 PackError::PackError(std::vector<Diagnostic> errors)
@@ -173,7 +192,10 @@ Bytes payloadBytesUnchecked(const Manifest& manifest) {
 }
 
 Bytes buildUninstaller(const Bytes& stub, const Manifest& manifest) {
-    return attachPayload(stub, buildPayload(manifest));
+    Bytes payload = buildPayload(manifest);
+    if (std::optional<std::string> problem = stubScopeProblem(stub, productScope(manifest)))
+        throw PackError({{Diagnostic::Level::Error, "scope", "the stub " + *problem}});
+    return attachPayload(stub, payload);
 }
 
 } // namespace varnel

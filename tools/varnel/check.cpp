@@ -9,8 +9,11 @@
 #include "build.h"
 #include "codepage.h"
 #include "folder_names.h"
+#include "normalize.h"
 #include "payload_decoder.h"
+#include "register.h"
 #include "rules.h"
+#include "scope.h"
 #include "texts.h"
 
 namespace varnel {
@@ -235,7 +238,11 @@ class Findings {
                 error(where, "the character " + characterName(c) + shown + " at byte " +
                                  std::to_string(failure.position) +
                                  " cannot be stored in code page " + std::to_string(codePage_));
-            } else if (path) {
+            } else if (std::any_of(utf8.begin(), utf8.end(),
+                                   [](char c) { return uint8_t(c) >= 0x80; })) {
+                beyondAscii_.push_back(where);
+            }
+            if (path && bytes != utf8) {
                 if (std::optional<size_t> at = backslashTrailByte(bytes, codePage_))
                     warning(where, "a character before byte " + std::to_string(*at) +
                                        " is stored with a backslash as its second byte in "
@@ -351,8 +358,9 @@ class Findings {
                 std::replace(rest.begin(), rest.end(), '/', '\\');
                 advice = "write " + ticked(".\\" + rest);
             }
-            error(where, ticked(folder) + " is neither the installation folder (`.`, `.\\...`) "
-                                          "nor a full path, so the uninstaller skips the entry; " +
+            error(where, ticked(folder) +
+                             " is neither the installation folder (`.`, `.\\...`) "
+                             "nor a full path, so the uninstaller skips the entry; " +
                              advice);
             return false;
         }
@@ -545,10 +553,220 @@ class Findings {
         }
     }
 
+    // One warning for a section whose strings (as bytes() met them) go beyond
+    // ASCII: the code page decides what they are.
+    void reportBeyondAscii(const std::string& section) {
+        if (beyondAscii_.empty())
+            return;
+        std::string cp = std::to_string(codePage_);
+        size_t n = beyondAscii_.size();
+        warning(section, std::to_string(n) + (n == 1 ? " string holds" : " strings hold") +
+                             " characters beyond ASCII (" + beyondAscii_.front() +
+                             (n == 1 ? "" : " first") + "), stored in code page " + cp +
+                             ": the uninstaller shows and finds them right only where Windows' "
+                             "ANSI code page is " +
+                             cp);
+        beyondAscii_.clear();
+    }
+
   private:
     unsigned codePage_;
     std::vector<Diagnostic>& out_;
+    std::vector<std::string> beyondAscii_; // where such strings are, in order
 };
+
+// The registry entries with their places, checked as the uninstaller reads them.
+void checkRegistryEntries(const std::vector<std::pair<RegistryItem, std::string>>& items,
+                          Findings& f) {
+    std::map<std::string, std::string> seen;
+    for (const auto& [item, where] : items) {
+        // Read as it is stored, as one path.
+        std::string path = f.bytes(registryPath(item), where);
+        f.checkNul(item.key, where + ".key");
+        if (item.value)
+            f.checkNul(*item.value, where + ".value");
+        std::string key = std::to_string(item.root) + "|" + lowered(path);
+        if (!seen.emplace(key, where).second)
+            f.warning(where, "repeats " + seen[key]);
+        if (path.size() > REGISTRY_ENTRY_STRING_LIMIT)
+            f.error(where, "the path holds " + std::to_string(path.size()) +
+                               " bytes; the uninstaller reads at most " +
+                               std::to_string(REGISTRY_ENTRY_STRING_LIMIT));
+        if (isGuardedEntry(item.root, path.c_str()))
+            f.guardedEntry(item, registryPath(item), where);
+        else
+            f.checkRegistryReading(item, path, registryPath(item), where);
+        if (!registryRootName(item.root))
+            f.warning(where + ".root", "is not one of the predefined root keys");
+    }
+}
+
+// The register section: what Programs and Features needs, and the key's
+// removal that pack adds, checked as a registry entry.
+void checkRegistration(const Manifest& m, std::vector<Diagnostic>& out) {
+    const Registration& r = *m.registration;
+    Findings f(m.codePage, out);
+    if (r.key.empty() || r.key.find('\\') != std::string::npos)
+        f.error("register.key", "must be one key name (Programs and Features lists the keys right "
+                                "below ...\\CurrentVersion\\Uninstall)");
+    else
+        checkRegistryEntries({{uninstallEntry(r), "register"}}, f);
+    f.reportBeyondAscii("register");
+    std::string caption;
+    try {
+        std::vector<std::string> texts = resolveTexts(m.texts);
+        caption = texts.empty() ? "" : texts[0];
+    } catch (const ManifestError&) {
+    }
+    if (r.displayName.empty() && caption.empty())
+        f.error("register.displayName", "is needed: the caption, which it defaults to, is empty, "
+                                        "and Programs and Features lists no product without a "
+                                        "name");
+    const std::pair<const char*, const std::string*> texts[] = {{"key", &r.key},
+                                                                {"displayName", &r.displayName},
+                                                                {"publisher", &r.publisher},
+                                                                {"version", &r.version},
+                                                                {"urlInfoAbout", &r.urlInfoAbout},
+                                                                {"helpLink", &r.helpLink},
+                                                                {"comments", &r.comments},
+                                                                {"urlUpdateInfo", &r.urlUpdateInfo},
+                                                                {"displayIcon", &r.displayIcon}};
+    for (const auto& [name, text] : texts) {
+        if (std::any_of(text->begin(), text->end(), [](char c) { return uint8_t(c) < 0x20; }))
+            f.error(std::string("register.") + name, "holds a control character");
+        else if (!composeUtf8(*text))
+            f.error(std::string("register.") + name, "is not UTF-8");
+    }
+    FolderAnchor icon = folderAnchor(r.displayIcon.c_str());
+    if (!r.displayIcon.empty() && icon != ANCHOR_FULL &&
+        (icon != ANCHOR_INSTALL_DIR || r.displayIcon.size() < 3))
+        f.error("register.displayIcon", "must be a file below the installation folder "
+                                        "(`.\\bin\\app.exe`) or a full path");
+    if (registrationText(r).size() > 0xFFFF)
+        f.error("register", "holds more than 65,535 bytes");
+    std::string own = lowered(uninstallKeyPath(r));
+    for (size_t i = 0; i < m.registry.size(); ++i) {
+        std::string key = lowered(m.registry[i].key);
+        while (!key.empty() && key.back() == '\\')
+            key.pop_back();
+        if (m.registry[i].root == r.root && key == own)
+            f.warning("registry[" + std::to_string(i) + "]",
+                      "is the key of the register section, whose removal pack adds itself: "
+                      "leave it out here");
+    }
+}
+
+// What a product installed per user may not reach: its uninstaller runs
+// with the user's rights alone, so whatever needs an administrator fails, and
+// whatever lies outside the user's own space is not the product's to remove.
+// `where(k)` is the place of entry k of a list.
+class UserScope {
+  public:
+    explicit UserScope(std::vector<Diagnostic>& out) : out_(out) {}
+
+    // The entries of a list at `prefix` ("files"), or of a record given as
+    // bytes at `prefix` ("records[2]") when `raw`.
+    void files(const std::vector<FileItem>& items, const std::string& prefix, bool raw = false) {
+        static const std::pair<uint8_t, const char*> flags[] = {
+            {FE_SHARED, "`shared`: the counts of shared files are kept under HKLM"},
+            {FE_FONT, "`font`: fonts are the system's (the Fonts folder and HKLM)"},
+            {FE_SELFREG, "`selfreg`: unregistering a COM server writes HKCR, which is the "
+                         "machine's"}};
+        for (size_t k = 0; k < items.size(); ++k) {
+            if (!items[k].name.empty())
+                for (const auto& [bit, why] : flags)
+                    if (items[k].flags & bit)
+                        refuse(prefix, k, raw, ".flags", why);
+            if (folderAnchor(items[k].folder.c_str()) == ANCHOR_FULL)
+                path(items[k].folder, prefix, k, raw, ".folder");
+        }
+    }
+    void groups(const std::vector<GroupItem>& items, const std::string& prefix, bool raw = false) {
+        for (size_t k = 0; k < items.size(); ++k) {
+            path(items[k].folder, prefix, k, raw, ".folder");
+            path(items[k].secondFolder, prefix, k, raw, ".secondFolder");
+        }
+    }
+    void registry(const std::vector<RegistryItem>& items, const std::string& prefix,
+                  bool raw = false) {
+        for (size_t k = 0; k < items.size(); ++k)
+            if (items[k].root != ROOT_HKCU)
+                refuse(prefix, k, raw, ".root",
+                       "`" + registryRootName(items[k].root).value_or("?") +
+                           "` is another root than HKCU, the user's own");
+    }
+    void patterns(const std::vector<std::string>& items, const std::string& prefix,
+                  bool raw = false) {
+        for (size_t k = 0; k < items.size(); ++k)
+            if (patternHasMacros(items[k].c_str()))
+                path(items[k], prefix, k, raw, "");
+    }
+
+  private:
+    void path(const std::string& text, const std::string& prefix, size_t k, bool raw,
+              const char* field) {
+        if (std::optional<std::string> why = outsideUserSpace(text))
+            refuse(prefix, k, raw, field, *why);
+    }
+    void refuse(const std::string& prefix, size_t k, bool raw, const char* field,
+                const std::string& why) {
+        std::string entry = "[" + std::to_string(k) + "]";
+        out_.push_back({Diagnostic::Level::Error, raw ? prefix : prefix + entry + field,
+                        (raw ? "entry " + std::to_string(k) + ": " : std::string()) + why +
+                            "; a product installed per user may reach only the user's own "
+                            "space, without administrator rights"});
+    }
+    std::vector<Diagnostic>& out_;
+};
+
+// The scope against the register section, and for a product installed per
+// user, what it may not reach, in the lists and in records of every kind.
+void checkScope(const Manifest& m, std::vector<Diagnostic>& out) {
+    if (m.scope && m.registration &&
+        (*m.scope == Scope::User) != (m.registration->root == ROOT_HKCU))
+        out.push_back(
+            {Diagnostic::Level::Error, "scope",
+             std::string("is \"") + scopeName(*m.scope) + "\", but register.root is " +
+                 (m.registration->root == ROOT_HKCU ? "HKCU (per user)" : "HKLM (per machine)")});
+    if (productScope(m) != Scope::User)
+        return;
+    UserScope user(out);
+    if (!m.records) {
+        user.files(m.files, "files");
+        user.groups(m.groups, "groups");
+        user.registry(m.registry, "registry");
+        user.patterns(m.patterns, "patterns");
+        return;
+    }
+    for (size_t i = 0; i < m.records->size(); ++i) {
+        const RecordItem& r = (*m.records)[i];
+        std::string where = "records[" + std::to_string(i) + "]";
+        // A record given as bytes is read as the uninstaller reads it.
+        PayloadRecord raw;
+        raw.tag = r.raw.tag;
+        raw.body = r.raw.body;
+        try {
+            if (r.kind == RecordKind::Files)
+                user.files(r.files, where + ".files");
+            else if (r.kind == RecordKind::Groups)
+                user.groups(r.groups, where + ".groups");
+            else if (r.kind == RecordKind::Registry)
+                user.registry(r.registry, where + ".registry");
+            else if (r.kind == RecordKind::Patterns)
+                user.patterns(r.patterns, where + ".patterns");
+            else if (r.kind == RecordKind::Raw && r.raw.tag == RT_FILES)
+                user.files(decodeFiles(raw), where, true);
+            else if (r.kind == RecordKind::Raw && r.raw.tag == RT_GROUPS)
+                user.groups(decodeGroups(raw), where, true);
+            else if (r.kind == RecordKind::Raw && r.raw.tag == RT_REGISTRY)
+                user.registry(decodeRegistry(raw), where, true);
+            else if (r.kind == RecordKind::Raw && r.raw.tag == RT_PATTERNS)
+                user.patterns(decodePatterns(raw), where, true);
+        } catch (const PayloadDamage&) {
+            // reported as damage by the record's own check
+        }
+    }
+}
 
 } // namespace
 
@@ -574,13 +792,22 @@ void checkTexts(const TextSet& set, const std::string& prefix, unsigned codePage
         f.checkFormat(codePageBytes(table[i], codePage), unsigned(i), where);
         f.bytes(table[i], where);
     }
+    f.reportBeyondAscii(prefix + "texts");
 }
 
 void checkOptions(const OptionsItem& o, const std::string& where, unsigned codePage,
                   std::vector<Diagnostic>& out) {
     Findings f(codePage, out);
     std::string pre = f.optionText(o.preUninstall, where + ".preUninstall");
-    f.optionText(o.closingDocument, where + ".closingDocument");
+    std::string document = f.optionText(o.closingDocument, where + ".closingDocument");
+    for (const std::string& token : macroTokens(document))
+        if (namesMacro(token)) {
+            f.warning(where + ".closingDocument",
+                      "holds \"" + token +
+                          "\", which the uninstaller does not expand: it opens the closing "
+                          "document as it stands");
+            break;
+        }
     if (!o.preUninstall.empty()) {
         if (*commandStart(pre.c_str()) == '#') {
             f.checkMacros(pre, where + ".preUninstall");
@@ -600,6 +827,7 @@ void checkOptions(const OptionsItem& o, const std::string& where, unsigned codeP
     }
     if (storedOptionFlags(o) & OF_WAIT && o.preUninstall.empty())
         f.warning(where + ".wait", "there is no pre-uninstall program to wait for");
+    f.reportBeyondAscii(where);
 }
 
 void checkFiles(const std::vector<FileItem>& items, const std::string& prefix, unsigned codePage,
@@ -649,6 +877,7 @@ void checkFiles(const std::vector<FileItem>& items, const std::string& prefix, u
             }
         }
     }
+    f.reportBeyondAscii(prefix);
 }
 
 void checkGroups(const std::vector<GroupItem>& items, const std::string& prefix, unsigned codePage,
@@ -697,34 +926,17 @@ void checkGroups(const std::vector<GroupItem>& items, const std::string& prefix,
             f.warning(where + ".folder", "is empty; the uninstaller removes no folder for this "
                                          "entry");
     }
+    f.reportBeyondAscii(prefix);
 }
 
 void checkRegistry(const std::vector<RegistryItem>& items, const std::string& prefix,
                    unsigned codePage, std::vector<Diagnostic>& out) {
     Findings f(codePage, out);
-    std::map<std::string, size_t> seen;
-    for (size_t i = 0; i < items.size(); ++i) {
-        const RegistryItem& item = items[i];
-        std::string where = prefix + "[" + std::to_string(i) + "]";
-        // Read as it is stored, as one path.
-        std::string path = f.bytes(registryPath(item), where);
-        f.checkNul(item.key, where + ".key");
-        if (item.value)
-            f.checkNul(*item.value, where + ".value");
-        std::string key = std::to_string(item.root) + "|" + lowered(path);
-        if (!seen.emplace(key, i).second)
-            f.warning(where, "repeats " + prefix + "[" + std::to_string(seen[key]) + "]");
-        if (path.size() > REGISTRY_ENTRY_STRING_LIMIT)
-            f.error(where, "the path holds " + std::to_string(path.size()) +
-                               " bytes; the uninstaller reads at most " +
-                               std::to_string(REGISTRY_ENTRY_STRING_LIMIT));
-        if (isGuardedEntry(item.root, path.c_str()))
-            f.guardedEntry(item, registryPath(item), where);
-        else
-            f.checkRegistryReading(item, path, registryPath(item), where);
-        if (!registryRootName(item.root))
-            f.warning(where + ".root", "is not one of the predefined root keys");
-    }
+    std::vector<std::pair<RegistryItem, std::string>> entries;
+    for (size_t i = 0; i < items.size(); ++i)
+        entries.emplace_back(items[i], prefix + "[" + std::to_string(i) + "]");
+    checkRegistryEntries(entries, f);
+    f.reportBeyondAscii(prefix);
 }
 
 void checkPatterns(const std::vector<std::string>& items, const std::string& prefix,
@@ -744,6 +956,7 @@ void checkPatterns(const std::vector<std::string>& items, const std::string& pre
         if (!p.empty())
             f.checkPattern(p, items[i], where);
     }
+    f.reportBeyondAscii(prefix);
 }
 
 void checkRecords(const std::vector<RecordItem>& records, unsigned codePage,
@@ -799,6 +1012,7 @@ std::vector<Diagnostic> checkManifest(const Manifest& m) {
                            " is not supported (1252, 1250 to 1258, 874, 437, 850, 852, 866)"});
     if (m.records) {
         checkRecords(*m.records, m.codePage, out);
+        checkScope(m, out);
         return out;
     }
     checkTexts(m.texts, "", m.codePage, out);
@@ -808,6 +1022,30 @@ std::vector<Diagnostic> checkManifest(const Manifest& m) {
     checkGroups(m.groups, "groups", m.codePage, out);
     checkRegistry(m.registry, "registry", m.codePage, out);
     checkPatterns(m.patterns, "patterns", m.codePage, out);
+    if (m.registration)
+        checkRegistration(m, out);
+    checkScope(m, out);
+    return out;
+}
+
+std::vector<Diagnostic> checkManifestText(const std::string& text, Manifest* read) {
+    ReadProblems found;
+    Manifest m = parseManifest(text, found);
+    std::vector<Diagnostic> out;
+    for (const auto& [where, problem] : found.problems)
+        out.push_back({Diagnostic::Level::Error, where, problem});
+    // What an entry that could not be read is said to do would be a guess.
+    auto inside = [](const std::string& where, const std::string& entry) {
+        return where.rfind(entry, 0) == 0 &&
+               (where.size() == entry.size() || where[entry.size()] == '.' ||
+                where[entry.size()] == '[');
+    };
+    for (const Diagnostic& d : checkManifest(m))
+        if (std::none_of(found.unreadable.begin(), found.unreadable.end(),
+                         [&](const std::string& entry) { return inside(d.where, entry); }))
+            out.push_back(d);
+    if (read)
+        *read = std::move(m);
     return out;
 }
 

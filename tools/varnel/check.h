@@ -23,8 +23,18 @@ struct Diagnostic {
 std::string formatDiagnostic(const Diagnostic& d);
 
 // Every error and warning of a manifest, in manifest order: the code page,
-// then each section (or each record) through the checks below.
+// then each section (or each record) through the checks below; last, the
+// scope against the register section and, for a product installed per user,
+// each entry that needs administrator rights or reaches outside the user's
+// own space (HKLM and every root but HKCU; shared, font and selfreg files;
+// full paths outside a user's profile and the machine's folder macros, scope.h).
 std::vector<Diagnostic> checkManifest(const Manifest& manifest);
+
+// What `varnel check` reports about a manifest's text: each problem of
+// reading it (an error), then checkManifest's findings about the rest, those
+// about an entry that could not be read left out. Throws ManifestError only
+// for a text that is no JSON. `read` receives what could be read.
+std::vector<Diagnostic> checkManifestText(const std::string& text, Manifest* read = nullptr);
 
 bool hasErrors(const std::vector<Diagnostic>& diagnostics);
 

@@ -2,6 +2,8 @@
 
 #include "build.h"
 #include "codepage.h"
+#include "register.h"
+#include "scope.h"
 
 namespace varnel {
 namespace {
@@ -123,8 +125,11 @@ RecordItem rawRecord(const PayloadRecord& record) {
     return item;
 }
 
-// The usual form, when the records are those it writes, in its order.
-std::optional<Manifest> usualForm(const std::vector<RecordItem>& records, unsigned codePage) {
+// The usual form, when the records are those it writes, in its order: an
+// information record first (with the register section), and the key's removal
+// that pack adds last among the registry entries.
+std::optional<Manifest> usualForm(const std::vector<RecordItem>& records, unsigned codePage,
+                                  const std::optional<InfoItem>& info) {
     static const RecordKind order[] = {RecordKind::Strings,  RecordKind::Options,
                                        RecordKind::Files,    RecordKind::Groups,
                                        RecordKind::Registry, RecordKind::Patterns};
@@ -132,10 +137,29 @@ std::optional<Manifest> usualForm(const std::vector<RecordItem>& records, unsign
     m.codePage = codePage;
     m.texts.language = kNoLanguage;
     size_t next = 0;
-    for (size_t i = 0; i < records.size(); ++i) {
+    if (!info || records.empty() || records[0].raw.flags || records[0].raw.reserved)
+        return std::nullopt;
+    if (!info->registration.empty()) {
+        try {
+            m.registration = registrationFromJson(Json::parse(info->registration));
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+    }
+    for (size_t i = 1; i < records.size(); ++i) {
         const RecordItem& r = records[i];
-        if (r.kind == RecordKind::End)
-            return i + 1 == records.size() ? std::optional<Manifest>(m) : std::nullopt;
+        if (r.kind == RecordKind::End) {
+            if (i + 1 != records.size())
+                return std::nullopt;
+            if (m.registration) {
+                RegistryItem added = uninstallEntry(*m.registration);
+                if (m.registry.empty() || m.registry.back().root != added.root ||
+                    registryPath(m.registry.back()) != registryPath(added))
+                    return std::nullopt;
+                m.registry.pop_back();
+            }
+            return m;
+        }
         while (next < std::size(order) && order[next] != r.kind)
             ++next;
         if (next == std::size(order))
@@ -199,9 +223,23 @@ std::optional<Bytes> repack(const Manifest& m) {
 
 } // namespace
 
-Manifest manifestFromPayload(const SplitPayload& split, unsigned codePage) {
+std::optional<InfoItem> payloadInfo(const SplitPayload& split) {
+    if (split.records.empty() || split.records[0].tag != RT_INFO)
+        return std::nullopt;
+    try {
+        return decodeInfo(split.records[0]);
+    } catch (const PayloadDamage&) {
+        return std::nullopt;
+    }
+}
+
+Manifest manifestFromPayload(const SplitPayload& split, std::optional<unsigned> given) {
     for (const PayloadRecord& r : split.records)
         validateRecord(r);
+    std::optional<InfoItem> info = payloadInfo(split);
+    unsigned codePage = given                                         ? *given
+                        : info && isSupportedCodePage(info->codePage) ? info->codePage
+                                                                      : 1252;
     std::vector<RecordItem> records;
     for (const PayloadRecord& r : split.records) {
         std::optional<RecordItem> typed = typedRecord(r, codePage);
@@ -213,7 +251,7 @@ Manifest manifestFromPayload(const SplitPayload& split, unsigned codePage) {
     auto packsBack = [&](const Manifest& m) {
         return repack(m) == original && !hasErrors(checkManifest(m));
     };
-    if (std::optional<Manifest> usual = usualForm(records, codePage))
+    if (std::optional<Manifest> usual = usualForm(records, codePage, info))
         if (packsBack(*usual))
             return *usual;
     Manifest m;
@@ -227,8 +265,15 @@ Manifest manifestFromPayload(const SplitPayload& split, unsigned codePage) {
     return m;
 }
 
-Manifest manifestFromUninstaller(const Bytes& executable, unsigned codePage) {
-    return manifestFromPayload(splitPayload(executable), codePage);
+void scopeFromStub(Manifest& m, std::optional<Scope> stub) {
+    if (stub && *stub != productScope(m))
+        m.scope = *stub;
+}
+
+Manifest manifestFromUninstaller(const Bytes& executable, std::optional<unsigned> codePage) {
+    Manifest m = manifestFromPayload(splitPayload(executable), codePage);
+    scopeFromStub(m, stubScope(executable));
+    return m;
 }
 
 } // namespace varnel

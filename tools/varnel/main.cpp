@@ -16,10 +16,6 @@
 #include "fileio.h"
 #include "varnel.h"
 
-#ifndef VARNEL_VERSION
-#define VARNEL_VERSION "0"
-#endif
-
 namespace {
 
 using namespace varnel;
@@ -39,25 +35,45 @@ const Command kCommands[] = {
      "Checks the manifest, builds the payload and writes a copy of the stub with it appended.\n"
      "Errors stop it and nothing is written; warnings are printed and packing goes on.\n"
      "OUT.exe is written whole or not at all, and never over the stub or the manifest.\n"
-     "The stub is --stub, else $VARNEL_STUB, else ../share/varnel/uninst.exe from the\n"
-     "folder that holds varnel. MANIFEST.json may be - (standard input).\n"},
+     "The stub is --stub, else $VARNEL_STUB, else ../share/varnel from the folder that\n"
+     "holds varnel; a folder holds both stubs: uninst.exe for a product installed per\n"
+     "machine, uninst-user.exe for one installed per user (\"scope\": \"user\", or a\n"
+     "register section under HKCU). A stub for the other scope is refused.\n"
+     "MANIFEST.json may be - (standard input).\n"},
     {"dump", "varnel dump UNINSTALLER.exe [-o MANIFEST.json] [--code-page N]", " -o --code-page ",
      "Prints an uninstaller's payload as a manifest; packing it gives the same payload.\n"
-     "Texts are converted from code page N (default 1252). UNINSTALLER.exe may be - and\n"
-     "at most 64 MiB are read from it.\n"},
-    {"check", "varnel check MANIFEST.json", " ",
+     "It says on standard error which stub the uninstaller carries, by its manifest's\n"
+     "requestedExecutionLevel, and gives \"scope\" where the register section does not.\n"
+     "Texts are converted from code page N, else from the code page the payload names,\n"
+     "else from 1252. UNINSTALLER.exe may be - and at most 64 MiB are read from it.\n"},
+    {"check", "varnel check MANIFEST.json [--json]", " --json ",
      "Reports every error (what cannot be packed, or would remove what it should not) and\n"
      "warning (what the uninstaller will pass over), each with its place in the manifest,\n"
-     "or one line \"ok: ...\". MANIFEST.json may be -.\n"},
-    {"scan", "varnel scan DIR [-o FILES.json] [--code-page N]", " -o --code-page ",
+     "or one line \"ok: ...\"; --json prints them as one JSON object. MANIFEST.json may be -.\n"},
+    {"scan", "varnel scan DIR [-o FILES.json] [--code-page N] [--exclude GLOB]...",
+     " -o --code-page --exclude ",
      "Lists a staged product folder as a manifest's file list, each folder before what\n"
-     "it holds. Symbolic links are not followed; names must fit code page N (default 1252).\n"},
-    {"init", "varnel init DIR [-o MANIFEST.json] [--product NAME] [--language L] [--code-page N]",
-     " -o --product --language --code-page ",
+     "it holds, and its estimated size. Symbolic links are not followed; names must fit\n"
+     "code page N (default 1252). --exclude leaves out what GLOB matches by name or by\n"
+     "path below DIR (\"*.pdb\", \"docs/drafts\").\n"},
+    {"init",
+     "varnel init DIR [-o MANIFEST.json] [--product NAME] [--language L] [--code-page N] "
+     "[--exclude GLOB]...",
+     " -o --product --language --code-page --exclude ",
      "Writes a starting manifest for a staged product folder: its product name (default:\n"
-     "the folder's name), language (default English) with its code page, options, and the\n"
-     "scanned files, with empty groups, registry and patterns to fill in. It never\n"
-     "overwrites a file.\n"},
+     "the folder's name), language (default English) with its code page, options, its\n"
+     "registration (per machine, with the estimated size) and the scanned files, with\n"
+     "empty groups, registry and patterns to fill in. It never overwrites a file.\n"},
+    {"register",
+     "varnel register MANIFEST.json --install-dir DIR [--format reg|json] [-o FILE] "
+     "[--uninstaller NAME]",
+     " --install-dir --format -o --uninstaller ",
+     "Writes what the installer creates for Programs and Features: the key of the\n"
+     "manifest's register section with its values, as a .reg file (UTF-16, for regedit\n"
+     "or reg import) or JSON. DIR is the installation folder, a full path or one that\n"
+     "starts with a folder macro (#Program Files#\\Product: the values that hold it are\n"
+     "expandable, with %ProgramFiles%). The uninstaller is DIR\\NAME (default uninst.exe).\n"
+     "Write the key in the 32-bit registry view (reg import FILE /reg:32).\n"},
     {"texts", "varnel texts [LANGUAGE]", " ",
      "Prints a built-in language's texts as a manifest to start from; without a language,\n"
      "lists the languages and their code pages.\n"},
@@ -104,15 +120,27 @@ struct UsageError {
 struct Arguments {
     const Command* command = nullptr;
     std::vector<std::string> positional;
-    std::map<std::string, std::string> options;
+    std::map<std::string, std::vector<std::string>> options;
     bool help = false;
 
     bool has(const std::string& option) const { return options.count(option) != 0; }
     std::string get(const std::string& option, const std::string& otherwise = "") const {
         auto it = options.find(option);
-        return it == options.end() ? otherwise : it->second;
+        return it == options.end() ? otherwise : it->second.back();
+    }
+    std::vector<std::string> all(const std::string& option) const {
+        auto it = options.find(option);
+        return it == options.end() ? std::vector<std::string>() : it->second;
     }
 };
+
+// Options that take no value, and those that may be given more than once.
+bool isFlag(const std::string& option) {
+    return option == "--json";
+}
+bool repeats(const std::string& option) {
+    return option == "--exclude";
+}
 
 Arguments parseArguments(const Command& command, int argc, char** argv) {
     Arguments a;
@@ -140,20 +168,25 @@ Arguments parseArguments(const Command& command, int argc, char** argv) {
         }
         if (name == "--output")
             name = "-o";
-        static const char* const known[] = {"-o", "--stub", "--code-page", "--product",
-                                            "--language"};
+        static const char* const known[] = {
+            "-o",        "--stub", "--code-page",   "--product", "--language",
+            "--exclude", "--json", "--install-dir", "--format",  "--uninstaller"};
         if (std::find(std::begin(known), std::end(known), name) == std::end(known))
             throw UsageError{"unknown option " + printable(name)};
         if (std::string(command.options).find(" " + name + " ") == std::string::npos)
             throw UsageError{std::string(command.name) + " does not take " + name};
+        if (isFlag(name) && value)
+            throw UsageError{name + " takes no value"};
+        if (isFlag(name))
+            value = "";
         if (!value) {
             if (i + 1 >= argc)
                 throw UsageError{name + " needs a value"};
             value = argv[++i];
         }
-        if (a.options.count(name))
+        if (a.options.count(name) && !repeats(name))
             throw UsageError{name + " is given twice"};
-        a.options[name] = *value;
+        a.options[name].push_back(*value);
     }
     return a;
 }
@@ -196,12 +229,32 @@ void reportManifestError(const std::string& file, const ManifestError& e) {
                   << "\n";
 }
 
-// The manifest, or nothing once its problems are reported.
+// A manifest's findings, reading problems included (checkManifestText), and
+// what could be read of it; nothing when it is no JSON (reported then).
+std::optional<std::pair<Manifest, std::vector<Diagnostic>>> checkedManifest(const std::string& path,
+                                                                            bool quiet = false) {
+    Bytes bytes = readInput(path);
+    std::pair<Manifest, std::vector<Diagnostic>> found;
+    try {
+        found.second = checkManifestText(std::string(bytes.begin(), bytes.end()), &found.first);
+    } catch (const ManifestError& e) {
+        if (!quiet)
+            reportManifestError(path, e);
+        throw;
+    }
+    if (!quiet)
+        report(path, found.second);
+    return found;
+}
+
+// The manifest, its findings reported; nothing when it has errors.
 std::optional<Manifest> loadManifest(const std::string& path) {
     try {
-        return readManifestFile(path);
-    } catch (const ManifestError& e) {
-        reportManifestError(path, e);
+        auto found = checkedManifest(path);
+        if (hasErrors(found->second))
+            return std::nullopt;
+        return found->first;
+    } catch (const ManifestError&) {
         return std::nullopt;
     }
 }
@@ -231,22 +284,26 @@ std::optional<fs::path> programFolder(const char* argv0) {
     return std::nullopt;
 }
 
-fs::path installedStub(const char* argv0) {
+fs::path installedStub(const char* argv0, Scope scope) {
     std::optional<fs::path> folder = programFolder(argv0);
-    return folder ? (*folder / ".." / "share" / "varnel" / "uninst.exe").lexically_normal()
+    return folder ? (*folder / ".." / "share" / "varnel" / stubFileName(scope)).lexically_normal()
                   : fs::path();
 }
 
-// The stub, in this order: --stub, $VARNEL_STUB, the installed data folder.
-std::string findStub(const Arguments* a, const char* argv0, std::string* tried = nullptr) {
-    if (a && a->has("--stub"))
-        return a->get("--stub");
-    if (const char* env = std::getenv("VARNEL_STUB"); env && *env)
-        return env;
-    fs::path installed = installedStub(argv0);
+// The stub of a scope, in this order: --stub, $VARNEL_STUB (a file, or a
+// folder that holds both stubs), the installed data folder.
+std::string findStub(const Arguments* a, const char* argv0, Scope scope,
+                     std::string* tried = nullptr) {
+    std::string given = a && a->has("--stub") ? a->get("--stub") : "";
+    if (const char* env = std::getenv("VARNEL_STUB"); given.empty() && env && *env)
+        given = env;
+    std::error_code ec;
+    if (!given.empty())
+        return fs::is_directory(given, ec) ? (fs::path(given) / stubFileName(scope)).string()
+                                           : given;
+    fs::path installed = installedStub(argv0, scope);
     if (tried)
         *tried = installed.string();
-    std::error_code ec;
     return !installed.empty() && fs::is_regular_file(installed, ec) ? installed.string() : "";
 }
 
@@ -262,12 +319,9 @@ int pack(const Arguments& a, const char* argv0) {
     if (!loaded)
         return kExitError;
     const Manifest& manifest = *loaded;
-    std::vector<Diagnostic> diagnostics = checkManifest(manifest);
-    report(manifestPath, diagnostics);
-    if (hasErrors(diagnostics))
-        return kExitError;
     std::string tried;
-    std::string stubPath = findStub(&a, argv0, &tried);
+    Scope scope = productScope(manifest);
+    std::string stubPath = findStub(&a, argv0, scope, &tried);
     if (stubPath.empty()) {
         std::cerr << "varnel: no stub found" << (tried.empty() ? "" : " at " + tried)
                   << "; give it with --stub PATH or the environment variable VARNEL_STUB\n";
@@ -281,14 +335,14 @@ int pack(const Arguments& a, const char* argv0) {
             return kExitError;
         }
     Bytes stub = readInput(stubPath);
-    if (std::optional<std::string> problem = stubProblem(stub)) {
+    if (std::optional<std::string> problem = stubProblem(stub, scope)) {
         std::cerr << "varnel: " << stubPath << ": " << *problem << "\n";
         return kExitError;
     }
     Bytes payload = buildPayload(manifest);
     writeOutput(out, attachPayload(stub, payload), true);
     std::cerr << "varnel: " << out << ": " << payload.size() << " payload bytes at offset "
-              << stub.size() << "\n";
+              << stub.size() << (scope == Scope::User ? ", per user" : "") << "\n";
     return kExitOk;
 }
 
@@ -313,7 +367,9 @@ std::string escapeControls(const std::string& json) {
 
 int dump(const Arguments& a) {
     expectPositional(a, 1, "one uninstaller");
-    unsigned codePage = codePageOption(a, 1252);
+    std::optional<unsigned> codePage;
+    if (a.has("--code-page"))
+        codePage = codePageOption(a, 1252);
     const std::string& input = a.positional[0];
     std::string out = a.get("-o", "-");
     if (sameFile(out, input)) {
@@ -326,6 +382,19 @@ int dump(const Arguments& a) {
     try {
         split = splitPayload(executable);
         manifest = manifestFromPayload(split, codePage);
+        std::optional<Scope> stub = stubScope(executable);
+        scopeFromStub(manifest, stub);
+        std::optional<std::string> level = requestedExecutionLevel(executable);
+        std::cerr << "varnel: stub: "
+                  << (stub ? std::string(stubFileName(*stub)) + " (" + *level + ", per " +
+                                 scopeName(*stub) + ")"
+                           : "neither uninst.exe nor uninst-user.exe (requestedExecutionLevel " +
+                                 level.value_or("none") + ")")
+                  << "\n";
+        std::optional<InfoItem> info = payloadInfo(split);
+        if (info && codePage && *codePage != info->codePage)
+            std::cerr << "varnel: note: the payload says its code page is " << info->codePage
+                      << "; read as " << *codePage << "\n";
     } catch (const PayloadDamage& damage) {
         std::cerr << "varnel: " << printable(inputName(input))
                   << ": damaged payload: " << damage.what() << "\n";
@@ -339,17 +408,55 @@ int dump(const Arguments& a) {
     return kExitOk;
 }
 
+// check --json: {"file", "findings": [{"level", "where", "message"}], "summary",
+// "errors", "warnings"}; a JSON syntax error is a finding with its line and column.
+void printJsonFindings(const std::string& path, const std::vector<Diagnostic>& diagnostics,
+                       const Manifest* manifest, const ManifestError* syntax) {
+    Json findings = Json::array();
+    size_t errors = 0;
+    for (const Diagnostic& d : diagnostics) {
+        bool error = d.level == Diagnostic::Level::Error;
+        errors += error;
+        findings.push_back(
+            {{"level", error ? "error" : "warning"}, {"where", d.where}, {"message", d.message}});
+    }
+    if (syntax) {
+        ++errors;
+        findings.push_back({{"level", "error"},
+                            {"where", ""},
+                            {"line", syntax->line},
+                            {"column", syntax->column},
+                            {"message", syntax->problem}});
+    }
+    Json out = Json::object();
+    out["file"] = inputName(path);
+    out["findings"] = findings;
+    out["summary"] = manifest && !errors ? Json(summarizeManifest(*manifest)) : Json(nullptr);
+    out["errors"] = errors;
+    out["warnings"] = findings.size() - errors;
+    std::cout << escapeControls(
+        formatJsonDocument(Json::parse(out.dump(-1, ' ', false, Json::error_handler_t::replace))));
+}
+
 int check(const Arguments& a) {
     expectPositional(a, 1, "one manifest");
     const std::string& path = a.positional[0];
-    std::optional<Manifest> loaded = loadManifest(path);
-    if (!loaded)
+    bool json = a.has("--json");
+    std::optional<std::pair<Manifest, std::vector<Diagnostic>>> found;
+    try {
+        found = checkedManifest(path, json);
+    } catch (const ManifestError& e) {
+        if (json)
+            printJsonFindings(path, {}, nullptr, &e);
         return kExitError;
-    const Manifest& manifest = *loaded;
-    std::vector<Diagnostic> diagnostics = checkManifest(manifest);
-    report(path, diagnostics);
+    }
+    const auto& [manifest, diagnostics] = *found;
+    if (json)
+        printJsonFindings(path, diagnostics, &manifest, nullptr);
     if (hasErrors(diagnostics))
         return kExitError;
+    if (json)
+        return kExitOk;
     std::cout << printable(inputName(path)) << ": ok: " << summarizeManifest(manifest)
               << (diagnostics.empty() ? ""
                                       : " (" + std::to_string(diagnostics.size()) +
@@ -359,12 +466,18 @@ int check(const Arguments& a) {
 }
 
 // A scan, its warnings and errors printed; nothing when it has errors.
-std::optional<ScanReport> scanReported(const std::string& folder, unsigned codePage) {
-    ScanReport report = scanTree(folder, codePage);
+std::optional<ScanReport> scanReported(const std::string& folder, unsigned codePage,
+                                       const std::vector<std::string>& excludes) {
+    ScanReport report = scanTree(folder, codePage, excludes);
     for (const std::string& w : report.warnings)
         std::cerr << "varnel: warning: " << printable(w) << "\n";
     for (const std::string& e : report.errors)
         std::cerr << "varnel: error: " << printable(e) << "\n";
+    if (report.unstorable)
+        std::cerr << "varnel: " << report.unstorable
+                  << (report.unstorable == 1 ? " name" : " names")
+                  << " cannot be stored in code page " << codePage
+                  << ": leave them out with --exclude GLOB, or choose --code-page\n";
     if (!report.errors.empty())
         return std::nullopt;
     return report;
@@ -372,13 +485,15 @@ std::optional<ScanReport> scanReported(const std::string& folder, unsigned codeP
 
 int scan(const Arguments& a) {
     expectPositional(a, 1, "one folder");
-    std::optional<ScanReport> report = scanReported(a.positional[0], codePageOption(a, 1252));
+    std::optional<ScanReport> report =
+        scanReported(a.positional[0], codePageOption(a, 1252), a.all("--exclude"));
     if (!report)
         return kExitError;
     Manifest manifest;
     manifest.files = report->files;
     Json out = Json::object();
     out["files"] = manifest.files.empty() ? Json::array() : manifestToJson(manifest)["files"];
+    out["register"] = Json::object({{"estimatedSize", estimatedSizeKb(report->bytes)}});
     writeOutput(a.get("-o", "-"), textBytes(formatJsonDocument(out)));
     return kExitOk;
 }
@@ -402,9 +517,12 @@ int init(const Arguments& a) {
     if (product.empty())
         product =
             fs::absolute(fs::path(folder), ec).lexically_normal().parent_path().filename().string();
-    std::optional<ScanReport> report = scanReported(folder, codePage);
+    std::optional<ScanReport> report = scanReported(folder, codePage, a.all("--exclude"));
     if (!report)
         return kExitError;
+    Registration registration;
+    registration.key = product;
+    registration.estimatedSize = estimatedSizeKb(report->bytes);
     Manifest files;
     files.files = report->files;
     Json json = Json::object();
@@ -412,6 +530,7 @@ int init(const Arguments& a) {
     json["language"] = *language;
     json["texts"] = Json::object({{"caption", product}});
     json["options"] = Json::object({{"wait", false}, {"themed", true}});
+    json["register"] = registrationToJson(registration);
     json["files"] = files.files.empty() ? Json::array() : manifestToJson(files)["files"];
     json["groups"] = Json::array();
     json["registry"] = Json::array();
@@ -420,6 +539,33 @@ int init(const Arguments& a) {
     if (out != "-")
         std::cerr << "varnel: " << out << ": " << summarizeManifest(files)
                   << "; add groups, registry and patterns, then run varnel check\n";
+    return kExitOk;
+}
+
+int registerProduct(const Arguments& a) {
+    expectPositional(a, 1, "one manifest");
+    std::string format = a.get("--format", "reg");
+    if (format != "reg" && format != "json")
+        throw UsageError{"--format is reg or json"};
+    if (!a.has("--install-dir"))
+        throw UsageError{"register needs --install-dir DIR"};
+    std::optional<Manifest> loaded = loadManifest(a.positional[0]);
+    if (!loaded)
+        return kExitError;
+    if (!loaded->registration) {
+        std::cerr << printable(inputName(a.positional[0]))
+                  << ": error: the manifest has no register section\n";
+        return kExitError;
+    }
+    RegistrationValues values;
+    try {
+        values = registrationValues(*loaded, a.get("--install-dir"),
+                                    a.get("--uninstaller", "uninst.exe"));
+    } catch (const RegistrationError& e) {
+        throw UsageError{e.what()};
+    }
+    writeOutput(a.get("-o", "-"),
+                format == "reg" ? regFile(values) : textBytes(registrationJson(values)));
     return kExitOk;
 }
 
@@ -448,20 +594,23 @@ int texts(const Arguments& a) {
 }
 
 int version(const char* argv0) {
-    std::cout << "varnel " << VARNEL_VERSION << "\n"
+    std::cout << "varnel " << toolVersion() << "\n"
               << "payload format: marker \"" << PAYLOAD_MARKER
               << "\" and a 32-bit offset; records with 8-byte headers: strings 0x1234, files "
                  "0x1235, groups 0x1236, registry 0x1237, patterns 0x1239, options 0x123A, "
-                 "end 0x7F7F\n";
-    std::string tried;
-    std::string stub = findStub(nullptr, argv0, &tried);
-    std::error_code ec;
-    uintmax_t size = stub.empty() ? 0 : fs::file_size(stub, ec);
-    if (stub.empty() || ec)
-        std::cout << "stub: none found" << (tried.empty() ? "" : " at " + tried)
-                  << " (give --stub PATH or VARNEL_STUB)\n";
-    else
-        std::cout << "stub: " << stub << " (" << size << " bytes)\n";
+                 "information 0x123B, end 0x7F7F\n";
+    for (Scope scope : {Scope::Machine, Scope::User}) {
+        std::string tried;
+        std::string stub = findStub(nullptr, argv0, scope, &tried);
+        std::error_code ec;
+        uintmax_t size = stub.empty() ? 0 : fs::file_size(stub, ec);
+        std::cout << (scope == Scope::User ? "stub per user: " : "stub: ");
+        if (stub.empty() || ec)
+            std::cout << "none found" << (tried.empty() ? "" : " at " + tried)
+                      << " (give --stub PATH or VARNEL_STUB)\n";
+        else
+            std::cout << stub << " (" << size << " bytes)\n";
+    }
     return kExitOk;
 }
 
@@ -503,6 +652,8 @@ int main(int argc, char** argv) {
             return scan(a);
         case 4:
             return init(a);
+        case 5:
+            return registerProduct(a);
         default:
             return texts(a);
         }

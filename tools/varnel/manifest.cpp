@@ -23,13 +23,24 @@ namespace {
 // problem here, and reading goes on with the next entry or key.
 struct Problems {
     std::vector<ManifestError> found;
+    std::vector<std::string> unreadable; // entries that could not be read whole
 
-    template <typename Step> void attempt(Step step) {
+    template <typename Step> bool attempt(Step step) {
         try {
             step();
+            return true;
         } catch (const ManifestError& e) {
             found.push_back(e);
+            return false;
         }
+    }
+    // One entry of a list: kept in its place whether or not it could be read.
+    template <typename Item, typename Step>
+    void entry(std::vector<Item>& list, const std::string& where, Step step) {
+        Item item{};
+        if (!attempt([&] { step(item); }))
+            unreadable.push_back(where);
+        list.push_back(std::move(item));
     }
 };
 
@@ -183,19 +194,30 @@ OptionsItem readOptions(const Reader& r, std::initializer_list<const char*> allo
                         Problems& problems) {
     r.expectObject(allowed, problems);
     OptionsItem o;
-    if (r.has("wait"))
-        o.wait = r.member("wait").boolean();
-    if (r.has("themed"))
-        o.themed = r.member("themed").boolean();
-    if (r.has("extraFlags")) {
-        o.extraFlags = uint32_t(r.member("extraFlags").numberOrHex(0xFFFFFFFFu));
-        if (o.extraFlags & (OF_WAIT | OF_THEMED))
+    problems.attempt([&] {
+        if (r.has("wait"))
+            o.wait = r.member("wait").boolean();
+    });
+    problems.attempt([&] {
+        if (r.has("themed"))
+            o.themed = r.member("themed").boolean();
+    });
+    problems.attempt([&] {
+        if (!r.has("extraFlags"))
+            return;
+        uint32_t extra = uint32_t(r.member("extraFlags").numberOrHex(0xFFFFFFFFu));
+        if (extra & (OF_WAIT | OF_THEMED))
             r.member("extraFlags").fail("holds the bits of wait or themed; use those keys");
-    }
-    if (r.has("preUninstall"))
-        o.preUninstall = r.member("preUninstall").string();
-    if (r.has("closingDocument"))
-        o.closingDocument = r.member("closingDocument").string();
+        o.extraFlags = extra;
+    });
+    problems.attempt([&] {
+        if (r.has("preUninstall"))
+            o.preUninstall = r.member("preUninstall").string();
+    });
+    problems.attempt([&] {
+        if (r.has("closingDocument"))
+            o.closingDocument = r.member("closingDocument").string();
+    });
     return o;
 }
 
@@ -214,10 +236,9 @@ std::vector<FileItem> readFiles(const Reader& list, Problems& problems) {
     list.expectArray();
     std::vector<FileItem> files;
     for (size_t i = 0; i < list.json().size(); ++i)
-        problems.attempt([&] {
+        problems.entry(files, list.element(i).where(), [&](FileItem& f) {
             Reader e = list.element(i);
             e.expectObject({"folder", "name", "flags"}, problems);
-            FileItem f;
             if (!e.has("folder"))
                 e.fail("needs a \"folder\"");
             f.folder = e.member("folder").string();
@@ -232,7 +253,7 @@ std::vector<FileItem> readFiles(const Reader& list, Problems& problems) {
                         std::string name = flag.string();
                         auto known =
                             std::find_if(std::begin(kFileFlags), std::end(kFileFlags),
-                                         [&](const FlagName& n) { return name == n.name; });
+                                         [&](const FlagName& n) { return sameText(name, n.name); });
                         if (known == std::end(kFileFlags))
                             flag.fail("unknown flag \"" + name +
                                       "\" (shared, font, selfreg, checkInUse, or a number)");
@@ -242,7 +263,6 @@ std::vector<FileItem> readFiles(const Reader& list, Problems& problems) {
                     }
                 }
             }
-            files.push_back(f);
         });
     return files;
 }
@@ -275,10 +295,9 @@ std::vector<GroupItem> readGroups(const Reader& list, Problems& problems) {
     list.expectArray();
     std::vector<GroupItem> groups;
     for (size_t i = 0; i < list.json().size(); ++i)
-        problems.attempt([&] {
+        problems.entry(groups, list.element(i).where(), [&](GroupItem& g) {
             Reader e = list.element(i);
             e.expectObject({"levels", "folder", "secondFolder", "fileName"}, problems);
-            GroupItem g;
             if (!e.has("folder"))
                 e.fail("needs a \"folder\"");
             g.folder = e.member("folder").string();
@@ -288,7 +307,6 @@ std::vector<GroupItem> readGroups(const Reader& list, Problems& problems) {
                 g.secondFolder = e.member("secondFolder").string();
             if (e.has("fileName"))
                 g.fileName = e.member("fileName").string();
-            groups.push_back(g);
         });
     return groups;
 }
@@ -312,10 +330,9 @@ std::vector<RegistryItem> readRegistry(const Reader& list, Problems& problems) {
     list.expectArray();
     std::vector<RegistryItem> entries;
     for (size_t i = 0; i < list.json().size(); ++i)
-        problems.attempt([&] {
+        problems.entry(entries, list.element(i).where(), [&](RegistryItem& r) {
             Reader e = list.element(i);
             e.expectObject({"root", "key", "value"}, problems);
-            RegistryItem r;
             if (!e.has("root") || !e.has("key"))
                 e.fail("needs a \"root\" and a \"key\"");
             Reader root = e.member("root");
@@ -329,7 +346,6 @@ std::vector<RegistryItem> readRegistry(const Reader& list, Problems& problems) {
             r.key = e.member("key").string();
             if (e.has("value"))
                 r.value = e.member("value").string();
-            entries.push_back(r);
         });
     return entries;
 }
@@ -357,7 +373,8 @@ std::vector<std::string> readPatterns(const Reader& list, Problems& problems) {
     list.expectArray();
     std::vector<std::string> patterns;
     for (size_t i = 0; i < list.json().size(); ++i)
-        problems.attempt([&] { patterns.push_back(list.element(i).string()); });
+        problems.entry(patterns, list.element(i).where(),
+                       [&](std::string& p) { p = list.element(i).string(); });
     return patterns;
 }
 
@@ -484,27 +501,67 @@ Json writeRecord(const RecordItem& item) {
 
 namespace {
 
+Registration readRegistration(const Reader& r, Problems& problems) {
+    r.expectObject({"key", "root", "displayName", "publisher", "version", "urlInfoAbout",
+                    "helpLink", "urlUpdateInfo", "comments", "estimatedSize", "displayIcon"},
+                   problems);
+    Registration g;
+    if (!r.has("key") || !r.has("root"))
+        r.fail("needs a \"key\" (its name below ...\\CurrentVersion\\Uninstall) and a \"root\" "
+               "(HKLM per machine, HKCU per user)");
+    g.key = r.member("key").string();
+    std::optional<uint32_t> root = registryRoot(r.member("root").string());
+    if (root != ROOT_HKLM && root != ROOT_HKCU)
+        r.member("root").fail("must be HKLM (per machine) or HKCU (per user)");
+    g.root = *root;
+    std::pair<const char*, std::string*> texts[] = {
+        {"displayName", &g.displayName}, {"publisher", &g.publisher},
+        {"version", &g.version},         {"urlInfoAbout", &g.urlInfoAbout},
+        {"helpLink", &g.helpLink},       {"urlUpdateInfo", &g.urlUpdateInfo},
+        {"comments", &g.comments},       {"displayIcon", &g.displayIcon}};
+    for (const auto& [name, text] : texts)
+        problems.attempt([&, name = name, text = text] {
+            if (r.has(name))
+                *text = r.member(name).string();
+        });
+    problems.attempt([&] {
+        if (r.has("estimatedSize"))
+            g.estimatedSize = uint32_t(r.member("estimatedSize").unsignedNumber(0xFFFFFFFFu));
+    });
+    return g;
+}
+
 Manifest readManifest(const Json& json, Problems& problems) {
     Reader top(json, "");
     if (!json.is_object())
         top.fail("the manifest must be a JSON object");
     Manifest m;
     if (json.contains("records"))
-        top.expectObject({"codePage", "records"}, problems);
+        top.expectObject({"codePage", "scope", "records"}, problems);
     else
-        top.expectObject(
-            {"codePage", "language", "texts", "options", "files", "groups", "registry", "patterns"},
-            problems);
+        top.expectObject({"codePage", "language", "texts", "options", "scope", "register", "files",
+                          "groups", "registry", "patterns"},
+                         problems);
     problems.attempt([&] {
         if (top.has("codePage"))
             m.codePage = unsigned(top.member("codePage").unsignedNumber(65535));
+    });
+    problems.attempt([&] {
+        if (!top.has("scope"))
+            return;
+        std::string scope = top.member("scope").string();
+        if (scope != "machine" && scope != "user")
+            top.member("scope").fail("must be \"machine\" (uninst.exe) or \"user\" "
+                                     "(uninst-user.exe)");
+        m.scope = scope == "user" ? Scope::User : Scope::Machine;
     });
     if (top.has("records")) {
         Reader list = top.member("records");
         list.expectArray();
         m.records.emplace();
         for (size_t i = 0; i < list.json().size(); ++i)
-            problems.attempt([&] { m.records->push_back(readRecord(list.element(i), problems)); });
+            problems.entry(*m.records, list.element(i).where(),
+                           [&](RecordItem& r) { r = readRecord(list.element(i), problems); });
         return m;
     }
     problems.attempt([&] {
@@ -535,6 +592,20 @@ Manifest readManifest(const Json& json, Problems& problems) {
         if (top.has("patterns"))
             m.patterns = readPatterns(top.member("patterns"), problems);
     });
+    if (top.has("register") && !problems.attempt([&] {
+            m.registration = readRegistration(top.member("register"), problems);
+        }))
+        problems.unreadable.push_back("register");
+    return m;
+}
+
+} // namespace
+
+namespace {
+
+Manifest readAll(const Json& json, Problems& problems) {
+    Manifest m;
+    problems.attempt([&] { m = readManifest(json, problems); });
     return m;
 }
 
@@ -542,10 +613,38 @@ Manifest readManifest(const Json& json, Problems& problems) {
 
 Manifest manifestFromJson(const Json& json) {
     Problems problems;
-    Manifest m;
-    problems.attempt([&] { m = readManifest(json, problems); });
+    Manifest m = readAll(json, problems);
     if (problems.found.empty())
         return m;
+    ManifestError first = problems.found.front();
+    for (const ManifestError& e : problems.found)
+        first.all.emplace_back(e.where, e.problem);
+    throw first;
+}
+
+Json registrationToJson(const Registration& r) {
+    Json out = Json::object();
+    out["key"] = r.key;
+    out["root"] = registryRootName(r.root).value_or("HKLM");
+    const std::pair<const char*, const std::string*> texts[] = {
+        {"displayName", &r.displayName}, {"publisher", &r.publisher},
+        {"version", &r.version},         {"urlInfoAbout", &r.urlInfoAbout},
+        {"helpLink", &r.helpLink},       {"urlUpdateInfo", &r.urlUpdateInfo},
+        {"comments", &r.comments},       {"displayIcon", &r.displayIcon}};
+    for (const auto& [name, text] : texts)
+        if (!text->empty())
+            out[name] = *text;
+    if (r.estimatedSize)
+        out["estimatedSize"] = *r.estimatedSize;
+    return out;
+}
+
+Registration registrationFromJson(const Json& json) {
+    Problems problems;
+    Registration r;
+    problems.attempt([&] { r = readRegistration(Reader(json, "register"), problems); });
+    if (problems.found.empty())
+        return r;
     ManifestError first = problems.found.front();
     for (const ManifestError& e : problems.found)
         first.all.emplace_back(e.where, e.problem);
@@ -555,6 +654,8 @@ Manifest manifestFromJson(const Json& json) {
 Json manifestToJson(const Manifest& m) {
     Json out = Json::object();
     out["codePage"] = m.codePage;
+    if (m.records && m.scope)
+        out["scope"] = *m.scope == Scope::User ? "user" : "machine";
     if (m.records) {
         Json list = Json::array();
         for (const RecordItem& item : *m.records)
@@ -568,6 +669,10 @@ Json manifestToJson(const Manifest& m) {
         writeOptions(options, *m.options);
         out["options"] = options;
     }
+    if (m.scope)
+        out["scope"] = *m.scope == Scope::User ? "user" : "machine";
+    if (m.registration)
+        out["register"] = registrationToJson(*m.registration);
     if (!m.files.empty())
         out["files"] = writeFiles(m.files);
     if (!m.groups.empty())
@@ -579,7 +684,9 @@ Json manifestToJson(const Manifest& m) {
     return out;
 }
 
-Manifest parseManifest(const std::string& text) {
+namespace {
+
+Json parseJson(const std::string& text) {
     // An error at byte `stop`, with its line and column.
     auto errorAt = [&](size_t stop, const std::string& problem) {
         ManifestError error("", "");
@@ -612,7 +719,22 @@ Manifest parseManifest(const std::string& text) {
     } catch (const nlohmann::json::exception& e) {
         throw ManifestError("", std::string("not valid JSON: ") + e.what());
     }
-    return manifestFromJson(json);
+    return json;
+}
+
+} // namespace
+
+Manifest parseManifest(const std::string& text) {
+    return manifestFromJson(parseJson(text));
+}
+
+Manifest parseManifest(const std::string& text, ReadProblems& found) {
+    Problems problems;
+    Manifest m = readAll(parseJson(text), problems);
+    for (const ManifestError& e : problems.found)
+        found.problems.emplace_back(e.where, e.problem);
+    found.unreadable = problems.unreadable;
+    return m;
 }
 
 Manifest readManifestFile(const std::string& path) {
@@ -648,7 +770,9 @@ std::string formatJsonDocument(const Json& json) {
     for (auto it = json.begin(); it != json.end(); ++it) {
         out += "  " + Json(it.key()).dump() + ": ";
         const Json& value = *it;
-        if ((value.is_array() || (value.is_object() && it.key() == "texts")) && !value.empty()) {
+        bool expanded = value.is_array() ||
+                        (value.is_object() && (it.key() == "texts" || it.key() == "register"));
+        if (expanded && !value.empty()) {
             bool object = value.is_object();
             out += object ? "{\n" : "[\n";
             size_t i = 0;

@@ -56,6 +56,31 @@ struct RecordItem {
     RawRecord raw;
 };
 
+// The product's entry in Programs and Features ("register"): a key below
+// Software\Microsoft\Windows\CurrentVersion\Uninstall under HKLM (per machine)
+// or HKCU (per user), and the values shown there. Empty strings are not given;
+// an empty display name is the caption, an empty icon the uninstaller's own.
+// `pack` adds the key's removal to the payload; register.h gives the values
+// that the installer writes.
+struct Registration {
+    std::string key;
+    uint32_t root = ROOT_HKLM;
+    std::string displayName;
+    std::string publisher;
+    std::string version;
+    std::string urlInfoAbout;
+    std::string helpLink;
+    std::string urlUpdateInfo;
+    std::string comments;
+    std::optional<uint32_t> estimatedSize; // in KB (1,024 bytes)
+    std::string displayIcon; // ".\bin\app.exe" below the installation folder, or a full path
+};
+
+// Who a product is installed for, and so which stub its uninstaller is built
+// on (scope.h): per machine, uninst.exe, which asks for administrator rights;
+// per user, uninst-user.exe, which runs with the user's own.
+enum class Scope { Machine, User };
+
 // All strings are UTF-8; they are converted to `codePage` when packed. The
 // entries (FileItem, GroupItem, RegistryItem, OptionsItem) are those of
 // payload_writer.h.
@@ -67,6 +92,10 @@ struct Manifest {
     std::vector<GroupItem> groups;
     std::vector<RegistryItem> registry;
     std::vector<std::string> patterns;
+    std::optional<Registration> registration;
+    // "scope": "machine" or "user" as given; when not given, a register
+    // section under HKCU makes the product per user (productScope, scope.h).
+    std::optional<Scope> scope;
     // The record form: when present, the payload is exactly these records and
     // the members above (except codePage) are not used.
     std::optional<std::vector<RecordItem>> records;
@@ -87,7 +116,23 @@ class ManifestError : public std::runtime_error {
 
 Manifest manifestFromJson(const Json& json); // throws ManifestError
 Json manifestToJson(const Manifest& manifest);
-Manifest parseManifest(const std::string& text);    // throws ManifestError
+Manifest parseManifest(const std::string& text); // throws ManifestError
+
+// What reading a manifest found wrong: each problem (where, problem), and the
+// JSON paths of the entries that could not be read. Such an entry stays in its
+// place, as far as it was read, so that the entries after it keep theirs.
+struct ReadProblems {
+    std::vector<std::pair<std::string, std::string>> problems;
+    std::vector<std::string> unreadable;
+};
+// The manifest as far as it can be read, with what could not be; throws
+// ManifestError only when the text is no JSON at all.
+Manifest parseManifest(const std::string& text, ReadProblems& found);
+
+// The register section alone, as the manifest writes it, and back (throws
+// ManifestError); the information record holds it in this form.
+Json registrationToJson(const Registration& registration);
+Registration registrationFromJson(const Json& json);
 Manifest readManifestFile(const std::string& path); // throws ManifestError, std::runtime_error
 // JSON with one line per text, list entry or record, ending with a newline.
 std::string formatManifest(const Manifest& manifest);

@@ -10,6 +10,7 @@
 
 #include "codepage.h"
 #include "normalize.h"
+#include "rules.h"
 
 namespace varnel {
 namespace {
@@ -34,9 +35,11 @@ std::string systemText(const fs::path& p) {
 
 class Scanner {
   public:
-    Scanner(unsigned codePage, ScanReport& report) : codePage_(codePage), report_(report) {}
+    Scanner(unsigned codePage, const std::vector<std::string>& excludes, ScanReport& report)
+        : codePage_(codePage), excludes_(excludes), report_(report) {}
 
-    void folder(const fs::path& folder, const std::string& relative) {
+    // `below`: the folder's path below the staged folder, with "/" ("" for itself).
+    void folder(const fs::path& folder, const std::string& relative, const std::string& below) {
         if (!firstVisit(folder)) {
             report_.errors.push_back(systemText(folder) +
                                      ": this folder was met before (a loop); not entered again");
@@ -52,13 +55,20 @@ class Scanner {
                                            ": a symbolic link; not followed and not listed");
                 continue;
             }
-            std::optional<std::string> name = storableName(path);
-            if (!name)
+            std::string name = systemText(path.filename());
+            if (excluded(name) || excluded(below + name))
                 continue;
-            if (it->is_directory(ec))
-                folders.emplace_back(*name, path);
-            else
-                files.emplace_back(*name, path);
+            std::optional<std::string> stored = storableName(path);
+            if (!stored)
+                continue;
+            if (it->is_directory(ec)) {
+                folders.emplace_back(*stored, path);
+            } else {
+                files.emplace_back(*stored, path);
+                std::error_code sizeError;
+                uintmax_t size = it->file_size(sizeError);
+                report_.bytes += sizeError ? 0 : uint64_t(size);
+            }
         }
         if (ec)
             throw std::runtime_error("cannot read the folder " + systemText(folder) + ": " +
@@ -70,16 +80,23 @@ class Scanner {
         for (const auto& d : folders) {
             std::string sub = relative + "\\" + d.first;
             report_.files.push_back({sub, "", 0});
-            this->folder(d.second, sub);
+            this->folder(d.second, sub, below + systemText(d.second.filename()) + "/");
         }
     }
 
   private:
+    bool excluded(const std::string& path) const {
+        return std::any_of(excludes_.begin(), excludes_.end(), [&](const std::string& glob) {
+            return maskMatches(path.c_str(), glob.c_str());
+        });
+    }
+
     // The name in normal form C, or nothing (and an error) when it cannot be stored.
     std::optional<std::string> storableName(const fs::path& path) {
         std::optional<std::string> name = composeUtf8(systemText(path.filename()));
         if (!name) {
             report_.errors.push_back(systemText(path) + ": the name is not valid UTF-8");
+            ++report_.unstorable;
             return std::nullopt;
         }
         ConversionFailure failure;
@@ -87,6 +104,7 @@ class Scanner {
             report_.errors.push_back(systemText(path) + ": the name holds " +
                                      characterName(failure.character) + ", which code page " +
                                      std::to_string(codePage_) + " cannot store");
+            ++report_.unstorable;
             return std::nullopt;
         }
         return name;
@@ -106,6 +124,7 @@ class Scanner {
     }
 
     unsigned codePage_;
+    const std::vector<std::string>& excludes_;
     ScanReport& report_;
     std::set<std::pair<uint64_t, uint64_t>> visited_;
     std::set<std::string> visitedNames_;
@@ -113,15 +132,21 @@ class Scanner {
 
 } // namespace
 
-ScanReport scanTree(const std::string& directory, unsigned codePage) {
+ScanReport scanTree(const std::string& directory, unsigned codePage,
+                    const std::vector<std::string>& excludes) {
     std::error_code ec;
     if (!fs::is_directory(fs::path(directory), ec))
         throw std::runtime_error("not a folder: " + directory);
     if (!isSupportedCodePage(codePage))
         throw std::runtime_error("code page " + std::to_string(codePage) + " is not supported");
     ScanReport report;
-    Scanner(codePage, report).folder(fs::path(directory), ".");
+    Scanner(codePage, excludes, report).folder(fs::path(directory), ".", "");
     return report;
+}
+
+uint32_t estimatedSizeKb(uint64_t bytes) {
+    uint64_t kb = (bytes + 1023) / 1024;
+    return kb > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(kb);
 }
 
 std::vector<FileItem> scanDirectory(const std::string& directory, unsigned codePage) {

@@ -10,7 +10,9 @@
 //     m.registry.push_back({varnel::ROOT_HKCU, "Software\\Varnel Demo", std::nullopt});
 //     for (const varnel::Diagnostic& d : varnel::checkManifest(m))
 //         log(varnel::formatDiagnostic(d));
-//     varnel::Bytes stub = varnel::readInput(stubPath);   // the bare stub
+//     // The bare stub: uninst.exe, or uninst-user.exe for a product per user.
+//     varnel::Scope scope = varnel::productScope(m);
+//     varnel::Bytes stub = varnel::readInput(stubFolder + varnel::stubFileName(scope));
 //     varnel::writeOutput(installDir + "uninst.exe", varnel::buildUninstaller(stub, m), true);
 //
 // All strings are UTF-8 and are converted to the manifest's code page when
@@ -21,10 +23,15 @@
 // - check.h: checkManifest (errors and warnings, one check per section),
 //   formatDiagnostic, hasErrors, summarizeManifest.
 // - build.h: buildPayload (runs the checks, throws PackError on errors),
-//   buildUninstaller (stub + payload, locator patched), stubProblem.
+//   buildUninstaller (stub + payload, locator patched; refuses a stub of the
+//   other scope), stubProblem.
 // - dump.h: manifestFromUninstaller, the way back from an uninstaller to its
 //   manifest (throws PayloadDamage, from payload_decoder.h).
+// - register.h: registrationValues, the product's entry in Programs and
+//   Features for the installer to write (regFile, registrationJson).
 // - scan.h: scanTree, the file list of a staged product folder.
+// - scope.h: per machine or per user: productScope, the stub of each
+//   (stubFileName, stubScope) and what a product per user may reach.
 // - fileio.h: reading with a cap and "-", writing whole or not at all.
 // - normalize.h: composed (NFC) names.
 // - texts.h: the text names 0 to 15 and the built-in languages.
@@ -43,5 +50,7 @@
 #include "normalize.h"
 #include "payload_decoder.h"
 #include "payload_writer.h"
+#include "register.h"
 #include "scan.h"
+#include "scope.h"
 #include "texts.h"

@@ -95,6 +95,8 @@ std::string tagName(uint16_t tag) {
         return "RT_PATTERNS";
     case RT_OPTIONS:
         return "RT_OPTIONS";
+    case RT_INFO:
+        return "RT_INFO";
     case RT_END:
         return "RT_END";
     default:
@@ -299,6 +301,15 @@ OptionsItem decodeOptions(const PayloadRecord& record) {
             texts[i]->assign(record.body.begin() + long(at), record.body.begin() + long(nul));
     }
     return options;
+}
+
+InfoItem decodeInfo(const PayloadRecord& record) {
+    BodyReader reader(record);
+    InfoItem info;
+    info.codePage = uint16_t(reader.number(2, "the code page"));
+    info.tool = reader.counted("the tool");
+    info.registration = reader.counted("the registration");
+    return info;
 }
 
 void validateRecord(const PayloadRecord& record) {

@@ -69,6 +69,10 @@ std::vector<std::string> decodePatterns(const PayloadRecord& record);
 // that counts as none).
 OptionsItem decodeOptions(const PayloadRecord& record);
 
+// The information record. The uninstaller never reads it, so one that cannot be
+// decoded (PayloadDamage) is no damage to the payload: validateRecord passes it.
+InfoItem decodeInfo(const PayloadRecord& record);
+
 // Runs the decoder of the record's type, so that damage surfaces. Records of
 // other tags pass.
 void validateRecord(const PayloadRecord& record);

@@ -162,8 +162,18 @@ Bytes optionsBody(const OptionsItem& options) {
     return out;
 }
 
+Bytes infoBody(const InfoItem& info) {
+    Bytes out;
+    putU16(out, info.codePage);
+    putCounted(out, info.tool);
+    putCounted(out, info.registration);
+    return out;
+}
+
 Bytes encodePayload(const PayloadSpec& payload) {
     Bytes out;
+    if (payload.info)
+        append(out, record(RT_INFO, infoBody(*payload.info)));
     if (!payload.texts.empty())
         append(out, record(RT_STRINGS, stringsBody(payload.texts)));
     if (payload.options)

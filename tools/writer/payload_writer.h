@@ -73,6 +73,16 @@ struct OptionsItem {
 // wait and themed.
 uint32_t storedOptionFlags(const OptionsItem& options);
 
+// What a payload says about itself (RT_INFO), for the tools that read it back:
+// the code page its texts and paths are stored in, the tool that wrote it, and
+// the product's registration as the manifest gave it (UTF-8 JSON, empty for
+// none). The uninstaller skips the record.
+struct InfoItem {
+    uint16_t codePage = 1252;
+    std::string tool;
+    std::string registration;
+};
+
 // A whole payload. Texts and paths are byte strings in the target ANSI code page.
 struct PayloadSpec {
     std::vector<std::string> texts;
@@ -81,6 +91,7 @@ struct PayloadSpec {
     std::vector<RegistryItem> registry;
     std::vector<std::string> patterns;
     std::optional<OptionsItem> options;
+    std::optional<InfoItem> info; // written first
 };
 
 // Little-endian pieces.
@@ -107,9 +118,11 @@ Bytes groupsBody(const std::vector<GroupItem>& groups); // levels written as the
 Bytes registryBody(const std::vector<RegistryItem>& entries);
 Bytes patternsBody(const std::vector<std::string>& patterns);
 Bytes optionsBody(const OptionsItem& options);
+// u16 code page, then the tool and the registration as counted strings.
+Bytes infoBody(const InfoItem& info);
 
-// The records of a payload in a fixed order: strings, options, files, groups,
-// registry, patterns, end. Empty lists and a missing options block write no
+// The records of a payload in a fixed order: info, strings, options, files,
+// groups, registry, patterns, end. Empty lists and a missing options block write no
 // record; the string table is always written when it has texts.
 Bytes encodePayload(const PayloadSpec& payload);
 

@@ -33,7 +33,7 @@ ls -a "$dir" | grep -q '\.tmp$' && fail "a temporary file was left behind"
 mkdir -p "$dir/ja/製品" && touch "$dir/ja/説明書.txt"
 v init "$win\\ja" --language Japanese -o "$win\\ja.json"
 v pack "$win\\ja.json" -o "$win\\ja.exe" --stub "$stub"
-v dump "$win\\ja.exe" --code-page=932 -o "$win\\ja-dump.json"
+v dump "$win\\ja.exe" -o "$win\\ja-dump.json"
 grep -qxF '    {"folder": ".", "name": "説明書.txt"},' "$dir/ja-dump.json" &&
   grep -qxF '    {"folder": ".\\製品"}' "$dir/ja-dump.json" || fail "the Japanese names do not come back"
 
@@ -44,7 +44,7 @@ openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Varnel Test Signer"
 osslsigncode sign -certs "$dir/cert.pem" -key "$dir/key.pem" -n "Signed Demo" \
   -in "$dir/ja.exe" -out "$dir/signed.exe" >/dev/null || fail "osslsigncode failed"
 [ "$(stat -c %s "$dir/signed.exe")" -gt "$(stat -c %s "$dir/ja.exe")" ] || fail "nothing was signed"
-v dump "$win\\signed.exe" --code-page=932 -o "$win\\signed.json"
+v dump "$win\\signed.exe" -o "$win\\signed.json"
 diff -u "$dir/ja-dump.json" "$dir/signed.json" || fail "the signed uninstaller dumps otherwise"
 timeout 120 "$wine_run" "$win\\signed.exe" /S || fail "the signed uninstaller exited with $?"
 
