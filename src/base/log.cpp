@@ -2,8 +2,8 @@
 // out when it runs short and at the end.
 #include <string.h>
 
-#include "../payload/payload.h"
-#include "../ui/resource_ids.h"
+#include "../core/memory.h"
+#include "files.h"
 #include "log.h"
 #include "seam.h"
 #include "state.h"
@@ -41,7 +41,7 @@ static const char outcomeWords[] = "started\t\0"
                                    "not-scheduled\t\0"
                                    "failed\tpayload %d\0"
                                    "%d\t";
-// By the command's number: 0 for none, IDOK to IDNO, then IDC_YESTOALL and IDC_NOTOALL.
+// By the command's number: 0 for none, IDOK to IDNO, then LOG_YES_TO_ALL and LOG_NO_TO_ALL.
 static const char answerWords[] =
     "none\0ok\0cancel\0abort\0retry\0ignore\0yes\0no\0yes-to-all\0no-to-all";
 
@@ -149,9 +149,7 @@ void logRegistry(int kind, int outcome, uint32_t root, const char* path, LONG er
 
 void logQuestion(const char* text, int answer) {
     char outcome[32];
-    if (answer >= IDC_YESTOALL)
-        answer -= IDC_YESTOALL - (IDNO + 1);
-    strcpy(outcome, wordAt(answerWords, answer >= 0 && answer <= IDNO + 2 ? answer : 0));
+    strcpy(outcome, wordAt(answerWords, answer >= 0 && answer <= LOG_NO_TO_ALL ? answer : 0));
     strcat(outcome, state.unattended ? "\tunattended" : "\tuser");
     writeRecord(LOG_QUESTION, outcome, text, nullptr);
 }

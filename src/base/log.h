@@ -69,6 +69,8 @@ void logLink(int kind, const char* path);
 // A registry entry of the predefined key `root`: `outcome`, or with a negative
 // one the outcome of registry error `error` (0: removed).
 void logRegistry(int kind, int outcome, uint32_t root, const char* path, LONG error = 0);
-// A question (its text) and its answer (IDOK ... IDC_NOTOALL); who gave the
-// answer: the user, or the unattended rule.
+// The answers past IDNO: the question dialog's two buttons for all files.
+enum { LOG_YES_TO_ALL = IDNO + 1, LOG_NO_TO_ALL };
+// A question (its text) and its answer (IDOK ... IDNO, LOG_YES_TO_ALL or
+// LOG_NO_TO_ALL); who gave the answer: the user, or the unattended rule.
 void logQuestion(const char* text, int answer);

@@ -46,7 +46,7 @@ int getSystemFolder(char* out) {
     return keepSystemAnswer(out, W32(GetSystemDirectoryA, out, PATH_BUFFER_SIZE));
 }
 
-static int getTempFolder(char* out) {
+static int getTempDirectory(char* out) {
     return keepSystemAnswer(out, W32(GetTempPathA, PATH_BUFFER_SIZE, out));
 }
 
@@ -198,7 +198,7 @@ void resolveFolderMacro(char* buffer) {
         systemFolder(buffer, getSystemFolder);
         break;
     case MACRO_TEMP:
-        systemFolder(buffer, getTempFolder);
+        systemFolder(buffer, getTempDirectory);
         break;
     case MACRO_COMMON_FILES:
         resolveCommonFiles(buffer);

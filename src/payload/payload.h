@@ -1,9 +1,10 @@
-// The payload subsystem: the reader, the memory and file routines, and the
-// string table with its messages.
+// The payload subsystem: the reader, and the string table with its messages
+// (the file routines it reads with are in base/files.h).
 #pragma once
 
 #include <windows.h>
 
+#include "../base/files.h"
 #include "../core/entries.h"
 #include "../core/memory.h"
 #include "../core/rules.h"
@@ -22,25 +23,6 @@ void freePayload();
 uint32_t optionFlags();
 const char* optionText(uint32_t fieldOffset);
 
-// File routines. The handles are -1 (INVALID_HANDLE_VALUE) on failure.
-enum { FILE_MODE_READ = 0, FILE_MODE_WRITE = 1, FILE_MODE_READ_WRITE = 2 };
-HANDLE openExistingFile(const char* path, int mode);
-HANDLE createNewFile(const char* path);
-int readExact(HANDLE file, void* buffer, uint32_t n); // 0 when exactly n bytes were read, else 1
-uint32_t fileTell(HANDLE file);
-uint32_t fileSeek(HANDLE file, uint32_t position); // the new position
-BOOL closeFile(HANDLE file);
-// The temporary folder, with its backslash, into `path` (PATH_BUFFER_SIZE
-// bytes); false when there is none or it does not fit.
-bool getTempFolder(char* path);
-// Creates a new file named by `pattern` (one %d, from 1 to 998) in the folder
-// that `path` (PATH_BUFFER_SIZE bytes) holds, never over an existing one; `path`
-// receives its path. The open handle, or INVALID_HANDLE_VALUE when the names
-// are all taken, the path does not fit or the folder refuses.
-HANDLE createNumberedFile(char* path, const char* pattern);
-// `pattern` with its first "%d" replaced by `number` in decimal, into `out`,
-// which has room for the pattern and eleven characters.
-void formatNumber(char* out, const char* pattern, int number);
 
 // Texts.
 

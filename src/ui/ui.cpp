@@ -119,7 +119,8 @@ int askQuestion(const char* path) {
             (answer = (int)W32(DialogBoxParamA, state.instance, MAKEINTRESOURCEA(IDD_QUESTION),
                                state.mainWindow, questionDialogProc, (LPARAM)question)) <= 0)
             answer = IDNO;
-        logQuestion(question, answer);
+        logQuestion(question,
+                    answer < IDC_YESTOALL ? answer : answer - IDC_YESTOALL + LOG_YES_TO_ALL);
     }
     freeAndClearAs(&question);
     return answer;

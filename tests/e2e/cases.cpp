@@ -815,7 +815,7 @@ void runSweep(const Json& sweep) {
                 if (!base.present.count(item))
                     expected.insert(item);
         Json c = {{"after", {{"exitCode", rule.value("exit", 0)}}}};
-        if (rule.contains("message"))
+        if (rule.contains("message") && site.options != "/S") // unattended with S: no box
             c["answers"] = {{{"message", rule["message"]}, {"press", "OK"}}};
         for (const char* item : {"exe", "batch"}) // after /Q, the batch file's work
             if (site.options == "/Q")

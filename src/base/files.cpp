@@ -1,8 +1,10 @@
-// File routines: the reader and the removal passes open files through these.
+// File routines: the reader, the removal passes, self-deletion and the log
+// open and make files through these.
 #include <string.h>
 
-#include "../base/seam.h"
-#include "payload.h"
+#include "../core/rules.h"
+#include "files.h"
+#include "seam.h"
 
 HANDLE openExistingFile(const char* path, int mode) {
     DWORD access = GENERIC_READ;
