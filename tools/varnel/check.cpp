@@ -789,7 +789,12 @@ class UserScope {
 // run with administrator rights. `raw` as for UserScope.files.
 void checkElevatedCode(const OptionsItem& o, const std::string& where,
                        std::vector<Diagnostic>& out) {
-    if (std::optional<std::string> why = userFolder(commandStart(o.preUninstall.c_str())))
+    // A command that does not start with a folder macro runs from the
+    // installation folder, a full path in it included.
+    const char* start = commandStart(o.preUninstall.c_str());
+    if (*start != '#')
+        return;
+    if (std::optional<std::string> why = userFolder(start))
         out.push_back({Diagnostic::Level::Warning, where + ".preUninstall",
                        *why + "; the uninstaller runs the pre-uninstall program with "
                               "administrator rights, and any program of that user can replace "
