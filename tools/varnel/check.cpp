@@ -92,6 +92,29 @@ const char* const kProtectedEndings[] = {
     "\\Microsoft\\Internet Explorer\\Quick Launch",
 };
 
+// The folders where Windows keeps the files it and other software share,
+// after the drive letter and colon: the Windows folder, the System folder
+// (System on the 9x family, System32, and on a 64-bit system SysWOW64, which
+// a 32-bit program sees as System32, and Sysnative, its way to the real
+// one) and the Fonts folder.
+const char* const kSharedFilesOnDrive[] = {
+    "\\Windows",
+    "\\Windows\\System",
+    "\\Windows\\System32",
+    "\\Windows\\SysWOW64",
+    "\\Windows\\Sysnative",
+    "\\Windows\\Fonts",
+    "\\WINNT",
+    "\\WINNT\\System",
+    "\\WINNT\\System32",
+    "\\WINNT\\Fonts",
+};
+
+// A mask of a pattern directly in a folder that other programs share names
+// the product when this many characters or more come before its first
+// wildcard ("vendor-*.tmp"; a mask without a wildcard counts whole).
+enum { kOwnMaskPrefix = 3 };
+
 bool endsWithText(const std::string& s, const std::string& ending) {
     return s.size() >= ending.size() && sameText(s.substr(s.size() - ending.size()), ending);
 }
@@ -122,6 +145,20 @@ std::optional<std::string> protectedReason(std::string path) {
     for (const char* e : kProtectedEndings)
         if (endsWithText(path, e))
             return "\"" + path + "\" looks like a protected shell folder";
+    return std::nullopt;
+}
+
+// The folder of Windows that a file entry (`folder` full) puts its file
+// directly in, in its canonical text, if it does.
+std::optional<std::string> sharedFilesFolder(const std::string& folder, const std::string& name) {
+    char path[PATH_BUFFER_SIZE];
+    if (folderAnchor(folder.c_str()) != ANCHOR_FULL ||
+        !joinEntryPath(path, kShortestFolder, folder.c_str(), name.c_str()) || !tidyPath(path) ||
+        !cutLastPart(path) || !isAsciiLetter(path[0]) || path[1] != ':')
+        return std::nullopt;
+    for (const char* p : kSharedFilesOnDrive)
+        if (sameText(path + 2, p))
+            return std::string(path);
     return std::nullopt;
 }
 
@@ -549,8 +586,36 @@ class Findings {
             std::string folder = p;
             cutLastPart(&folder[0]);
             removeTrailingBackslash(&folder[0]);
-            checkProtected(folder.c_str(), where, "the uninstaller skips the pattern");
+            folder.resize(std::strlen(folder.c_str()));
+            if (protectedReason(folder))
+                checkProtected(folder, where, "the uninstaller skips the pattern");
+            else
+                checkSharedWalk(folder, p.substr(p.rfind('\\') + 1), where);
         }
+    }
+
+    // A pattern walked from a folder macro's folder that other programs share
+    // (any but the installation folder) with a mask that names nothing of the
+    // product: the walk goes through every folder below it.
+    void checkSharedWalk(const std::string& folder, const std::string& mask,
+                         const std::string& where) {
+        const char* end;
+        if (findMacroToken(folder.c_str(), &end) != folder.c_str() ||
+            size_t(end - folder.c_str()) != folder.size())
+            return;
+        int macro = macroNumber(folder.c_str(), folder.size());
+        if (macro < 0 || macro == MACRO_INSTALL_DIR ||
+            std::min(mask.find_first_of("*?"), mask.size()) >= kOwnMaskPrefix)
+            return;
+        std::string named = macroNames[macro];
+        warning(where, "the uninstaller walks " + ticked(named) +
+                           " and every folder below it, other programs' too, and deletes each "
+                           "file that " +
+                           ticked(mask) + " matches there; name the product's own folder (" +
+                           ticked(named + "\\Vendor\\Product\\" + mask) +
+                           ") or begin the mask with " + std::to_string(int(kOwnMaskPrefix)) +
+                           " characters or more of the product's own (" +
+                           ticked(named + "\\product-" + mask) + ")");
     }
 
     // One warning for a section whose strings (as bytes() met them) go beyond
@@ -719,8 +784,41 @@ class UserScope {
     std::vector<Diagnostic>& out_;
 };
 
-// The scope against the register section, and for a product installed per
-// user, what it may not reach, in the lists and in records of every kind.
+// What an elevated uninstaller would run or load from a folder of one user:
+// any program of that user can replace it without elevation, and so have it
+// run with administrator rights. `raw` as for UserScope.files.
+void checkElevatedCode(const OptionsItem& o, const std::string& where,
+                       std::vector<Diagnostic>& out) {
+    // A command that does not start with a folder macro runs from the
+    // installation folder, a full path in it included.
+    const char* start = commandStart(o.preUninstall.c_str());
+    if (*start != '#')
+        return;
+    if (std::optional<std::string> why = userFolder(start))
+        out.push_back({Diagnostic::Level::Warning, where + ".preUninstall",
+                       *why + "; the uninstaller runs the pre-uninstall program with "
+                              "administrator rights, and any program of that user can replace "
+                              "it without them: keep it in the installation folder"});
+}
+void checkElevatedCode(const std::vector<FileItem>& items, const std::string& prefix, bool raw,
+                       std::vector<Diagnostic>& out) {
+    for (size_t k = 0; k < items.size(); ++k) {
+        if (!(items[k].flags & FE_SELFREG) || items[k].name.empty())
+            continue;
+        if (std::optional<std::string> why = userFolder(items[k].folder))
+            out.push_back(
+                {Diagnostic::Level::Warning, raw ? prefix : prefix + "[" + std::to_string(k) + "]",
+                 (raw ? "entry " + std::to_string(k) + ": " : std::string()) + *why +
+                     "; the uninstaller loads the `selfreg` server with administrator rights to "
+                     "unregister it, and any program of that user can replace it without them: "
+                     "install it in the installation folder"});
+    }
+}
+
+// The scope against the register section; for a product installed per
+// machine, the code its elevated uninstaller would take from a user's
+// folders; for one installed per user, what it may not reach; in the lists
+// and in records of every kind.
 void checkScope(const Manifest& m, std::vector<Diagnostic>& out) {
     if (m.scope && m.registration &&
         (*m.scope == Scope::User) != (m.registration->root == ROOT_HKCU))
@@ -728,8 +826,35 @@ void checkScope(const Manifest& m, std::vector<Diagnostic>& out) {
             {Diagnostic::Level::Error, "scope",
              std::string("is \"") + scopeName(*m.scope) + "\", but register.root is " +
                  (m.registration->root == ROOT_HKCU ? "HKCU (per user)" : "HKLM (per machine)")});
-    if (productScope(m) != Scope::User)
+    if (productScope(m) != Scope::User) {
+        if (!m.records) {
+            if (m.options)
+                checkElevatedCode(*m.options, "options", out);
+            checkElevatedCode(m.files, "files", false, out);
+            return;
+        }
+        for (size_t i = 0; i < m.records->size(); ++i) {
+            const RecordItem& r = (*m.records)[i];
+            std::string where = "records[" + std::to_string(i) + "]";
+            PayloadRecord raw;
+            raw.tag = r.raw.tag;
+            raw.body = r.raw.body;
+            try {
+                if (r.kind == RecordKind::Options)
+                    checkElevatedCode(r.options, where, out);
+                else if (r.kind == RecordKind::Files)
+                    checkElevatedCode(r.files, where + ".files", false, out);
+                else if (r.kind == RecordKind::Raw && r.raw.tag == RT_OPTIONS &&
+                         !(r.raw.flags & RF_UNREADABLE))
+                    checkElevatedCode(decodeOptions(raw), where, out);
+                else if (r.kind == RecordKind::Raw && r.raw.tag == RT_FILES)
+                    checkElevatedCode(decodeFiles(raw), where, true, out);
+            } catch (const PayloadDamage&) {
+                // reported as damage by the record's own check
+            }
+        }
         return;
+    }
     UserScope user(out);
     if (!m.records) {
         user.files(m.files, "files");
@@ -855,6 +980,18 @@ void checkFiles(const std::vector<FileItem>& items, const std::string& prefix, u
         std::string key = lowered(item.folder) + "|" + lowered(item.name);
         if (!seen.emplace(key, i).second)
             f.warning(where, "repeats " + prefix + "[" + std::to_string(seen[key]) + "]");
+        if (!name.empty() && !(item.flags & FE_SHARED))
+            if (std::optional<std::string> system = sharedFilesFolder(folder, name)) {
+                std::string also = item.flags & FE_FONT ? " and withdraws the font" : "";
+                if (item.flags & FE_SELFREG)
+                    also += " and unregisters the server";
+                f.warning(where, "puts the file directly in " + ticked(*system) +
+                                     ", where other software may need it too, and it is not "
+                                     "flagged `shared`: the uninstaller deletes it" +
+                                     also +
+                                     "; flag it `shared`, with a count the installer "
+                                     "maintains, or leave it out");
+            }
         if (name.empty()) {
             if (folderAnchor(folder.c_str()) == ANCHOR_FULL)
                 f.checkProtected(folder, where, "the uninstaller never removes this folder");

@@ -11,7 +11,9 @@
 namespace varnel {
 
 // A finding about a manifest. Errors stop `pack`; warnings name entries the
-// uninstaller will pass over or treat otherwise than the manifest suggests.
+// uninstaller will pass over or treat otherwise than the manifest suggests,
+// and careless entries (what other software may need, or code an elevated
+// uninstaller would take from a user's folders).
 struct Diagnostic {
     enum class Level { Error, Warning };
     Level level = Level::Error;
@@ -27,7 +29,10 @@ std::string formatDiagnostic(const Diagnostic& d);
 // scope against the register section and, for a product installed per user,
 // each entry that needs administrator rights or reaches outside the user's
 // own space (HKLM and every root but HKCU; shared, font and selfreg files;
-// full paths outside a user's profile and the machine's folder macros, scope.h).
+// full paths outside a user's profile and the machine's folder macros, scope.h);
+// for one per machine, a pre-uninstall program or selfreg file in a user's
+// folders (scope.h, userFolder), which its elevated uninstaller would run or
+// load.
 std::vector<Diagnostic> checkManifest(const Manifest& manifest);
 
 // What `varnel check` reports about a manifest's text: each problem of

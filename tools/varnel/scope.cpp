@@ -143,6 +143,16 @@ bool inUserProfile(const std::string& path) {
     return false;
 }
 
+// A full path in its canonical text (tidyPath), or as it stands when it has
+// none or does not fit.
+std::string canonicalText(const std::string& path) {
+    if (path.size() >= PATH_BUFFER_SIZE)
+        return path;
+    char buffer[PATH_BUFFER_SIZE];
+    std::strcpy(buffer, path.c_str());
+    return tidyPath(buffer) ? std::string(buffer) : path;
+}
+
 } // namespace
 
 Scope productScope(const Manifest& m) {
@@ -222,18 +232,24 @@ std::optional<std::string> outsideUserSpace(const std::string& path) {
     }
     if (macros || folderAnchor(path.c_str()) != ANCHOR_FULL)
         return std::nullopt;
-    std::string canonical = path;
-    if (path.size() < PATH_BUFFER_SIZE) {
-        char buffer[PATH_BUFFER_SIZE];
-        std::strcpy(buffer, path.c_str());
-        if (tidyPath(buffer))
-            canonical = buffer;
-    }
-    if (inUserProfile(canonical))
+    if (inUserProfile(canonicalText(path)))
         return std::nullopt;
     return "`" + path +
            "` is outside a user's profile (`X:\\Users\\NAME\\...`, `X:\\Documents and "
            "Settings\\NAME\\...`)";
+}
+
+std::optional<std::string> userFolder(const std::string& path) {
+    const char* end;
+    if (findMacroToken(path.c_str(), &end) == path.c_str()) {
+        int macro = macroNumber(path.c_str(), size_t(end - path.c_str()));
+        if (macro < 0 || macro == MACRO_INSTALL_DIR || !isUserFolderMacro(macro))
+            return std::nullopt;
+        return "\"" + std::string(macroNames[macro]) + "\" is a folder of the user's";
+    }
+    if (folderAnchor(path.c_str()) != ANCHOR_FULL || !inUserProfile(canonicalText(path)))
+        return std::nullopt;
+    return "`" + path + "` is in a user's profile";
 }
 
 } // namespace varnel

@@ -55,4 +55,12 @@ bool isUserFolderMacro(int macro);
 // A path that is neither (below the installation folder) is the user's.
 std::optional<std::string> outsideUserSpace(const std::string& path);
 
+// Whether `path` lies in the folders of the one user who runs the
+// uninstaller, and why: it starts with a folder macro of the user's
+// (isUserFolderMacro) other than the installation folder, which is the
+// machine's for a product per machine, or it is a full path in a user's
+// profile (as outsideUserSpace reads one). Any program of that user can
+// replace what lies there.
+std::optional<std::string> userFolder(const std::string& path);
+
 } // namespace varnel
