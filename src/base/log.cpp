@@ -19,22 +19,24 @@ enum {
 
 static const char kindWords[] =
     "log\0file\0folder\0pattern\0key\0value\0question\0program\0self-deletion\0error\0exit";
+// A word that starts with \1 stands for "kept" and a tab, with \2 for
+// "skipped" and a tab.
 static const char outcomeWords[] = "started\t\0"
                                    "removed\t\0"
-                                   "skipped\tnot-found\0"
-                                   "kept\tin-use\0"
-                                   "kept\tnot-empty\0"
-                                   "kept\trefused\0"
-                                   "kept\terror %d\0"
-                                   "kept\tanswered-no\0"
-                                   "kept\tshared-count\0"
-                                   "kept\tprotected\0"
-                                   "kept\tlink\0"
-                                   "kept\tguarded\0"
-                                   "skipped\ttoo-long\0"
-                                   "skipped\tunanchored\0"
-                                   "skipped\tunresolved\0"
-                                   "skipped\tunsafe\0"
+                                   "\2not-found\0"
+                                   "\1in-use\0"
+                                   "\1not-empty\0"
+                                   "\1refused\0"
+                                   "\1error %d\0"
+                                   "\1answered-no\0"
+                                   "\1shared-count\0"
+                                   "\1protected\0"
+                                   "\1link\0"
+                                   "\1guarded\0"
+                                   "\2too-long\0"
+                                   "\2unanchored\0"
+                                   "\2unresolved\0"
+                                   "\2unsafe\0"
                                    "ended\t%d\0"
                                    "failed\terror %d\0"
                                    "scheduled\t\0"
@@ -100,7 +102,11 @@ static void writeRecord(int kind, const char* outcome, const char* subject, cons
 
 void logEvent(int kind, int outcome, const char* subject, const char* name, int number) {
     char text[48];
-    formatNumber(text, wordAt(outcomeWords, outcome), number);
+    const char* word = wordAt(outcomeWords, outcome);
+    text[0] = 0;
+    if (*word < ' ')
+        strcpy(text, wordAt("kept\t\0skipped\t", *word++ - 1));
+    formatNumber(text + strlen(text), word, number);
     writeRecord(kind, text, subject, name);
 }
 

@@ -23,7 +23,6 @@ void freePayload();
 uint32_t optionFlags();
 const char* optionText(uint32_t fieldOffset);
 
-
 // Texts.
 
 // Text numbers of the string table.

@@ -222,6 +222,9 @@ void removeInstalledFiles() {
                 if (entry->flags & FE_SELFREG)
                     unregisterComServer();
                 logResult(LOG_FILE, deleteInstalledFile(path, entry->flags), path);
+            } else if (outcome == LOG_IN_USE) {
+                // Why the in-use test could not open it: in use, or refused.
+                logCall(LOG_FILE, FALSE, path);
             } else {
                 logEvent(LOG_FILE, outcome, path);
             }
