@@ -619,14 +619,15 @@ void runCase(const Json& c, const std::string& version,
              const std::function<void(const Run&)>& inspect = nullptr) {
     allowOnly(c,
               {"name", "versions", "beds", "options", "exe", "cwd", "before", "manifest", "locator",
-               "answers", "faults", "log", "env", "after", "meant", "decoys", "finding", "station"},
+               "answers", "faults", "log", "env", "after", "meant", "decoys", "finding", "station",
+               "stub"},
               "a case");
     Json beds = list(c, "beds"), options = list(c, "options");
     if (c.contains("beds") && std::find(beds.begin(), beds.end(), bedKind) == beds.end())
         GTEST_SKIP() << "only in the test beds " << beds.dump();
     // Rows with faults or a seam log run the test build of the uninstaller.
-    std::string stub =
-        c.contains("faults") || c.value("log", false) ? "uninst_seam.exe" : "uninst.exe";
+    std::string stub = c.value(
+        "stub", c.contains("faults") || c.value("log", false) ? "uninst_seam.exe" : "uninst.exe");
     for (const Json& o : options.empty() ? Json::array({""}) : options) {
         SCOPED_TRACE("options \"" + o.get<std::string>() + "\"");
         Run run;
