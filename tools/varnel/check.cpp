@@ -815,6 +815,22 @@ void checkElevatedCode(const std::vector<FileItem>& items, const std::string& pr
     }
 }
 
+// Calls `visit` with each record of the record form and where it is; a record
+// given as bytes comes decoded as the uninstaller reads it (`raw`). Damage is
+// passed over here: the record's own check reports it.
+template <typename Visit> void forEachRecord(const Manifest& m, Visit visit) {
+    for (size_t i = 0; i < m.records->size(); ++i) {
+        const RecordItem& r = (*m.records)[i];
+        PayloadRecord raw;
+        raw.tag = r.raw.tag;
+        raw.body = r.raw.body;
+        try {
+            visit(r, raw, "records[" + std::to_string(i) + "]");
+        } catch (const PayloadDamage&) {
+        }
+    }
+}
+
 // The scope against the register section; for a product installed per
 // machine, the code its elevated uninstaller would take from a user's
 // folders; for one installed per user, what it may not reach; in the lists
@@ -833,26 +849,18 @@ void checkScope(const Manifest& m, std::vector<Diagnostic>& out) {
             checkElevatedCode(m.files, "files", false, out);
             return;
         }
-        for (size_t i = 0; i < m.records->size(); ++i) {
-            const RecordItem& r = (*m.records)[i];
-            std::string where = "records[" + std::to_string(i) + "]";
-            PayloadRecord raw;
-            raw.tag = r.raw.tag;
-            raw.body = r.raw.body;
-            try {
-                if (r.kind == RecordKind::Options)
-                    checkElevatedCode(r.options, where, out);
-                else if (r.kind == RecordKind::Files)
-                    checkElevatedCode(r.files, where + ".files", false, out);
-                else if (r.kind == RecordKind::Raw && r.raw.tag == RT_OPTIONS &&
-                         !(r.raw.flags & RF_UNREADABLE))
-                    checkElevatedCode(decodeOptions(raw), where, out);
-                else if (r.kind == RecordKind::Raw && r.raw.tag == RT_FILES)
-                    checkElevatedCode(decodeFiles(raw), where, true, out);
-            } catch (const PayloadDamage&) {
-                // reported as damage by the record's own check
-            }
-        }
+        forEachRecord(m,
+                      [&](const RecordItem& r, const PayloadRecord& raw, const std::string& where) {
+                          if (r.kind == RecordKind::Options)
+                              checkElevatedCode(r.options, where, out);
+                          else if (r.kind == RecordKind::Files)
+                              checkElevatedCode(r.files, where + ".files", false, out);
+                          else if (r.kind == RecordKind::Raw && r.raw.tag == RT_OPTIONS &&
+                                   !(r.raw.flags & RF_UNREADABLE))
+                              checkElevatedCode(decodeOptions(raw), where, out);
+                          else if (r.kind == RecordKind::Raw && r.raw.tag == RT_FILES)
+                              checkElevatedCode(decodeFiles(raw), where, true, out);
+                      });
         return;
     }
     UserScope user(out);
@@ -863,34 +871,24 @@ void checkScope(const Manifest& m, std::vector<Diagnostic>& out) {
         user.patterns(m.patterns, "patterns");
         return;
     }
-    for (size_t i = 0; i < m.records->size(); ++i) {
-        const RecordItem& r = (*m.records)[i];
-        std::string where = "records[" + std::to_string(i) + "]";
-        // A record given as bytes is read as the uninstaller reads it.
-        PayloadRecord raw;
-        raw.tag = r.raw.tag;
-        raw.body = r.raw.body;
-        try {
-            if (r.kind == RecordKind::Files)
-                user.files(r.files, where + ".files");
-            else if (r.kind == RecordKind::Groups)
-                user.groups(r.groups, where + ".groups");
-            else if (r.kind == RecordKind::Registry)
-                user.registry(r.registry, where + ".registry");
-            else if (r.kind == RecordKind::Patterns)
-                user.patterns(r.patterns, where + ".patterns");
-            else if (r.kind == RecordKind::Raw && r.raw.tag == RT_FILES)
-                user.files(decodeFiles(raw), where, true);
-            else if (r.kind == RecordKind::Raw && r.raw.tag == RT_GROUPS)
-                user.groups(decodeGroups(raw), where, true);
-            else if (r.kind == RecordKind::Raw && r.raw.tag == RT_REGISTRY)
-                user.registry(decodeRegistry(raw), where, true);
-            else if (r.kind == RecordKind::Raw && r.raw.tag == RT_PATTERNS)
-                user.patterns(decodePatterns(raw), where, true);
-        } catch (const PayloadDamage&) {
-            // reported as damage by the record's own check
-        }
-    }
+    forEachRecord(m, [&](const RecordItem& r, const PayloadRecord& raw, const std::string& where) {
+        if (r.kind == RecordKind::Files)
+            user.files(r.files, where + ".files");
+        else if (r.kind == RecordKind::Groups)
+            user.groups(r.groups, where + ".groups");
+        else if (r.kind == RecordKind::Registry)
+            user.registry(r.registry, where + ".registry");
+        else if (r.kind == RecordKind::Patterns)
+            user.patterns(r.patterns, where + ".patterns");
+        else if (r.kind == RecordKind::Raw && r.raw.tag == RT_FILES)
+            user.files(decodeFiles(raw), where, true);
+        else if (r.kind == RecordKind::Raw && r.raw.tag == RT_GROUPS)
+            user.groups(decodeGroups(raw), where, true);
+        else if (r.kind == RecordKind::Raw && r.raw.tag == RT_REGISTRY)
+            user.registry(decodeRegistry(raw), where, true);
+        else if (r.kind == RecordKind::Raw && r.raw.tag == RT_PATTERNS)
+            user.patterns(decodePatterns(raw), where, true);
+    });
 }
 
 } // namespace
