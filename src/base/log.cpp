@@ -71,8 +71,6 @@ static char* copy(char* out, const char* end, const char* text, bool subject) {
 // The record, made whole in the ANSI code page, goes into the buffer in UTF-8
 // (its bytes as they are where the system cannot convert it).
 static void writeRecord(int kind, const char* outcome, const char* subject, const char* name) {
-    if (!state.logFile)
-        return;
     char line[LOG_LINE_SIZE];
     const char* end = line + LOG_LINE_SIZE - 3; // room for the backslash or the line's end
     char* out = copy(line, end, wordAt(kindWords, kind), false);
@@ -101,6 +99,8 @@ static void writeRecord(int kind, const char* outcome, const char* subject, cons
 }
 
 void logEvent(int kind, int outcome, const char* subject, const char* name, int number) {
+    if (!state.logFile)
+        return; // no work in the passes without a log
     char text[48];
     const char* word = wordAt(outcomeWords, outcome);
     text[0] = 0;
@@ -154,6 +154,8 @@ void logRegistry(int kind, int outcome, uint32_t root, const char* path, LONG er
 }
 
 void logQuestion(const char* text, int answer) {
+    if (!state.logFile)
+        return;
     char outcome[32];
     strcpy(outcome, wordAt(answerWords, answer >= 0 && answer <= LOG_NO_TO_ALL ? answer : 0));
     strcat(outcome, state.unattended ? "\tunattended" : "\tuser");

@@ -249,7 +249,7 @@ int runUninstall(HINSTANCE instance, const char* tail) {
     if (initState(instance)) {
         parseOptions(tail);
         // Unattended, no question waits for an answer nobody can give.
-        state.unattended = state.optS | state.optX | !isStationVisible();
+        state.unattended = state.optS || state.optX || !isStationVisible();
         openLog(tail);
         // A payload that cannot be read ends the program before any window
         // exists or anything was changed; what start-up and the reader took

@@ -113,22 +113,22 @@ Bytes encodeManifest(const Manifest& m) {
             append(out, guarded([&] { return recordBytes(r, m.codePage); }));
         return out;
     }
-    PayloadSpec spec;
-    spec.info = InfoItem{uint16_t(m.codePage), std::string("varnel ") + toolVersion(),
+    PayloadPlan plan;
+    plan.info = InfoItem{uint16_t(m.codePage), std::string("varnel ") + toolVersion(),
                          m.registration ? registrationText(*m.registration) : ""};
-    spec.texts = packedTexts(m.texts, m.codePage);
-    if (spec.texts.size() > 0xFFFF)
+    plan.texts = packedTexts(m.texts, m.codePage);
+    if (plan.texts.size() > 0xFFFF)
         return {};
     if (m.options)
-        spec.options = packedOptions(*m.options, m.codePage);
-    spec.files = packedFiles(m.files, m.codePage);
-    spec.groups = packedGroups(m.groups, m.codePage);
+        plan.options = packedOptions(*m.options, m.codePage);
+    plan.files = packedFiles(m.files, m.codePage);
+    plan.groups = packedGroups(m.groups, m.codePage);
     std::vector<RegistryItem> registry = m.registry;
     if (m.registration)
         registry.push_back(uninstallEntry(*m.registration));
-    spec.registry = packedRegistry(registry, m.codePage);
-    spec.patterns = packedPatterns(m.patterns, m.codePage);
-    return guarded([&] { return encodePayload(spec); });
+    plan.registry = packedRegistry(registry, m.codePage);
+    plan.patterns = packedPatterns(m.patterns, m.codePage);
+    return guarded([&] { return encodePayload(plan); });
 }
 
 } // namespace

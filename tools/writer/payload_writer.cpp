@@ -170,7 +170,7 @@ Bytes infoBody(const InfoItem& info) {
     return out;
 }
 
-Bytes encodePayload(const PayloadSpec& payload) {
+Bytes encodePayload(const PayloadPlan& payload) {
     Bytes out;
     if (payload.info)
         append(out, record(RT_INFO, infoBody(*payload.info)));

@@ -7,7 +7,7 @@
 //
 // The entries below are the one model of a payload's entries for the writer,
 // the decoder and the authoring tool: their strings are UTF-8 in a manifest
-// and bytes of the target ANSI code page in a PayloadSpec or a decoded record.
+// and bytes of the target ANSI code page in a PayloadPlan or a decoded record.
 #pragma once
 
 #include <cstdint>
@@ -84,7 +84,7 @@ struct InfoItem {
 };
 
 // A whole payload. Texts and paths are byte strings in the target ANSI code page.
-struct PayloadSpec {
+struct PayloadPlan {
     std::vector<std::string> texts;
     std::vector<FileItem> files;
     std::vector<GroupItem> groups;
@@ -124,7 +124,7 @@ Bytes infoBody(const InfoItem& info);
 // The records of a payload in a fixed order: info, strings, options, files,
 // groups, registry, patterns, end. Empty lists and a missing options block write no
 // record; the string table is always written when it has texts.
-Bytes encodePayload(const PayloadSpec& payload);
+Bytes encodePayload(const PayloadPlan& payload);
 
 // The position of the locator's offset field in an executable's bytes, or
 // nothing when the marker is missing or occurs more than once.
