@@ -90,7 +90,7 @@ const std::map<std::string, std::string>& folders() {
         HANDLE token; // the user's security identifier, the name of the user's hive under HKU
         DWORD size = 0;
         if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-            std::string user(256, '\\0');
+            std::string user(256, '\0');
             char* sid = nullptr;
             if (GetTokenInformation(token, TokenUser, user.data(), DWORD(user.size()), &size) &&
                 ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid))
