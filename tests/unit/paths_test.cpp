@@ -132,7 +132,7 @@ TEST_F(Paths, FallbacksAndProtectedFolders) {
     )")) {
         std::string hooks = row[0], same = row[1];
         const bool isPath = hooks[0] == 'B' || hooks[0] == 'P';
-        const size_t size = isPath ? PATH_BUFFER_SIZE : MACRO_BUFFER_SIZE;
+        const size_t size = isPath ? size_t(PATH_BUFFER_SIZE) : size_t(MACRO_BUFFER_SIZE);
         if (sets.count(hooks[0]) && (hooks.size() < 2 || hooks[1] == ' '))
             hooks = sets[hooks[0]] + hooks.substr(hooks.size() > 1 ? 2 : 1);
         for (int family : {1, 0}) {
