@@ -15,8 +15,6 @@
 namespace varnel {
 namespace {
 
-constexpr uint32_t kNoCharacter = 0xFFFFFFFFu;
-
 // One code page: the character of every single byte, the characters of the
 // two-byte sequences of a double-byte page, and the way back (a byte, or a
 // lead byte shifted left by 8 and its trail byte).
@@ -182,7 +180,8 @@ const CodePageTable* tableFor(unsigned codePage) {
     return it->second ? &*it->second : nullptr;
 }
 
-// Decodes one UTF-8 sequence at `i`; kNoCharacter when it is not well formed.
+} // namespace
+
 uint32_t nextCharacter(const std::string& s, size_t& i) {
     auto byte = [&](size_t k) { return uint8_t(s[k]); };
     uint8_t b0 = byte(i);
@@ -212,6 +211,8 @@ uint32_t nextCharacter(const std::string& s, size_t& i) {
     i += 1 + extra;
     return c;
 }
+
+namespace {
 
 void appendUtf8(std::string& out, uint32_t c) {
     if (c < 0x80) {

@@ -37,6 +37,13 @@ std::optional<std::string> codePageToUtf8(const std::string& bytes, unsigned cod
 // is a backslash (0x5C), which byte-wise path handling takes for a separator.
 std::optional<size_t> backslashTrailByte(const std::string& bytes, unsigned codePage);
 
+// What nextCharacter gives for bytes that are not a well-formed character.
+constexpr uint32_t kNoCharacter = 0xFFFFFFFFu;
+// Decodes the UTF-8 character at byte `i` of `s` and moves `i` past it;
+// kNoCharacter, with `i` unchanged, when the bytes there are not a well-formed
+// character (overlong forms, surrogates and cut sequences included).
+uint32_t nextCharacter(const std::string& s, size_t& i);
+
 // "U+20AC" style name of a character, for messages.
 std::string characterName(uint32_t character);
 

@@ -384,7 +384,10 @@ int dump(const Arguments& a) {
         manifest = manifestFromPayload(split, codePage);
         std::optional<Scope> stub = stubScope(executable);
         scopeFromStub(manifest, stub);
+        // The level is the file's own text: shown as printable characters only.
         std::optional<std::string> level = requestedExecutionLevel(executable);
+        if (level)
+            level = printable(*level);
         std::cerr << "varnel: stub: "
                   << (stub ? std::string(stubFileName(*stub)) + " (" + *level + ", per " +
                                  scopeName(*stub) + ")"

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "ascii_text.h"
+#include "codepage.h"
 #include "rules.h"
 #include "scope.h"
 
@@ -57,21 +58,16 @@ std::string below(const std::string& folder, const std::string& name) {
     return folder.empty() || folder.back() == '\\' ? folder + name : folder + "\\" + name;
 }
 
-// UTF-8 as UTF-16LE; a byte that does not belong to a character is U+FFFD.
+// UTF-8 as UTF-16LE; a byte that does not belong to a well-formed character
+// is U+FFFD.
 void putUtf16(Bytes& out, const std::string& text) {
     auto unit = [&](uint32_t u) {
         out.push_back(uint8_t(u));
         out.push_back(uint8_t(u >> 8));
     };
     for (size_t i = 0; i < text.size();) {
-        uint8_t b = uint8_t(text[i]);
-        size_t length = b < 0x80 ? 1 : b >> 5 == 6 ? 2 : b >> 4 == 14 ? 3 : b >> 3 == 30 ? 4 : 0;
-        uint32_t c = length == 1 ? b : length == 2 ? b & 0x1F : length == 3 ? b & 0x0F : b & 0x07;
-        bool whole = length && i + length <= text.size();
-        for (size_t k = 1; whole && k < length; ++k)
-            whole = (uint8_t(text[i + k]) & 0xC0) == 0x80,
-            c = c << 6 | (uint8_t(text[i + k]) & 0x3F);
-        if (!whole || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) {
+        uint32_t c = nextCharacter(text, i);
+        if (c == kNoCharacter) {
             unit(0xFFFD);
             ++i;
             continue;
@@ -79,8 +75,19 @@ void putUtf16(Bytes& out, const std::string& text) {
         if (c >= 0x10000)
             unit(0xD800 + ((c - 0x10000) >> 10)), c = 0xDC00 + ((c - 0x10000) & 0x3FF);
         unit(c);
-        i += length;
     }
+}
+
+// Whether a text given on the command line is well-formed UTF-8 with no
+// control character: one that is not could carry, once decoded, a quote or a
+// line's end that the .reg file's quoting never saw, and so write other keys.
+bool plainText(const std::string& text) {
+    for (size_t i = 0; i < text.size();) {
+        uint32_t c = nextCharacter(text, i);
+        if (c == kNoCharacter || c < 0x20 || c == 0x7F)
+            return false;
+    }
+    return true;
 }
 
 const char* typeName(RegistryValue::Type type) {
@@ -111,6 +118,9 @@ RegistrationValues registrationValues(const Manifest& m, const std::string& inst
     if (!m.registration)
         throw RegistrationError("the manifest has no register section");
     const Registration& r = *m.registration;
+    if (!plainText(installDir) || !plainText(uninstallerName))
+        throw RegistrationError("the installation folder and the uninstaller's name must be "
+                                "well-formed UTF-8 with no control character");
     if (uninstallerName.empty() || uninstallerName.find_first_of("\\/:\"") != std::string::npos)
         throw RegistrationError("the uninstaller's name must be a plain file name (it lies in the "
                                 "installation folder itself)");
