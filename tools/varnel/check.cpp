@@ -175,15 +175,13 @@ bool namesMacro(const std::string& token) {
     return macroNumber(token.data(), token.size()) >= 0;
 }
 
-// A text with every folder macro at its shortest, a drive root; `ownText`
-// holds what is left outside the tokens. Null when a token names no folder
-// (it is reported as such).
-std::optional<std::string> shortestExpansion(const std::string& text, std::string* ownText) {
+// A text (its tokens that name no folder left out) with every folder macro at
+// its shortest, a drive root; `ownText` holds what is left outside the tokens.
+std::string shortestExpansion(const std::string& text, std::string* ownText) {
     std::string out;
-    const char* read = text.c_str();
+    const std::string known = withoutUnknownMacros(text);
+    const char* read = known.c_str();
     for (const char* end; const char* open = findMacroToken(read, &end); read = end) {
-        if (!namesMacro(std::string(open, end)))
-            return std::nullopt;
         ownText->append(read, open);
         out.append(read, open).append(kShortestFolder);
     }
@@ -547,15 +545,12 @@ class Findings {
         if (expanded) {
             checkMacros(p, where);
             std::string own;
-            std::optional<std::string> shortest = shortestExpansion(p, &own);
-            if (!shortest)
-                return; // a token names no folder
-            if (own.size() < p.size() && own.find('\\') == std::string::npos) {
+            whole = shortestExpansion(p, &own);
+            if (whole != own && own.find('\\') == std::string::npos) {
                 warning(where, "has no backslash of its own: the uninstaller splits it at the "
                                "last backslash of the expanded folder");
                 return;
             }
-            whole = *shortest;
             length = whole.size();
         } else {
             length = joinedPathLength(kShortestFolder, p.c_str());
@@ -583,7 +578,7 @@ class Findings {
             break;
         }
         if (expanded) {
-            std::string folder = p;
+            std::string folder = withoutUnknownMacros(p);
             cutLastPart(&folder[0]);
             removeTrailingBackslash(&folder[0]);
             folder.resize(std::strlen(folder.c_str()));

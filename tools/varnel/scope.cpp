@@ -220,7 +220,16 @@ bool isUserFolderMacro(int macro) {
     }
 }
 
-std::optional<std::string> outsideUserSpace(const std::string& path) {
+std::string withoutUnknownMacros(const std::string& text) {
+    std::string out;
+    const char* read = text.c_str();
+    for (const char* end; const char* open = findMacroToken(read, &end); read = end)
+        out.append(read, macroNumber(open, size_t(end - open)) < 0 ? open : end);
+    return out + read;
+}
+
+std::optional<std::string> outsideUserSpace(const std::string& given) {
+    const std::string path = withoutUnknownMacros(given);
     const char* read = path.c_str();
     bool macros = false;
     for (const char* end; const char* open = findMacroToken(read, &end); read = end) {
@@ -239,7 +248,8 @@ std::optional<std::string> outsideUserSpace(const std::string& path) {
            "Settings\\NAME\\...`)";
 }
 
-std::optional<std::string> userFolder(const std::string& path) {
+std::optional<std::string> userFolder(const std::string& given) {
+    const std::string path = withoutUnknownMacros(given);
     const char* end;
     if (findMacroToken(path.c_str(), &end) == path.c_str()) {
         int macro = macroNumber(path.c_str(), size_t(end - path.c_str()));

@@ -48,19 +48,22 @@ std::optional<std::string> stubScopeProblem(const Bytes& stub, Scope scope);
 // Common Files folders and the all-users folders are the machine's.
 bool isUserFolderMacro(int macro);
 
+// `text` with each folder macro token that names no folder left out, as the
+// uninstaller replaces such a token by nothing; the path it then acts on.
+std::string withoutUnknownMacros(const std::string& text);
+
 // Why a product installed per user may not remove what `path` names, if it
-// may not: a folder macro of the machine's folders in it, or a full path
-// outside a user's profile as Windows lays them out ("X:\Users\NAME\..." or
+// may not (its tokens that name no folder left out first): a folder macro of the machine's folders
+// in it, or a full path outside a user's profile as Windows lays them out ("X:\Users\NAME\..." or
 // "X:\Documents and Settings\NAME\...", NAME none of the shared profiles).
 // A path that is neither (below the installation folder) is the user's.
 std::optional<std::string> outsideUserSpace(const std::string& path);
 
-// Whether `path` lies in the folders of the one user who runs the
-// uninstaller, and why: it starts with a folder macro of the user's
-// (isUserFolderMacro) other than the installation folder, which is the
-// machine's for a product per machine, or it is a full path in a user's
-// profile (as outsideUserSpace reads one). Any program of that user can
-// replace what lies there.
+// Whether `path` (its tokens that name no folder left out first) lies in the
+// folders of the one user who runs the uninstaller, and why: it starts with a folder macro of the
+// user's (isUserFolderMacro) other than the installation folder, which is the machine's for a
+// product per machine, or it is a full path in a user's profile (as outsideUserSpace reads one).
+// Any program of that user can replace what lies there.
 std::optional<std::string> userFolder(const std::string& path);
 
 } // namespace varnel
