@@ -263,10 +263,10 @@ static const char hiveBranches[] = "\1Software"
                                    "\3Services"
                                    "\2ControlSet001";
 // The same among the classes (HKEY_CLASSES_ROOT, Software\Classes, a user's
-// classes hive).
+// classes hive); Wow6432Node holds the 32-bit view of them all.
 static const char classBranches[] = "\1CLSID\1Interface\1TypeLib\1AppID\1*\1Directory\1Folder"
                                     "\1Drive\1AllFilesystemObjects\1Applications"
-                                    "\1SystemFileAssociations\1MIME";
+                                    "\1SystemFileAssociations\1MIME\1Wow6432Node";
 
 enum { KEY_PARTS_READ = 8 }; // more than any guarded branch has
 struct KeyParts {
@@ -318,7 +318,11 @@ static bool isPart(const KeyParts* parts, int i, const char* word) {
     return i < parts->count && sameWord(parts->start[i], parts->length[i], word);
 }
 
+// Parts [from, count) among the classes: a class branch, also below
+// Wow6432Node (Wow6432Node\X reads as X).
 static bool isClassBranch(const KeyParts* parts, int from) {
+    if (isPart(parts, from, "Wow6432Node") && from + 1 < parts->count)
+        ++from;
     return isBranchOf(parts, from, classBranches);
 }
 
