@@ -421,8 +421,14 @@ const char* commandStart(const char* command) {
     return command;
 }
 
+// What a command taken in the installation folder starts with: its opening
+// quote, when it has one.
+static const char* commandQuote(const char* command) {
+    return command[0] == '"' ? "\"" : "";
+}
+
 bool joinCommand(char* out, const char* installDir, const char* command) {
-    return joinParts(out, command[0] == '"' ? "\"" : "", installDir, commandStart(command));
+    return joinParts(out, commandQuote(command), installDir, commandStart(command));
 }
 
 bool patternHasMacros(const char* pattern) {
@@ -440,5 +446,5 @@ size_t joinedPathLength(const char* folder, const char* name) {
 }
 
 size_t commandLength(const char* installDir, const char* command) {
-    return measureParts(command[0] == '"' ? "\"" : "", installDir, commandStart(command));
+    return measureParts(commandQuote(command), installDir, commandStart(command));
 }

@@ -149,8 +149,14 @@ TEST(Varnel, PayloadRows) {
             EXPECT_TRUE(back.records) << where << ": " << formatManifest(back);
         else if (right != "same" && right[0] != '{') {
             Bytes expected = hexBytes(right), got = payload;
-            if (got[0] == 0x3B && got[1] == 0x12 && expected[0] != 0x3B)
-                got.erase(got.begin(), got.begin() + 8 + got[4] + 256 * got[5]);
+            // The information record that pack puts first, unless the row expects it.
+            auto tag = [](const Bytes& b) {
+                return b.size() < PAYLOAD_HEADER_SIZE ? 0 : b[0] | b[1] << 8;
+            };
+            if (tag(got) == RT_INFO && tag(expected) != RT_INFO) {
+                uint32_t length = got[4] | got[5] << 8 | got[6] << 16 | uint32_t(got[7]) << 24;
+                got.erase(got.begin(), got.begin() + PAYLOAD_HEADER_SIZE + length);
+            }
             EXPECT_EQ(got, expected) << where;
         }
         if (right != "records")
