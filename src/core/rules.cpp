@@ -176,6 +176,15 @@ PatternProblem patternProblem(const char* path) {
     }
 }
 
+char* splitPattern(char* path) {
+    for (char* p = path; *p; ++p)
+        if (*p == '/')
+            *p = '\\';
+    char* mask = strrchr(path, '\\');
+    *mask++ = 0;
+    return mask;
+}
+
 bool maskMatches(const char* name, const char* mask) {
     if (!strcmp(mask, "*.*"))
         return true;

@@ -79,6 +79,10 @@ enum PatternProblem {
                         // the systems may read ".. " or "..." as a step up too
 };
 PatternProblem patternProblem(const char* path);
+// Splits a walked pattern's whole path (PATTERN_WALKED) in place as the
+// pattern pass does: "/" is read as "\", since a mask never holds one, and the
+// folder ends at the last backslash. Returns the mask.
+char* splitPattern(char* path);
 
 // Whether a file's long name matches a pattern's mask: "*" any run of
 // characters, "?" one character, any other character itself, ASCII letters in

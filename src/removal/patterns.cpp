@@ -116,11 +116,7 @@ void removePatterns() {
                      pattern);
             continue;
         }
-        for (char* p = path; *p; ++p) // "/" is read as "\": a mask never holds one
-            if (*p == '/')
-                *p = '\\';
-        char* mask = strrchr(path, '\\');
-        *mask++ = 0;
+        char* mask = splitPattern(path);
         // The folder in its canonical form, reached through no link and itself none.
         if (!canonicalPath(path) || throughLink(path, true)) {
             logLink(LOG_FOLDER, path);

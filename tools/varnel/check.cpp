@@ -546,7 +546,7 @@ class Findings {
             checkMacros(p, where);
             std::string own;
             whole = shortestExpansion(p, &own);
-            if (whole != own && own.find('\\') == std::string::npos) {
+            if (whole != own && own.find_first_of("\\/") == std::string::npos) {
                 warning(where, "has no backslash of its own: the uninstaller splits it at the "
                                "last backslash of the expanded folder");
                 return;
@@ -579,13 +579,13 @@ class Findings {
         }
         if (expanded) {
             std::string folder = withoutUnknownMacros(p);
-            cutLastPart(&folder[0]);
+            const std::string mask = splitPattern(&folder[0]);
             removeTrailingBackslash(&folder[0]);
             folder.resize(std::strlen(folder.c_str()));
             if (protectedReason(folder))
                 checkProtected(folder, where, "the uninstaller skips the pattern");
             else
-                checkSharedWalk(folder, p.substr(p.rfind('\\') + 1), where);
+                checkSharedWalk(folder, mask, where);
         }
     }
 
