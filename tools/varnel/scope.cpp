@@ -153,6 +153,29 @@ std::string canonicalText(const std::string& path) {
     return tidyPath(buffer) ? std::string(buffer) : path;
 }
 
+// A full path as the checks of a user's space read it: its canonical text, an
+// administrative share of a drive (\\HOST\C$\...) read as that drive.
+std::string spaceText(const std::string& path) {
+    std::string text = canonicalText(path);
+    size_t share = text.rfind("\\\\", 0) == 0 ? text.find('\\', 2) : std::string::npos;
+    if (share == std::string::npos || share + 3 > text.size() || !isAsciiLetter(text[share + 1]) ||
+        text[share + 2] != '$' || (share + 3 < text.size() && text[share + 3] != '\\'))
+        return text;
+    return text.substr(share + 1, 1) + ":" +
+           (share + 3 < text.size() ? text.substr(share + 3) : std::string("\\"));
+}
+
+// Why the place of a full path cannot be told off the machine, if it cannot:
+// a part that holds "~" may be a short name, which names whatever the
+// machine's file system says.
+std::optional<std::string> shortNameIn(const std::string& path) {
+    if (path.find('~') == std::string::npos)
+        return std::nullopt;
+    return "`" + path +
+           "` holds a part with \"~\", which may be a short name, and only the "
+           "machine can tell which folder that names; write the long names";
+}
+
 } // namespace
 
 Scope productScope(const Manifest& m) {
@@ -241,7 +264,9 @@ std::optional<std::string> outsideUserSpace(const std::string& given) {
     }
     if (macros || folderAnchor(path.c_str()) != ANCHOR_FULL)
         return std::nullopt;
-    if (inUserProfile(canonicalText(path)))
+    if (std::optional<std::string> why = shortNameIn(path))
+        return why;
+    if (inUserProfile(spaceText(path)))
         return std::nullopt;
     return "`" + path +
            "` is outside a user's profile (`X:\\Users\\NAME\\...`, `X:\\Documents and "
@@ -257,7 +282,11 @@ std::optional<std::string> userFolder(const std::string& given) {
             return std::nullopt;
         return "\"" + std::string(macroNames[macro]) + "\" is a folder of the user's";
     }
-    if (folderAnchor(path.c_str()) != ANCHOR_FULL || !inUserProfile(canonicalText(path)))
+    if (folderAnchor(path.c_str()) != ANCHOR_FULL)
+        return std::nullopt;
+    if (std::optional<std::string> why = shortNameIn(path))
+        return why;
+    if (!inUserProfile(spaceText(path)))
         return std::nullopt;
     return "`" + path + "` is in a user's profile";
 }
