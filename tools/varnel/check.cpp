@@ -175,6 +175,21 @@ bool namesMacro(const std::string& token) {
     return macroNumber(token.data(), token.size()) >= 0;
 }
 
+// A folder as the checks of its place read it: a full path in its canonical
+// text; one that starts with a folder macro as that token and the canonical
+// rest (`#TempDir#\.\` is `#TempDir#`); any other as it stands.
+std::string tidiedFolder(const std::string& folder) {
+    const char* text = folder.c_str();
+    const char* end;
+    if (findMacroToken(text, &end) != text || macroNumber(text, size_t(end - text)) < 0)
+        return canonicalText(folder);
+    const std::string standIn = "C:\\Varnel";
+    std::string rest = canonicalText(standIn + end);
+    if (rest.compare(0, standIn.size(), standIn) != 0)
+        return folder; // it climbs above the macro's folder
+    return std::string(text, end) + rest.substr(standIn.size());
+}
+
 // A text (its tokens that name no folder left out) with every folder macro at
 // its shortest, a drive root; `ownText` holds what is left outside the tokens.
 std::string shortestExpansion(const std::string& text, std::string* ownText) {
@@ -580,8 +595,7 @@ class Findings {
         if (expanded) {
             std::string folder = withoutUnknownMacros(p);
             const std::string mask = splitPattern(&folder[0]);
-            removeTrailingBackslash(&folder[0]);
-            folder.resize(std::strlen(folder.c_str()));
+            folder = tidiedFolder(folder.c_str());
             if (protectedReason(folder))
                 checkProtected(folder, where, "the uninstaller skips the pattern");
             else

@@ -143,16 +143,6 @@ bool inUserProfile(const std::string& path) {
     return false;
 }
 
-// A full path in its canonical text (tidyPath), or as it stands when it has
-// none or does not fit.
-std::string canonicalText(const std::string& path) {
-    if (path.size() >= PATH_BUFFER_SIZE)
-        return path;
-    char buffer[PATH_BUFFER_SIZE];
-    std::strcpy(buffer, path.c_str());
-    return tidyPath(buffer) ? std::string(buffer) : path;
-}
-
 // A full path as the checks of a user's space read it: its canonical text, an
 // administrative share of a drive (\\HOST\C$\...) read as that drive.
 std::string spaceText(const std::string& path) {
@@ -177,6 +167,14 @@ std::optional<std::string> shortNameIn(const std::string& path) {
 }
 
 } // namespace
+
+std::string canonicalText(const std::string& path) {
+    if (path.size() >= PATH_BUFFER_SIZE)
+        return path;
+    char buffer[PATH_BUFFER_SIZE];
+    std::strcpy(buffer, path.c_str());
+    return tidyPath(buffer) ? std::string(buffer) : path;
+}
 
 Scope productScope(const Manifest& m) {
     if (m.scope)

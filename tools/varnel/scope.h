@@ -48,6 +48,10 @@ std::optional<std::string> stubScopeProblem(const Bytes& stub, Scope scope);
 // Common Files folders and the all-users folders are the machine's.
 bool isUserFolderMacro(int macro);
 
+// A full path in its canonical text (tidyPath), or as it stands when it has
+// none or does not fit.
+std::string canonicalText(const std::string& path);
+
 // `text` with each folder macro token that names no folder left out, as the
 // uninstaller replaces such a token by nothing; the path it then acts on.
 std::string withoutUnknownMacros(const std::string& text);
