@@ -8,6 +8,7 @@
 #include "ascii_text.h"
 #include "build.h"
 #include "codepage.h"
+#include "entries.h"
 #include "folder_names.h"
 #include "normalize.h"
 #include "payload_decoder.h"
@@ -471,16 +472,20 @@ class Findings {
         std::fill(used.begin(), used.begin() + std::min<size_t>(OPTIONS_FIXED_SIZE, body.size()),
                   true);
         const char* names[2] = {"preUninstall", "closingDocument"};
+        // The texts as the uninstaller reads them from the block.
+        Bytes block = body;
+        PayloadContents contents = {};
+        contents.options = block.data();
+        contents.optionsLength = uint32_t(block.size());
         for (int i = 0; i < 2; ++i) {
             size_t field = size_t(OPTIONS_PRE_UNINSTALL_OFFSET + 4 * i);
             uint32_t at = uint32_t(body[field]) | uint32_t(body[field + 1]) << 8 |
                           uint32_t(body[field + 2]) << 16 | uint32_t(body[field + 3]) << 24;
             if (at == 0)
                 continue;
-            size_t nul = at;
-            while (nul < body.size() && body[nul] != 0)
-                ++nul;
-            if (at >= body.size() || nul >= body.size()) {
+            const char* text = readOptionText(&contents, uint32_t(field));
+            size_t nul = text ? at + std::strlen(text) : 0;
+            if (!text) {
                 warning(where, std::string("the ") + names[i] + " offset " + std::to_string(at) +
                                    " reaches no text that ends inside the block; the uninstaller "
                                    "treats it as none");
