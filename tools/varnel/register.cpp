@@ -185,6 +185,10 @@ RegistrationValues registrationValues(const Manifest& m, const std::string& inst
 }
 
 Bytes regFile(const RegistrationValues& registration) {
+    // The key stands in a section line of its own, where nothing is quoted: a
+    // line's end in it would start other sections, of other keys.
+    if (!plainText(registration.key))
+        throw RegistrationError("the key must be well-formed UTF-8 with no control character");
     std::string root = registration.root == ROOT_HKCU ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
     Bytes out = {0xFF, 0xFE};
     auto line = [&](const std::string& text) { putUtf16(out, text + "\r\n"); };

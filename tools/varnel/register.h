@@ -63,7 +63,8 @@ RegistrationValues registrationValues(const Manifest& manifest, const std::strin
                                       const std::string& uninstallerName = "uninst.exe");
 
 // A .reg file of "Windows Registry Editor Version 5.00": UTF-16LE with a byte
-// order mark and CRLF line ends, as regedit and reg import read it.
+// order mark and CRLF line ends, as regedit and reg import read it. Throws
+// RegistrationError for a key that holds a control character.
 Bytes regFile(const RegistrationValues& registration);
 // The same as JSON: {"note", "root", "key", "view": 32, "values": [{"name",
 // "type", "data"}]}, for installers that write the registry themselves.

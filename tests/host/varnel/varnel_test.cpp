@@ -202,7 +202,7 @@ TEST(Varnel, CliRows) {
 }
 
 // What an installer reaches only through the library: bytes that are not UTF-8, a manifest built
-// in code, every byte of code page 1252 there and back.
+// in code, every byte of code page 1252 there and back, a registration that was never checked.
 TEST(Varnel, LibraryOnly) {
     for (const char* bad : {"\xC0\xAF", "\x80", "a\xE2\x82", "\xED\xA0\x80", "\xF8\x88\x80\x80"})
         EXPECT_FALSE(utf8ToCodePage(bad, 1252)) << bad;
@@ -219,4 +219,8 @@ TEST(Varnel, LibraryOnly) {
     m.texts.language = "Latin";
     std::vector<Diagnostic> found = checkManifest(m);
     EXPECT_TRUE(found.size() == 1 && found[0].where == "language") << found.size();
+    // A key with a line's end, never checked, cannot start a section of another key.
+    m.registration = Registration{};
+    m.registration->key = "Demo]\r\n[HKEY_LOCAL_MACHINE\\Software\\Run";
+    EXPECT_THROW(regFile(registrationValues(m, "C:\\Demo")), RegistrationError);
 }
