@@ -48,8 +48,12 @@ const int kProtectedMacros[] = {
     MACRO_ALL_USERS_DIR,
     MACRO_LOCAL_APP_DATA,
 };
-// The usual places of those folders, after the drive letter and colon.
-const char* const kProtectedOnDrive[] = {
+// Windows' own folders, after the drive letter and colon: the Windows folder,
+// the System folder (System on the 9x family, System32, and on a 64-bit
+// system SysWOW64, which a 32-bit program sees as System32, and Sysnative,
+// its way to the real one) and the Fonts folder. The uninstaller protects
+// them all; NT's 16-bit System folder (\WINNT\System) holds shared files too.
+const char* const kWindowsFolders[] = {
     "\\Windows",
     "\\Windows\\System",
     "\\Windows\\System32",
@@ -59,6 +63,9 @@ const char* const kProtectedOnDrive[] = {
     "\\WINNT",
     "\\WINNT\\System32",
     "\\WINNT\\Fonts",
+};
+// The usual places of the other protected folders, after the drive letter and colon.
+const char* const kProtectedOnDrive[] = {
     "\\Program Files",
     "\\Program Files\\Common Files",
     "\\Program Files (x86)",
@@ -93,23 +100,10 @@ const char* const kProtectedEndings[] = {
     "\\Microsoft\\Internet Explorer\\Quick Launch",
 };
 
-// The folders where Windows keeps the files it and other software share,
-// after the drive letter and colon: the Windows folder, the System folder
-// (System on the 9x family, System32, and on a 64-bit system SysWOW64, which
-// a 32-bit program sees as System32, and Sysnative, its way to the real
-// one) and the Fonts folder.
-const char* const kSharedFilesOnDrive[] = {
-    "\\Windows",
-    "\\Windows\\System",
-    "\\Windows\\System32",
-    "\\Windows\\SysWOW64",
-    "\\Windows\\Sysnative",
-    "\\Windows\\Fonts",
-    "\\WINNT",
-    "\\WINNT\\System",
-    "\\WINNT\\System32",
-    "\\WINNT\\Fonts",
-};
+// Whether `path`, after its drive letter and colon, is one of `list`.
+template <size_t N> bool isOneOf(const char* path, const char* const (&list)[N]) {
+    return std::any_of(list, list + N, [&](const char* p) { return sameText(path, p); });
+}
 
 // A mask of a pattern directly in a folder that other programs share names
 // the product when this many characters or more come before its first
@@ -140,9 +134,9 @@ std::optional<std::string> protectedReason(std::string path) {
         if (sameText(path, macroNames[macro]))
             return "\"" + std::string(macroNames[macro]) + "\" is a protected folder";
     if (isAsciiLetter(path[0]) && path[1] == ':')
-        for (const char* p : kProtectedOnDrive)
-            if (sameText(path.substr(2), p))
-                return "\"" + path + "\" is where Windows keeps a protected folder";
+        if (isOneOf(path.c_str() + 2, kWindowsFolders) ||
+            isOneOf(path.c_str() + 2, kProtectedOnDrive))
+            return "\"" + path + "\" is where Windows keeps a protected folder";
     for (const char* e : kProtectedEndings)
         if (endsWithText(path, e))
             return "\"" + path + "\" looks like a protected shell folder";
@@ -157,9 +151,9 @@ std::optional<std::string> sharedFilesFolder(const std::string& folder, const st
         !joinEntryPath(path, kShortestFolder, folder.c_str(), name.c_str()) || !tidyPath(path) ||
         !cutLastPart(path) || !isAsciiLetter(path[0]) || path[1] != ':')
         return std::nullopt;
-    for (const char* p : kSharedFilesOnDrive)
-        if (sameText(path + 2, p))
-            return std::string(path);
+    // The folders where Windows keeps the files it and other software share.
+    if (isOneOf(path + 2, kWindowsFolders) || sameText(path + 2, "\\WINNT\\System"))
+        return std::string(path);
     return std::nullopt;
 }
 
