@@ -685,13 +685,7 @@ void checkRegistration(const Manifest& m, std::vector<Diagnostic>& out) {
     else
         checkRegistryEntries({{uninstallEntry(r), "register"}}, f);
     f.reportBeyondAscii("register");
-    std::string caption;
-    try {
-        std::vector<std::string> texts = resolveTexts(m.texts);
-        caption = texts.empty() ? "" : texts[0];
-    } catch (const ManifestError&) {
-    }
-    if (r.displayName.empty() && caption.empty())
+    if (shownName(m).empty())
         f.error("register.displayName", "is needed: the caption, which it defaults to, is empty, "
                                         "and Programs and Features lists no product without a "
                                         "name");

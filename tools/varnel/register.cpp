@@ -101,6 +101,17 @@ const char kViewNote[] = "Write the key in the 32-bit registry view (KEY_WOW64_3
 
 } // namespace
 
+std::string shownName(const Manifest& m) {
+    if (m.registration && !m.registration->displayName.empty())
+        return m.registration->displayName;
+    try {
+        std::vector<std::string> texts = resolveTexts(m.texts);
+        return texts.empty() ? "" : texts[0];
+    } catch (const ManifestError&) {
+        return "";
+    }
+}
+
 const char* quietUninstallOptions() {
     return "/Q";
 }
@@ -153,14 +164,8 @@ RegistrationValues registrationValues(const Manifest& m, const std::string& inst
     auto dword = [&](const char* name, uint32_t value) {
         out.values.push_back({name, RegistryValue::Type::Dword, "", value});
     };
-    std::string caption;
-    try {
-        std::vector<std::string> texts = resolveTexts(m.texts);
-        caption = texts.empty() ? "" : texts[0];
-    } catch (const ManifestError&) {
-    }
     std::string uninstaller = below(shown, uninstallerName);
-    text("DisplayName", r.displayName.empty() ? caption : r.displayName);
+    text("DisplayName", shownName(m));
     text("DisplayVersion", r.version);
     text("Publisher", r.publisher);
     text("Comments", r.comments);

@@ -17,6 +17,10 @@ namespace varnel {
 // place to change when the uninstaller's unattended options change.
 const char* quietUninstallOptions();
 
+// The name that Programs and Features shows for the product: the register
+// section's displayName, else the caption; empty when there is neither.
+std::string shownName(const Manifest& m);
+
 // "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" and the key.
 std::string uninstallKeyPath(const Registration& registration);
 // The entry that `pack` adds to the payload's registry list: the key's removal,
