@@ -156,10 +156,20 @@ std::string spaceText(const std::string& path) {
 }
 
 // Why the place of a full path cannot be told off the machine, if it cannot:
-// a part that holds "~" may be a short name, which names whatever the
-// machine's file system says.
+// a part of the 8.3 form with a "~" after its first character may be a short
+// name, which names whatever the machine's file system says.
 std::optional<std::string> shortNameIn(const std::string& path) {
-    if (path.find('~') == std::string::npos)
+    bool found = false;
+    for (size_t start = 0; start <= path.size() && !found;) {
+        size_t end = std::min(path.find('\\', start), path.size());
+        std::string part = path.substr(start, end - start);
+        size_t tilde = part.find('~'), dot = part.rfind('.');
+        size_t base = dot == std::string::npos ? part.size() : dot;
+        found = tilde != std::string::npos && tilde > 0 && tilde < base && base <= 8 &&
+                part.size() - base <= 4;
+        start = end + 1;
+    }
+    if (!found)
         return std::nullopt;
     return "`" + path +
            "` holds a part with \"~\", which may be a short name, and only the "
